@@ -1,0 +1,172 @@
+#include "cgi/page.h"
+
+namespace {
+
+constexpr std::string_view kPageHeadBeforeScript =
+    "Content-type: text/html\r\n\r\n"
+    "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01//EN\" "
+    "\"http://www.w3.org/TR/html4/strict.dtd\">\n"
+    "<html>\n"
+    "<head>\n"
+    "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">\n"
+    "<title>Tolvane 3 - Kavrel v2 converter</title>\n"
+    "<style type=\"text/css\">\n"
+    "html{margin:0; padding:0; border:none}\n"
+    "body{ line-height:normal;  margin:0;  padding:0;  "
+    "font-family:Verdana,Tahoma,Arial; "
+    "font-size:8.5pt; color:#000; background-color:#FFF;  border:none;}\n"
+    ".formy{font-size:10px; font-family:Verdana,Tahoma,Arial; "
+    "background-color:#fff; "
+    "border:1px solid #555}\n"
+    "</style>\n"
+    "</head>\n"
+    "<body>\n"
+    "<div style=\"width:50%; margin-left:auto; margin-right:auto; border:1px "
+    "solid #ccc; "
+    "border-top:none;\">"
+    "<form action=\"convert.cgi\" method=\"post\">\n"
+    "<div id=\"form_container\">\n"
+    "current path of convert.cgi <span style=\"font-weight:bold;\">";
+
+constexpr std::string_view kPageHeadAfterScript =
+    "</span>\n"
+    "<br><br>\n"
+    "path to tolvane 3 <span style=\"font-weight:bold;\">cgi-bin/tn3/</span> "
+    "directory - "
+    "<input type=\"text\" name=\"tolvane3\" value=\"\" size=\"80\" "
+    "class=\"formy\">\n"
+    "<br><br>\n"
+    "path to kavrel v2 <span style=\"font-weight:bold;\">cgi-bin/kv2/</span> "
+    "directory - "
+    "<input type=\"text\" name=\"kavrelv2\" value=\"\" size=\"80\" "
+    "class=\"formy\">\n"
+    "<br><br>\n"
+    "<input type=\"submit\" name=\"submit\" value=\"submit\" class=\"formy\">\n"
+    "</div>\n"
+    "</form>\n";
+
+constexpr std::string_view kOpenFailedLead = "Unable to open file <b>";
+constexpr std::string_view kWriteFailedLead = "Unable to write file <b>";
+constexpr std::string_view kNoFreeIdLead = "No free trade identifier in <b>";
+
+void writeErrorBlock(std::ostream& page, std::string_view lead,
+                     std::string_view path, std::string_view returnLink) {
+  page << "<div align=center>\n<font style=\"font:normal 8pt arial;\";><font "
+          "style=\"color:red;\"><b>Error</b></font><br>\n"
+       << lead;
+  writeEscaped(page, path);
+  page << "</b><br>\n"
+          "Please check file permissions and try again<br>\n<br><br>\n";
+  if (!returnLink.empty()) {
+    page << "<a href=\"";
+    writeEscaped(page, returnLink);
+    page << "\">click here to return to ";
+    writeEscaped(page, returnLink);
+    page << "</a><br>\n";
+  }
+  page << "</font></div></body>\n</html>";
+  page.flush();
+}
+
+}  // namespace
+
+void writeEscaped(std::ostream& page, std::string_view value) {
+  std::size_t runStart = 0;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const char* replacement = nullptr;
+    switch (value[i]) {
+      case '&':
+        replacement = "&amp;";
+        break;
+      case '<':
+        replacement = "&lt;";
+        break;
+      case '>':
+        replacement = "&gt;";
+        break;
+      case '"':
+        replacement = "&quot;";
+        break;
+      case '\'':
+        replacement = "&#39;";
+        break;
+      default:
+        continue;
+    }
+    page.write(value.data() + runStart,
+               static_cast<std::streamsize>(i - runStart));
+    page << replacement;
+    runStart = i + 1;
+  }
+  page.write(value.data() + runStart,
+             static_cast<std::streamsize>(value.size() - runStart));
+}
+
+void writePageHead(std::ostream& page, std::string_view scriptFilename) {
+  page << kPageHeadBeforeScript;
+  writeEscaped(page, scriptFilename);
+  page << kPageHeadAfterScript;
+}
+
+void writeIncorrectFormData(std::ostream& page) {
+  page << "incorrect form data";
+}
+
+void writeLoadingLine(std::ostream& page) {
+  page << "loading conversion module...<br>\n";
+  page.flush();
+}
+
+void writeSkippingLine(std::ostream& page, std::string_view key) {
+  page << "skipping ";
+  writeEscaped(page, key);
+  page << " - already exists in database<br>";
+}
+
+void writeUnstorableKeyLine(std::ostream& page, std::string_view key) {
+  page << "skipping ";
+  writeEscaped(page, key);
+  page << " - trade key cannot be stored<br>";
+}
+
+void writeAddedLine(std::ostream& page, std::string_view key) {
+  page << "added ";
+  writeEscaped(page, key);
+  page << "<br>";
+  page.flush();
+}
+
+void writeClosingBlock(std::ostream& page) {
+  page << "<hr size=1 color=silver width=50% "
+          "align=left></div>\n</body>\n</html>\n";
+  page.flush();
+}
+
+void writeFileErrorPage(std::ostream& page, std::string_view path,
+                        std::string_view returnLink) {
+  writeErrorBlock(page, kOpenFailedLead, path, returnLink);
+}
+
+void writeFileWriteErrorPage(std::ostream& page, std::string_view path,
+                             std::string_view returnLink) {
+  writeErrorBlock(page, kWriteFailedLead, path, returnLink);
+}
+
+void writeNoFreeIdPage(std::ostream& page, std::string_view counterPath) {
+  writeErrorBlock(page, kNoFreeIdLead, counterPath, kReturnLink);
+}
+
+bool reportFileResult(std::ostream& page, FileResult result,
+                      std::string_view path, std::string_view returnLink) {
+  switch (result) {
+    case FileResult::ok:
+      return true;
+    case FileResult::openFailed:
+      writeFileErrorPage(page, path, returnLink);
+      return false;
+    case FileResult::writeFailed:
+      writeFileWriteErrorPage(page, path, returnLink);
+      return false;
+  }
+  return false;
+}

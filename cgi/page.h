@@ -1,0 +1,55 @@
+// Every text that reaches the page. Values inserted into the page are
+// HTML-escaped; the fixed texts are written exactly as they stand.
+#ifndef CONVERT_CGI_PAGE_H_
+#define CONVERT_CGI_PAGE_H_
+
+#include <ostream>
+#include <string_view>
+
+#include "import/file_io.h"
+
+// The return link shown inside the trade loop.
+inline constexpr std::string_view kReturnLink = "convert.cgi";
+
+// Writes `value` with & < > " ' replaced by their character references.
+void writeEscaped(std::ostream& page, std::string_view value);
+
+// The CGI header, the page head and the form, showing `scriptFilename`.
+void writePageHead(std::ostream& page, std::string_view scriptFilename);
+
+// "incorrect form data": ends the page.
+void writeIncorrectFormData(std::ostream& page);
+
+// The loading line; flushes.
+void writeLoadingLine(std::ostream& page);
+
+// The line for a trade the target already holds. No flush.
+void writeSkippingLine(std::ostream& page, std::string_view key);
+
+// The line for a trade whose key the target record cannot hold. No flush.
+void writeUnstorableKeyLine(std::ostream& page, std::string_view key);
+
+// The line for an imported trade; flushes.
+void writeAddedLine(std::ostream& page, std::string_view key);
+
+// The closing block of a page whose run ended normally; flushes.
+void writeClosingBlock(std::ostream& page);
+
+// The error block for a file that will not open, which ends the page; flushes.
+// The return link is empty (no link shown) or kReturnLink.
+void writeFileErrorPage(std::ostream& page, std::string_view path,
+                        std::string_view returnLink);
+
+// The same block for a file whose write, flush or close failed.
+void writeFileWriteErrorPage(std::ostream& page, std::string_view path,
+                             std::string_view returnLink);
+
+// The same block for a counter file that has no identifier left to issue.
+void writeNoFreeIdPage(std::ostream& page, std::string_view counterPath);
+
+// Reports a failed file operation with the matching error block. Returns true,
+// writing nothing, when `result` is ok.
+bool reportFileResult(std::ostream& page, FileResult result,
+                      std::string_view path, std::string_view returnLink);
+
+#endif  // CONVERT_CGI_PAGE_H_

@@ -1,0 +1,111 @@
+#include "cgi/request_driver.h"
+
+#include <cstdlib>
+#include <vector>
+
+#include "cgi/form_decoder.h"
+#include "cgi/page.h"
+#include "cgi/stop_signals.h"
+#include "companion/companion_files.h"
+#include "import/file_io.h"
+#include "import/numbers.h"
+#include "import/source_index.h"
+#include "import/target_index.h"
+#include "import/trade_conversion.h"
+#include "import/trade_id_counter.h"
+
+namespace {
+
+std::string environmentText(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? std::string(value) : std::string();
+}
+
+// Imports every trade of the source that the target lacks. Returns false when a
+// step ended the run (it has written the error block) or a stop was asked for.
+bool convertInstallations(std::ostream& page,
+                          const std::vector<std::string>& form,
+                          const std::string& remoteAddress) {
+  const std::string& source = form[0];
+  const std::string& target = form[1];
+  std::vector<SourceTrade> sourceTrades;
+  if (!readSourceIndex(page, source, &sourceTrades)) return false;
+  // A second run over the same target (a double-click, a reload) waits here,
+  // then sees this run's trades in the index it loads.
+  const DirectoryLock lock(target + "d/t");
+  std::vector<TargetTrade> targetTrades;
+  if (!readTargetIndex(page, target, &targetTrades)) return false;
+  const KnownTradeKeys known(targetTrades);
+  const LoadedTradeIds loadedIds = collectTradeIds(targetTrades);
+
+  for (const SourceTrade& trade : sourceTrades) {
+    if (isStopRequested())
+      return false;  // between trades: no trade is cut half way
+    if (isKnownTrade(page, trade, known)) continue;
+    if (readNumber(trade.field1) <= 10) continue;
+    // A key the record cannot hold whole would never match on a later run:
+    // leave it out.
+    if (!fitsTextField(kKeyField, trade.field2)) {
+      writeUnstorableKeyLine(page, trade.field2);
+      continue;
+    }
+    int32_t id = 0;
+    if (!nextTradeId(page, target, loadedIds, &id)) return false;
+    const std::string idText = toDecimalText(id);
+    const TargetTrade record = convertTrade(trade, id, remoteAddress);
+    if (!appendTargetTrade(page, target, record)) return false;
+    if (!writeCompanionFiles(page, target, trade, id, idText)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+Environment readEnvironment() {
+  Environment environment;
+  environment.hasContentLength = std::getenv("CONTENT_LENGTH") != nullptr;
+  environment.contentLength = environmentText("CONTENT_LENGTH");
+  environment.scriptFilename = environmentText("SCRIPT_FILENAME");
+  environment.remoteAddress = environmentText("REMOTE_ADDR");
+  return environment;
+}
+
+std::string readRequestBody(std::istream& input,
+                            const std::string& contentLength) {
+  const int64_t announced = readNumber64(contentLength);
+  std::string body;
+  if (announced <= 0) return body;
+  uint64_t remaining = static_cast<uint64_t>(announced);
+  char buffer[1 << 16];
+  while (remaining > 0) {
+    const std::size_t want = remaining < sizeof buffer
+                                 ? static_cast<std::size_t>(remaining)
+                                 : sizeof buffer;
+    input.read(buffer, static_cast<std::streamsize>(want));
+    const std::size_t got = static_cast<std::size_t>(input.gcount());
+    body.append(buffer, got);
+    remaining -= got;
+    if (got < want) break;
+  }
+  return body;
+}
+
+void runRequest(const Environment& environment, std::istream& input,
+                std::ostream& page) {
+  writePageHead(page, environment.scriptFilename);
+  if (environment.hasContentLength) {
+    const std::vector<std::string> form =
+        decodeFormValues(readRequestBody(input, environment.contentLength));
+    if (form.size() != 3) {
+      writeIncorrectFormData(page);
+      page.flush();
+      return;
+    }
+    writeLoadingLine(page);
+    if (!convertInstallations(page, form, environment.remoteAddress)) {
+      page.flush();
+      return;
+    }
+  }
+  writeClosingBlock(page);
+}

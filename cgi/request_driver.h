@@ -1,0 +1,33 @@
+// The run of one CGI request: the page head and form, the form body, and the
+// conversion of every trade of the source installation into the target
+// installation.
+#ifndef CONVERT_CGI_REQUEST_DRIVER_H_
+#define CONVERT_CGI_REQUEST_DRIVER_H_
+
+#include <istream>
+#include <ostream>
+#include <string>
+
+// What the run takes from the CGI environment.
+struct Environment {
+  bool hasContentLength = false;
+  std::string contentLength;
+  std::string scriptFilename;  // empty when not set
+  std::string remoteAddress;   // empty when not set
+};
+
+// Reads CONTENT_LENGTH, SCRIPT_FILENAME and REMOTE_ADDR.
+Environment readEnvironment();
+
+// Reads up to the announced number of bytes from `input`, as many as arrive; a
+// negative or unreadable length gives an empty body. Memory grows with what
+// arrives, not with the claim.
+std::string readRequestBody(std::istream& input,
+                            const std::string& contentLength);
+
+// Serves the request: writes the whole page to `page`, reading the body from
+// `input`. Every failure is reported on the page.
+void runRequest(const Environment& environment, std::istream& input,
+                std::ostream& page);
+
+#endif  // CONVERT_CGI_REQUEST_DRIVER_H_

@@ -1,0 +1,23 @@
+#include "cgi/stop_signals.h"
+
+#include <csignal>
+#include <initializer_list>
+
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+extern "C" void noteStop(int) { stopRequested = 1; }
+
+}  // namespace
+
+void installStopHandlers() {
+  struct sigaction action = {};
+  action.sa_handler = noteStop;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;  // file reads and writes go on undisturbed
+  for (const int signal : {SIGTERM, SIGHUP, SIGINT})
+    sigaction(signal, &action, nullptr);
+}
+
+bool isStopRequested() { return stopRequested != 0; }

@@ -1,0 +1,24 @@
+#include "companion/caps_file.h"
+
+#include "cgi/page.h"
+#include "import/file_io.h"
+#include "import/numbers.h"
+
+std::string capsLines(int32_t id, const SourceTrade& trade) {
+  const std::string idText = toDecimalText(id);
+  const int32_t caps[3] = {trade.field13, trade.field14, trade.field15};
+  std::string lines;
+  for (int i = 0; i < 3; ++i) {
+    lines.append("|").append(idText).append("|");
+    lines.push_back(static_cast<char>('1' + i));
+    lines.append("|").append(toDecimalText(caps[i])).append("|\n");
+  }
+  return lines;
+}
+
+bool appendCapsLines(std::ostream& page, const std::string& targetPath,
+                     int32_t id, const SourceTrade& trade) {
+  const std::string path = targetPath + "d/caps";
+  return reportFileResult(page, appendBytes(path, capsLines(id, trade)), path,
+                          kReturnLink);
+}

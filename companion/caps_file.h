@@ -1,0 +1,19 @@
+// The target's caps file "d/caps": three lines per trade.
+#ifndef CONVERT_COMPANION_CAPS_FILE_H_
+#define CONVERT_COMPANION_CAPS_FILE_H_
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "import/source_index.h"
+
+// "|id|1|field13|\n|id|2|field14|\n|id|3|field15|\n".
+std::string capsLines(int32_t id, const SourceTrade& trade);
+
+// Appends the trade's three lines to targetPath + "d/caps", creating it. On
+// failure writes the error block (return link "convert.cgi") and returns false.
+bool appendCapsLines(std::ostream& page, const std::string& targetPath,
+                     int32_t id, const SourceTrade& trade);
+
+#endif  // CONVERT_COMPANION_CAPS_FILE_H_

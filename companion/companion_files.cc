@@ -1,0 +1,24 @@
+#include "companion/companion_files.h"
+
+#include "cgi/page.h"
+#include "companion/caps_file.h"
+#include "companion/stats_files.h"
+#include "companion/toplist_file.h"
+
+bool writeCompanionFiles(std::ostream& page, const std::string& targetPath,
+                         const SourceTrade& trade, int32_t id,
+                         const std::string& idText) {
+  if (!appendToplistLine(page, targetPath, trade)) return false;
+  if (!appendCapsLines(page, targetPath, id, trade)) return false;
+  if (!createStatsFile(page, targetPath, idText)) return false;
+  if (!appendSummaryLine(page, targetPath, id)) return false;
+  openPermissions(targetPath + "d/t/" + idText);
+  // A key with '/' would name a file outside d/h: such a trade gets no history
+  // file.
+  if (isHistoryFileKey(trade.field2)) {
+    createHistoryFile(targetPath, trade.field2);
+    openPermissions(targetPath + "d/h/" + trade.field2 + ".his");
+  }
+  writeAddedLine(page, trade.field2);
+  return true;
+}

@@ -1,0 +1,21 @@
+// All the files an imported trade gets besides its record, in their fixed
+// order.
+#ifndef CONVERT_COMPANION_COMPANION_FILES_H_
+#define CONVERT_COMPANION_COMPANION_FILES_H_
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "import/source_index.h"
+
+// Appends the toplist line and the caps lines, writes the statistics file,
+// appends the summary line, opens the statistics file's permissions, creates
+// the history file and opens its permissions (not for a key holding '/'), then
+// writes the "added" line and flushes. Returns false as soon as a step fails;
+// that step has written the error block.
+bool writeCompanionFiles(std::ostream& page, const std::string& targetPath,
+                         const SourceTrade& trade, int32_t id,
+                         const std::string& idText);
+
+#endif  // CONVERT_COMPANION_COMPANION_FILES_H_

@@ -1,0 +1,46 @@
+#include "companion/stats_files.h"
+
+#include "cgi/page.h"
+#include "import/file_io.h"
+#include "import/numbers.h"
+
+namespace {
+const char kZeroSlots[kStatsFileSize] = {};
+constexpr std::string_view kSummaryZeros =
+    "|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|"
+    "0|0|0|0|0|0|\n";
+}  // namespace
+
+bool createStatsFile(std::ostream& page, const std::string& targetPath,
+                     const std::string& idText) {
+  const std::string path = targetPath + "d/t/" + idText;
+  return reportFileResult(
+      page,
+      replaceFileContents(path, std::string_view(kZeroSlots, kStatsFileSize)),
+      path, kReturnLink);
+}
+
+std::string summaryLine(int32_t id) {
+  std::string line = "|";
+  line.append(toDecimalText(id)).append(kSummaryZeros);
+  return line;
+}
+
+bool appendSummaryLine(std::ostream& page, const std::string& targetPath,
+                       int32_t id) {
+  const std::string path = targetPath + "d/t/sum";
+  return reportFileResult(page, appendBytes(path, summaryLine(id)), path,
+                          kReturnLink);
+}
+
+bool isHistoryFileKey(std::string_view key) {
+  return key.find('/') == std::string_view::npos;
+}
+
+void createHistoryFile(const std::string& targetPath, const std::string& key) {
+  (void)createEmptyFile(targetPath + "d/h/" + key + ".his");
+}
+
+void openPermissions(const std::string& path) {
+  (void)setOpenPermissions(path);
+}

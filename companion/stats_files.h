@@ -1,0 +1,47 @@
+// The per-trade statistics file, the summary file and the history file of the
+// target.
+#ifndef CONVERT_COMPANION_STATS_FILES_H_
+#define CONVERT_COMPANION_STATS_FILES_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+// One slot of the statistics file: fourteen 32-bit integers, all created as
+// zero.
+struct TradeStatsSlot {
+  int32_t values[14];
+};
+static_assert(sizeof(TradeStatsSlot) == 56, "slots are 56 bytes on disk");
+
+constexpr std::size_t kStatsSlotCount = 1440;
+constexpr std::size_t kStatsFileSize =
+    kStatsSlotCount * sizeof(TradeStatsSlot);  // 80,640
+
+// Writes targetPath + "d/t/" + idText as 1,440 zeroed slots in one write,
+// replacing any file of that name. On failure writes the error block (return
+// link "convert.cgi"), false.
+bool createStatsFile(std::ostream& page, const std::string& targetPath,
+                     const std::string& idText);
+
+// "|id" followed by 42 times "|0", a closing '|' and a line feed.
+std::string summaryLine(int32_t id);
+
+// Appends the trade's summary line to targetPath + "d/t/sum", creating it. On
+// failure writes the error block (return link "convert.cgi") and returns false.
+bool appendSummaryLine(std::ostream& page, const std::string& targetPath,
+                       int32_t id);
+
+// True when the key names a file inside d/h: it holds no '/'.
+bool isHistoryFileKey(std::string_view key);
+
+// Creates or empties targetPath + "d/h/" + key + ".his". Failure is not
+// reported.
+void createHistoryFile(const std::string& targetPath, const std::string& key);
+
+// Gives exactly the file at `path` mode 0777. Failure is not reported.
+void openPermissions(const std::string& path);
+
+#endif  // CONVERT_COMPANION_STATS_FILES_H_

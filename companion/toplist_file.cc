@@ -1,0 +1,53 @@
+#include "companion/toplist_file.h"
+
+#include "cgi/page.h"
+#include "import/file_io.h"
+
+bool BreakIndexScanner::feed(std::string_view bytes) {
+  for (const char c : bytes) {
+    if (breakIndex_ != -1) return true;
+    if (c == '|') {
+      ++pieceNumber_;
+    } else if (c == '\n') {
+      breakIndex_ =
+          pieceNumber_;  // stays -1 for the piece before the first '|'
+    }
+  }
+  return breakIndex_ != -1;
+}
+
+std::string toplistLine(const SourceTrade& trade, int64_t breakIndex) {
+  std::string line;
+  line.reserve(trade.field2.size() + trade.field17.size() +
+               trade.field18.size() + trade.field19.size() + 8);
+  line.append("|").append(trade.field2);
+  line.append("|").append(trade.field17);
+  line.append("|").append(trade.field18);
+  line.append("|").append(trade.field19);
+  line.append("|");
+  for (int64_t filler = breakIndex - 4; filler > 0; --filler)
+    line.push_back('|');
+  line.push_back('\n');
+  return line;
+}
+
+bool appendToplistLine(std::ostream& page, const std::string& targetPath,
+                       const SourceTrade& trade) {
+  const std::string path = targetPath + "d/tl.a1";
+  BreakIndexScanner scanner;
+  {
+    FileReader reader(path);
+    if (!reader.isOpen())
+      return reportFileResult(page, FileResult::openFailed, path, kReturnLink);
+    // Stop as soon as the break index is decided: the rest of the file cannot
+    // change it.
+    char buffer[4096];
+    for (;;) {
+      const std::size_t n = reader.read(buffer, sizeof buffer);
+      if (scanner.feed(std::string_view(buffer, n)) || n < sizeof buffer) break;
+    }
+  }
+  return reportFileResult(
+      page, appendBytes(path, toplistLine(trade, scanner.breakIndex())), path,
+      kReturnLink);
+}

@@ -1,0 +1,78 @@
+#include "companion/toplist_file.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "testing/installation.h"
+#include "testing/test_util.h"
+
+namespace {
+int64_t breakIndexOf(const std::string& text, std::size_t chunk) {
+  BreakIndexScanner scanner;
+  for (std::size_t i = 0; i < text.size(); i += chunk) {
+    if (scanner.feed(std::string_view(text).substr(i, chunk))) break;
+  }
+  return scanner.breakIndex();
+}
+}  // namespace
+
+TEST(BreakIndexTest, NumbersPiecesFromMinusOne) {
+  const struct {
+    const char* text;
+    int64_t breakIndex;
+  } cases[] = {
+      {"", -1},
+      {"|A|B|C|\n", 3},
+      {"|1|2|3|4|5|6|\n|x|\n", 6},
+      {"|a|b|c|d|e|f|", -1},  // no line feed after a '|'
+      {"title\n|1|2|3|4|5|6|\n",
+       6},                 // the first piece's line feed is passed over
+      {"|a|b\r|c|\n", 3},  // a carriage return is ordinary
+      {"|\n|", 0},
+      {"\n\n|a|\n", 1},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.breakIndex, breakIndexOf(c.text, 1000)) << c.text;
+    EXPECT_EQ(c.breakIndex, breakIndexOf(c.text, 1)) << "bytewise " << c.text;
+  }
+}
+
+TEST(ToplistLineTest, FillsUpToTheFirstLinesWidth) {
+  SourceFields fields = sampleTrade("11", "key");
+  fields[17] = "s17";
+  fields[18] = "";
+  fields[19] = "s19";
+  const SourceTrade trade = parseSourceIndex(sourceLine(fields))[0];
+  EXPECT_EQ("|key|s17||s19|\n", toplistLine(trade, -1));
+  EXPECT_EQ("|key|s17||s19|\n", toplistLine(trade, 4));
+  EXPECT_EQ("|key|s17||s19|||\n", toplistLine(trade, 6));
+}
+
+TEST(AppendToplistLineTest, AppendsAndKeepsTheWidthForLaterTrades) {
+  TempDir dir;
+  const std::string path = dir.path() + "d/tl.a1";
+  writeFile(path, "");
+  const SourceTrade trade =
+      parseSourceIndex(sourceLine(sampleTrade("11", "k")))[0];
+  std::ostringstream page;
+  ASSERT_TRUE(appendToplistLine(page, dir.path(), trade));
+  ASSERT_TRUE(appendToplistLine(page, dir.path(), trade));
+  EXPECT_EQ("|k|v17|v18|v19|\n|k|v17|v18|v19|\n", readFile(path));
+
+  writeFile(path, "Top list\n|1|2|3|4|5|6|\n");
+  ASSERT_TRUE(appendToplistLine(page, dir.path(), trade));
+  EXPECT_EQ("Top list\n|1|2|3|4|5|6|\n|k|v17|v18|v19|||\n", readFile(path));
+  EXPECT_EQ("", page.str());
+}
+
+TEST(AppendToplistLineTest, MissingFileIsAnErrorEvenThoughAppendWouldCreateIt) {
+  TempDir dir;
+  const SourceTrade trade =
+      parseSourceIndex(sourceLine(sampleTrade("11", "k")))[0];
+  std::ostringstream page;
+  EXPECT_FALSE(appendToplistLine(page, dir.path(), trade));
+  EXPECT_FALSE(fileExists(dir.path() + "d/tl.a1"));
+  EXPECT_NE(std::string::npos, page.str().find("Unable to open file <b>" +
+                                               dir.path() + "d/tl.a1</b>"));
+}

@@ -1,0 +1,69 @@
+#include "import/file_io.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "testing/test_util.h"
+
+TEST(FileIoTest, PathWithZeroByteIsNeverOpened) {
+  TempDir dir;
+  const std::string prefix = dir.path() + "file";
+  writeFile(prefix, "keep");
+  const std::string path = prefix + std::string("\0tail", 5);
+  std::string contents;
+  EXPECT_EQ(FileResult::openFailed, readWholeFile(path, &contents));
+  EXPECT_EQ(FileResult::openFailed, appendBytes(path, "x"));
+  EXPECT_EQ(FileResult::openFailed, replaceFileContents(path, "x"));
+  EXPECT_FALSE(createEmptyFile(path));
+  EXPECT_FALSE(setOpenPermissions(path));
+  EXPECT_EQ("keep", readFile(prefix));
+}
+
+TEST(FileIoTest, WriteToAFullDeviceIsReported) {
+  TempDir dir;
+  const std::string link = dir.path() + "full";
+  ASSERT_EQ(0, symlink("/dev/full", link.c_str()));
+  EXPECT_EQ(FileResult::writeFailed, appendBytes(link, "data"));
+  EXPECT_EQ(FileResult::writeFailed, replaceFileContents(link, "data"));
+}
+
+TEST(FileIoTest, PartialAppendIsCutBack) {
+  TempDir dir;
+  const std::string path = dir.path() + "index";
+  writeFile(path, std::string(1000, 'a'));
+  rlimit old;
+  getrlimit(RLIMIT_FSIZE, &old);
+  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+  const rlimit limit{1500, old.rlim_max};
+  setrlimit(RLIMIT_FSIZE, &limit);
+  const FileResult result = appendBytes(path, std::string(996, 'b'));
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(FileResult::writeFailed, result);
+  EXPECT_EQ(std::string(1000, 'a'), readFile(path));
+}
+
+TEST(FileIoTest, ReplaceKeepsInodeAndMode) {
+  TempDir dir;
+  const std::string path = dir.path() + "i";
+  writeFile(path, "12345");
+  ASSERT_EQ(0, chmod(path.c_str(), 0640));
+  struct stat before;
+  stat(path.c_str(), &before);
+  EXPECT_EQ(FileResult::ok, replaceFileContents(path, "7"));
+  struct stat after;
+  stat(path.c_str(), &after);
+  EXPECT_EQ(before.st_ino, after.st_ino);
+  EXPECT_EQ(0640, fileMode(path));
+  EXPECT_EQ("7", readFile(path));
+}
+
+TEST(FileIoTest, DirectoriesDoNotOpenAsFiles) {
+  TempDir dir;
+  std::string contents;
+  EXPECT_EQ(FileResult::openFailed, readWholeFile(dir.path(), &contents));
+  EXPECT_EQ(FileResult::openFailed, appendBytes(dir.path(), "x"));
+  EXPECT_FALSE(FileReader(dir.path()).isOpen());
+}

@@ -1,0 +1,111 @@
+#include "import/source_index.h"
+
+#include <cstring>
+
+#include "cgi/page.h"
+#include "import/file_io.h"
+#include "import/numbers.h"
+
+namespace {
+
+constexpr unsigned kPiecesPerTrade = 31;
+
+// The text member that a position fills, or null when it fills none.
+std::string* textMember(SourceTrade* trade, unsigned position) {
+  switch (position) {
+    case 2:
+      return &trade->field2;
+    case 3:
+      return &trade->field3;
+    case 4:
+      return &trade->field4;
+    case 5:
+      return &trade->field5;
+    case 6:
+      return &trade->field6;
+    case 7:
+      return &trade->field7;
+    case 8:
+      return &trade->field8;
+    case 16:
+      return &trade->field16;
+    case 17:
+      return &trade->field17;
+    case 18:
+      return &trade->field18;
+    case 19:
+      return &trade->field19;
+    case 20:
+      return &trade->field20;
+    case 21:
+      return &trade->field21;
+    default:
+      return nullptr;
+  }
+}
+
+int32_t* numberMember(SourceTrade* trade, unsigned position) {
+  switch (position) {
+    case 10:
+      return &trade->field10;
+    case 11:
+      return &trade->field11;
+    case 12:
+      return &trade->field12;
+    case 13:
+      return &trade->field13;
+    case 14:
+      return &trade->field14;
+    case 15:
+      return &trade->field15;
+    default:
+      return nullptr;
+  }
+}
+
+void storePiece(std::vector<SourceTrade>* trades, unsigned position,
+                std::string_view piece) {
+  if (position == 1) {
+    trades->emplace_back();
+    trades->back().field1.assign(piece);
+    return;
+  }
+  // Positions 2 to 30 always follow the position 1 that appended a trade.
+  if (trades->empty()) return;
+  SourceTrade* trade = &trades->back();
+  if (std::string* text = textMember(trade, position)) {
+    text->assign(piece);
+  } else if (int32_t* number = numberMember(trade, position)) {
+    *number = readNumber(piece);
+  }
+}
+
+}  // namespace
+
+std::vector<SourceTrade> parseSourceIndex(std::string_view contents) {
+  std::vector<SourceTrade> trades;
+  unsigned position = 0;
+  std::size_t start = 0;
+  while (start < contents.size()) {
+    const void* bar =
+        std::memchr(contents.data() + start, '|', contents.size() - start);
+    const std::size_t end =
+        bar ? static_cast<std::size_t>(static_cast<const char*>(bar) -
+                                       contents.data())
+            : contents.size();
+    storePiece(&trades, position, contents.substr(start, end - start));
+    position = (position + 1) % kPiecesPerTrade;
+    start = end + 1;
+  }
+  return trades;
+}
+
+bool readSourceIndex(std::ostream& page, const std::string& sourcePath,
+                     std::vector<SourceTrade>* trades) {
+  const std::string path = sourcePath + "d/t/index";
+  std::string contents;
+  if (!reportFileResult(page, readWholeFile(path, &contents), path, ""))
+    return false;
+  *trades = parseSourceIndex(contents);
+  return true;
+}

@@ -1,0 +1,39 @@
+// The target installation's trade index (996-byte records end to end) and the
+// test for trades that the target already holds.
+#ifndef CONVERT_IMPORT_TARGET_INDEX_H_
+#define CONVERT_IMPORT_TARGET_INDEX_H_
+
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "import/source_index.h"
+#include "import/target_trade.h"
+
+// Reads targetPath + "d/t/index" whole into `records`, of any size. A short
+// last record holds the bytes read and keeps its initial values after them.
+// When the file cannot be opened, writes the error block (no return link) and
+// returns false.
+bool readTargetIndex(std::ostream& page, const std::string& targetPath,
+                     std::vector<TargetTrade>* records);
+
+// The keys of the loaded records, for the duplicate test. Views into the
+// records, which must outlive it and stay unchanged.
+class KnownTradeKeys {
+ public:
+  explicit KnownTradeKeys(const std::vector<TargetTrade>& records);
+  bool contains(std::string_view key) const { return keys_.count(key) != 0; }
+
+ private:
+  std::unordered_set<std::string_view> keys_;
+};
+
+// True when a loaded record has the trade's key (byte for byte,
+// case-sensitive); then the skipping line has been written. False, writing
+// nothing, otherwise.
+bool isKnownTrade(std::ostream& page, const SourceTrade& trade,
+                  const KnownTradeKeys& known);
+
+#endif  // CONVERT_IMPORT_TARGET_INDEX_H_

@@ -1,0 +1,93 @@
+#include "import/target_index.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "testing/installation.h"
+#include "testing/test_util.h"
+
+TEST(ReadTargetIndexTest, ReadsWholeAndPartialRecords) {
+  const std::string a = targetRecordBytes(11, "alpha");
+  const std::string b = targetRecordBytes(12, "beta");
+  const struct {
+    std::string name;
+    std::string contents;
+    std::size_t records;
+  } cases[] = {{"empty", "", 0},
+               {"two whole", a + b, 2},
+               {"1000 bytes", a + std::string("\x07\0\0\0", 4), 2},
+               {"one byte", "x", 1}};
+  for (const auto& c : cases) {
+    TempDir dir;
+    writeFile(dir.path() + "d/t/index", c.contents);
+    std::ostringstream page;
+    std::vector<TargetTrade> records;
+    ASSERT_TRUE(readTargetIndex(page, dir.path(), &records)) << c.name;
+    EXPECT_EQ(c.records, records.size()) << c.name;
+    EXPECT_EQ("", page.str());
+  }
+}
+
+TEST(ReadTargetIndexTest, ShortLastRecordKeepsInitialValuesAfterItsBytes) {
+  TempDir dir;
+  writeFile(dir.path() + "d/t/index",
+            targetRecordBytes(11, "a") + std::string("\x07\0\0\0", 4));
+  std::ostringstream page;
+  std::vector<TargetTrade> records;
+  ASSERT_TRUE(readTargetIndex(page, dir.path(), &records));
+  ASSERT_EQ(2u, records.size());
+  EXPECT_EQ(7, readInt32(records[1], kIdField));
+  EXPECT_EQ("", readText(records[1], kKeyField));
+  EXPECT_EQ(1, readInt32(records[1], kPresetOneField));
+  // Read and written again, a record gives back every byte, after terminators
+  // too.
+  std::string raw = targetRecordBytes(11, "a");
+  raw[50] = 'z';
+  writeFile(dir.path() + "d/t/index", raw);
+  ASSERT_TRUE(readTargetIndex(page, dir.path(), &records));
+  EXPECT_EQ(raw, std::string(reinterpret_cast<const char*>(records[0].bytes),
+                             kTargetTradeSize));
+}
+
+TEST(ReadTargetIndexTest, MissingOrDirectoryIndexWritesTheErrorBlock) {
+  TempDir dir;
+  makeDirectories(dir.path() + "dir/d/t/index");
+  for (const std::string& target :
+       {dir.path() + "none/", dir.path() + "dir/"}) {
+    std::ostringstream page;
+    std::vector<TargetTrade> records;
+    EXPECT_FALSE(readTargetIndex(page, target, &records));
+    EXPECT_NE(std::string::npos, page.str().find("Unable to open file <b>" +
+                                                 target + "d/t/index</b>"));
+    EXPECT_EQ(std::string::npos, page.str().find("<a href"));
+  }
+}
+
+TEST(IsKnownTradeTest, ComparesKeysByteForByte) {
+  std::vector<TargetTrade> records(3);
+  const char* keys[] = {"Key", "dup", "dup"};
+  for (int i = 0; i < 3; ++i) {
+    initTargetTrade(&records[static_cast<std::size_t>(i)]);
+    writeText(&records[static_cast<std::size_t>(i)], kKeyField, keys[i]);
+  }
+  const KnownTradeKeys known(records);
+  const struct {
+    const char* key;
+    bool known;
+  } cases[] = {{"Key", true},
+               {"key", false},
+               {"Key ", false},
+               {"dup", true},
+               {"", false}};
+  for (const auto& c : cases) {
+    SourceTrade trade;
+    trade.field2 = c.key;
+    std::ostringstream page;
+    EXPECT_EQ(c.known, isKnownTrade(page, trade, known)) << c.key;
+    const std::string line = c.known ? "skipping " + std::string(c.key) +
+                                           " - already exists in database<br>"
+                                     : "";
+    EXPECT_EQ(line, page.str()) << c.key;
+  }
+}

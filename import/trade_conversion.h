@@ -1,0 +1,35 @@
+// Building the target record of an imported trade and appending it to the
+// target index.
+#ifndef CONVERT_IMPORT_TRADE_CONVERSION_H_
+#define CONVERT_IMPORT_TRADE_CONVERSION_H_
+
+#include <cstdint>
+#include <ctime>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "import/source_index.h"
+#include "import/target_trade.h"
+
+// The added-by note: "added by " + address + " on " + the date as "%d %b, %Y".
+std::string addedByNote(std::string_view remoteAddress,
+                        const std::tm& localTime);
+
+// Builds the record of `trade` with identifier `id`, its note dated
+// `localTime`.
+TargetTrade buildTargetTrade(const SourceTrade& trade, int32_t id,
+                             std::string_view remoteAddress,
+                             const std::tm& localTime);
+
+// buildTargetTrade dated now, in local time. Opens no file.
+TargetTrade convertTrade(const SourceTrade& trade, int32_t id,
+                         std::string_view remoteAddress);
+
+// Appends the record's 996 bytes to targetPath + "d/t/index", creating the
+// file. On failure writes the error block (return link "convert.cgi") and
+// returns false; a partly written record has been cut off again.
+bool appendTargetTrade(std::ostream& page, const std::string& targetPath,
+                       const TargetTrade& record);
+
+#endif  // CONVERT_IMPORT_TRADE_CONVERSION_H_

@@ -1,0 +1,70 @@
+#include "import/trade_id_counter.h"
+
+#include <algorithm>
+
+#include "cgi/page.h"
+#include "import/file_io.h"
+#include "import/numbers.h"
+
+namespace {
+constexpr int32_t kDefaultCounter = 10;
+}  // namespace
+
+LoadedTradeIds collectTradeIds(const std::vector<TargetTrade>& records) {
+  LoadedTradeIds ids;
+  ids.inFileOrder.reserve(records.size());
+  for (const TargetTrade& record : records)
+    ids.inFileOrder.push_back(readInt32(record, kIdField));
+  ids.sorted = ids.inFileOrder;
+  std::sort(ids.sorted.begin(), ids.sorted.end());
+  return ids;
+}
+
+bool nextFreeId(int32_t counter, const LoadedTradeIds& loaded, int32_t* id) {
+  // 64 bits: the candidate may step past INT32_MAX, and that must be seen, not
+  // wrap.
+  int64_t candidate = int64_t{counter} + 1;
+  for (const int32_t loadedId : loaded.inFileOrder) {
+    if (loadedId >= candidate) ++candidate;
+  }
+  // One pass can end on an id that an out-of-order record holds; that trade's
+  // statistics file would be replaced. Move on to the first value no loaded
+  // record holds.
+  auto it =
+      std::lower_bound(loaded.sorted.begin(), loaded.sorted.end(), candidate);
+  while (it != loaded.sorted.end() && *it <= candidate) {
+    if (*it == candidate) ++candidate;
+    ++it;
+  }
+  if (candidate > INT32_MAX) return false;
+  *id = static_cast<int32_t>(candidate);
+  return true;
+}
+
+int32_t parseCounter(const std::string& text) {
+  int32_t counter = kDefaultCounter;
+  if (!readInt32Strict(text, &counter)) counter = kDefaultCounter;
+  return counter;
+}
+
+bool nextTradeId(std::ostream& page, const std::string& targetPath,
+                 const LoadedTradeIds& loaded, int32_t* id) {
+  const std::string path = targetPath + "d/t/i";
+  std::string oldText;
+  if (!reportFileResult(page, readWholeFile(path, &oldText), path, kReturnLink))
+    return false;
+  int32_t candidate = 0;
+  if (!nextFreeId(parseCounter(oldText), loaded, &candidate)) {
+    writeNoFreeIdPage(page, path);
+    return false;
+  }
+  const FileResult result = replaceFileContents(path, toDecimalText(candidate));
+  if (result == FileResult::writeFailed) {
+    // An emptied counter would restart the numbering at 11: put the old value
+    // back.
+    (void)replaceFileContents(path, oldText);
+  }
+  if (!reportFileResult(page, result, path, kReturnLink)) return false;
+  *id = candidate;
+  return true;
+}

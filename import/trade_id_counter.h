@@ -1,0 +1,39 @@
+// The target's identifier counter file "d/t/i" and the numbering of imported
+// trades.
+#ifndef CONVERT_IMPORT_TRADE_ID_COUNTER_H_
+#define CONVERT_IMPORT_TRADE_ID_COUNTER_H_
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "import/target_trade.h"
+
+// The identifiers of the records loaded at the start of the run.
+struct LoadedTradeIds {
+  std::vector<int32_t> inFileOrder;
+  std::vector<int32_t> sorted;
+};
+
+LoadedTradeIds collectTradeIds(const std::vector<TargetTrade>& records);
+
+// Works out the next identifier from a counter value: counter + 1, raised by
+// one for every loaded id at or above the candidate (one pass in file order),
+// then raised further to the smallest value that no loaded record holds. False
+// when that would pass INT32_MAX.
+bool nextFreeId(int32_t counter, const LoadedTradeIds& loaded, int32_t* id);
+
+// The counter as the file's text gives it: a number within the signed 32-bit
+// range after white space, otherwise 10.
+int32_t parseCounter(const std::string& text);
+
+// Reads targetPath + "d/t/i", works out the next identifier and writes it back
+// in place. On failure the error block (return link "convert.cgi") has been
+// written: the counter file would not open, its write failed (the old value is
+// put back where possible), or no identifier is left, in which case the file is
+// not touched.
+bool nextTradeId(std::ostream& page, const std::string& targetPath,
+                 const LoadedTradeIds& loaded, int32_t* id);
+
+#endif  // CONVERT_IMPORT_TRADE_ID_COUNTER_H_

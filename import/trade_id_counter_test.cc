@@ -1,0 +1,96 @@
+#include "import/trade_id_counter.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <sstream>
+
+#include "testing/installation.h"
+#include "testing/test_util.h"
+
+namespace {
+LoadedTradeIds idsOf(const std::vector<int32_t>& ids) {
+  std::vector<TargetTrade> records(ids.size());
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    initTargetTrade(&records[i]);
+    writeInt32(&records[i], kIdField, ids[i]);
+  }
+  return collectTradeIds(records);
+}
+}  // namespace
+
+TEST(NextFreeIdTest, WalksLoadedIdsAndAvoidsCollisions) {
+  const struct {
+    int32_t counter;
+    std::vector<int32_t> loaded;
+    int32_t expected;
+  } cases[] = {
+      {10, {}, 11},
+      {10, {3, 7, 10}, 11},
+      {10, {5, 11, 12, 13}, 14},
+      {10, {11, 12, 20}, 14},
+      {10, {20, 11}, 12},
+      {10, {12, 11}, 13},  // the walk gives 12, which a record holds
+      {10, {13, 11, 12, 12}, 14},
+      {40, {1, 40, 39}, 41},
+      {-5, {}, -4},
+  };
+  for (const auto& c : cases) {
+    int32_t id = 0;
+    ASSERT_TRUE(nextFreeId(c.counter, idsOf(c.loaded), &id)) << c.counter;
+    EXPECT_EQ(c.expected, id)
+        << "counter " << c.counter << ", " << c.loaded.size() << " ids";
+  }
+}
+
+TEST(NextFreeIdTest, NoIdentifierPastTheLargest) {
+  int32_t id = 0;
+  EXPECT_FALSE(nextFreeId(INT32_MAX, idsOf({}), &id));
+  EXPECT_FALSE(nextFreeId(INT32_MAX - 1, idsOf({INT32_MAX}), &id));
+  ASSERT_TRUE(nextFreeId(INT32_MAX - 1, idsOf({}), &id));
+  EXPECT_EQ(INT32_MAX, id);
+}
+
+TEST(ParseCounterTest, FallsBackToTen) {
+  const struct {
+    const char* text;
+    int32_t counter;
+  } cases[] = {
+      {"10", 10},          {"", 10},   {" \n25 trades", 25},     {"abc", 10},
+      {"99999999999", 10}, {"-3", -3}, {"2147483647", INT32_MAX}};
+  for (const auto& c : cases)
+    EXPECT_EQ(c.counter, parseCounter(c.text)) << c.text;
+}
+
+TEST(NextTradeIdTest, RewritesTheCounterInPlace) {
+  TempDir dir;
+  const std::string counter = dir.path() + "d/t/i";
+  writeFile(counter, "  40 old text");
+  std::ostringstream page;
+  int32_t id = 0;
+  for (const int32_t expected : {41, 42, 43}) {
+    ASSERT_TRUE(nextTradeId(page, dir.path(), idsOf({40, 12}), &id));
+    EXPECT_EQ(expected, id);
+  }
+  EXPECT_EQ("43", readFile(counter));
+  EXPECT_EQ("", page.str());
+}
+
+TEST(NextTradeIdTest, MissingCounterAndExhaustedCounterEndTheRun) {
+  TempDir dir;
+  std::ostringstream missing;
+  int32_t id = 0;
+  EXPECT_FALSE(nextTradeId(missing, dir.path(), idsOf({}), &id));
+  EXPECT_NE(std::string::npos, missing.str().find("Unable to open file <b>" +
+                                                  dir.path() + "d/t/i</b>"));
+  EXPECT_NE(std::string::npos,
+            missing.str().find("click here to return to convert.cgi"));
+  EXPECT_FALSE(fileExists(dir.path() + "d/t/i"));
+
+  writeFile(dir.path() + "d/t/i", "2147483647");
+  std::ostringstream exhausted;
+  EXPECT_FALSE(nextTradeId(exhausted, dir.path(), idsOf({}), &id));
+  EXPECT_NE(std::string::npos,
+            exhausted.str().find("No free trade identifier in <b>"));
+  EXPECT_EQ("2147483647", readFile(dir.path() + "d/t/i"));
+}

@@ -1,0 +1,81 @@
+#include "testing/installation.h"
+
+#include "import/target_trade.h"
+
+SourceFields sampleTrade(const std::string& number, const std::string& key) {
+  SourceFields trade;
+  for (int i = 1; i <= 30; ++i) trade[i] = "v" + std::to_string(i);
+  trade[1] = number;
+  trade[2] = key;
+  for (int i = 10; i <= 15; ++i) trade[i] = std::to_string(i * 3);
+  trade[16] = "16";
+  trade[20] = "";
+  return trade;
+}
+
+std::string sourceLine(const SourceFields& trade) {
+  std::string line = "|";
+  for (const std::string& field : trade.fields) line += field + "|";
+  return line + "\n";
+}
+
+std::string targetRecordBytes(int32_t id, const std::string& key) {
+  TargetTrade record;
+  initTargetTrade(&record);
+  writeInt32(&record, kIdField, id);
+  writeText(&record, kKeyField, key);
+  return std::string(reinterpret_cast<const char*>(record.bytes),
+                     kTargetTradeSize);
+}
+
+Installations::Installations()
+    : source(dir.path() + "tn3/"), target(dir.path() + "kv2/") {
+  writeFile(source + "d/t/index", "");
+  writeFile(target + "d/t/index", "");
+  writeFile(target + "d/t/i", "10");
+  writeFile(target + "d/tl.a1", "|a|b|c|d|e|f|\n");
+  writeFile(target + "d/caps", "");
+  writeFile(target + "d/t/sum", "");
+  makeDirectories(target + "d/h");
+}
+
+void Installations::writeSourceIndex(
+    const std::vector<SourceFields>& trades) const {
+  std::string contents;
+  for (const SourceFields& trade : trades) contents += sourceLine(trade);
+  writeFile(source + "d/t/index", contents);
+}
+
+void Installations::writeTargetIndex(
+    const std::vector<std::string>& records) const {
+  std::string contents;
+  for (const std::string& record : records) contents += record;
+  writeFile(target + "d/t/index", contents);
+}
+
+namespace {
+std::string encodeFormValue(const std::string& value) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  for (const char c : value) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+        (byte >= '0' && byte <= '9') || byte == '-' || byte == '_' ||
+        byte == '.') {
+      encoded.push_back(c);
+    } else if (byte == ' ') {
+      encoded.push_back('+');
+    } else {
+      encoded.push_back('%');
+      encoded.push_back(kHex[byte >> 4]);
+      encoded.push_back(kHex[byte & 15]);
+    }
+  }
+  return encoded;
+}
+}  // namespace
+
+std::string formBody(const std::string& source, const std::string& target) {
+  return "tolvane3=" + encodeFormValue(source) +
+         "&kavrelv2=" + encodeFormValue(target) + "&submit=submit";
+}

@@ -1,0 +1,50 @@
+// Builders for source and target installations, byte by byte.
+#ifndef CONVERT_TESTING_INSTALLATION_H_
+#define CONVERT_TESTING_INSTALLATION_H_
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "testing/test_util.h"
+
+// The 30 fields of one source line; fields[0] is field 1.
+struct SourceFields {
+  std::array<std::string, 30> fields;
+  std::string& operator[](int fieldNumber) {
+    return fields[static_cast<std::size_t>(fieldNumber - 1)];
+  }
+};
+
+// A plausible trade: number `number`, key `key`, and distinct values in every
+// field.
+SourceFields sampleTrade(const std::string& number, const std::string& key);
+
+// "|f1|f2|...|f30|\n".
+std::string sourceLine(const SourceFields& trade);
+
+// A 996-byte target record with `id` and `key`, everything else initial.
+std::string targetRecordBytes(int32_t id, const std::string& key);
+
+// A source and a target installation in one temporary directory:
+// source = dir + "tn3/", target = dir + "kv2/". The target starts with an empty
+// index, the counter "10", a toplist whose first line holds six values, and the
+// d/h directory.
+struct Installations {
+  Installations();
+  TempDir dir;
+  std::string source;
+  std::string target;
+
+  void writeSourceIndex(const std::vector<SourceFields>& trades) const;
+  void writeTargetIndex(const std::vector<std::string>& records) const;
+  std::string targetFile(const std::string& relative) const {
+    return readFile(target + relative);
+  }
+};
+
+// The url-encoded body of the form with the two directories typed in.
+std::string formBody(const std::string& source, const std::string& target);
+
+#endif  // CONVERT_TESTING_INSTALLATION_H_

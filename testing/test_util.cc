@@ -1,0 +1,53 @@
+#include "testing/test_util.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+TempDir::TempDir() {
+  char pattern[] = "/tmp/convert_test_XXXXXX";
+  const char* made = mkdtemp(pattern);
+  path_ =
+      made ? std::string(made) + "/" : std::string("/tmp/convert_test_failed/");
+  // Other users (the server's, an unprivileged test run) must be able to reach
+  // inside.
+  if (made) ::chmod(made, 0755);
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+void makeDirectories(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::create_directories(path, ec);
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+  makeDirectories(std::filesystem::path(path).parent_path().string());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in.is_open()) return "<missing>";
+  std::ostringstream contents;
+  contents << in.rdbuf();
+  return contents.str();
+}
+
+bool fileExists(const std::string& path) {
+  struct stat info;
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+int fileMode(const std::string& path) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) return -1;
+  return static_cast<int>(info.st_mode & 07777);
+}
