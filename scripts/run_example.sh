@@ -5,7 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-cmake -S . -B build -G Ninja -DCONVERT_BUILD_TESTS=OFF > /dev/null
+scripts/install_deps.sh
+cmake -S . -B build -G Ninja > /dev/null
 cmake --build build --target convert_cgi > /dev/null
 
 scratch=$(mktemp -d /tmp/convert_example_XXXXXX)
