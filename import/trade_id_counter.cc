@@ -24,8 +24,12 @@ bool nextFreeId(int32_t counter, const LoadedTradeIds& loaded, int32_t* id) {
   // 64 bits: the candidate may step past INT32_MAX, and that must be seen, not
   // wrap.
   int64_t candidate = int64_t{counter} + 1;
-  for (const int32_t loadedId : loaded.inFileOrder) {
-    if (loadedId >= candidate) ++candidate;
+  // Once the counter has passed every loaded id the walk raises nothing: skip it, so that a
+  // long import does not cost imports x records.
+  if (!loaded.sorted.empty() && loaded.sorted.back() >= candidate) {
+    for (const int32_t loadedId : loaded.inFileOrder) {
+      if (loadedId >= candidate) ++candidate;
+    }
   }
   // One pass can end on an id that an out-of-order record holds; that trade's
   // statistics file would be replaced. Move on to the first value no loaded
