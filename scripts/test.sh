@@ -1,7 +1,7 @@
 #!/bin/bash
 # Builds everything and runs every test: the unit and end-to-end tests with warnings as
-# errors, the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, and the
-# formatting check.
+# errors, the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, the
+# formatting check, and the browser test against a real web server.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install_deps.sh
@@ -19,4 +19,7 @@ ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure
 
 echo "== formatting"
 git ls-files '*.cc' '*.h' | xargs clang-format --dry-run --Werror
+echo "== convert.cgi under Apache httpd, driven by headless Chromium"
+scripts/browser_test.sh
+
 echo "all tests passed"

@@ -1,0 +1,172 @@
+// Source and target installations on disk, laid out so that the web server's user
+// can use them, and the bytes a correct conversion writes into the target.
+import { execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import path from 'node:path';
+
+// The 30 fields of a plausible source trade; fields[0] is field 1.
+export function sampleTrade(number, key) {
+  const fields = Array.from({ length: 30 }, (_, i) => `v${i + 1}`);
+  fields[0] = number;
+  fields[1] = key;
+  for (let field = 10; field <= 15; field++) fields[field - 1] = String(field * 3);
+  fields[15] = '16';
+  fields[19] = '';
+  return fields;
+}
+
+export const sourceLine = (fields) => `|${fields.join('|')}|\n`;
+
+// Byte layout of the 996-byte target record.
+export const RECORD_SIZE = 996;
+const FIELDS = {
+  id: [0, 4],
+  key: [4, 100],
+  text3: [104, 100],
+  text21: [204, 15],
+  text4: [219, 50],
+  text5: [269, 20],
+  text6: [289, 15],
+  note: [304, 516],
+  presetZero: [820, 4],
+  number16: [824, 4],
+  presetOne: [828, 4],
+  presetMinus: [832, 12],
+  number20: [844, 4],
+  emptyText: [848, 32],
+  number12: [880, 4],
+  presetZeros: [884, 12],
+  number11: [896, 4],
+  slots10: [900, 96],
+};
+
+function putInt(record, name, value, index = 0) {
+  record.writeInt32LE(value, FIELDS[name][0] + 4 * index);
+}
+
+function putText(record, name, text) {
+  const [offset, width] = FIELDS[name];
+  const bytes = Buffer.from(text, 'latin1');
+  if (bytes.length >= width) throw new Error(`${name} too long for the record`);
+  record.fill(0, offset, offset + width);
+  bytes.copy(record, offset);
+}
+
+// A record with every field at its initial value, then `id` and `key`.
+export function plainRecord(id, key) {
+  const record = Buffer.alloc(RECORD_SIZE);
+  putInt(record, 'id', -1);
+  putInt(record, 'presetOne', 1);
+  for (let i = 0; i < 3; i++) putInt(record, 'presetMinus', -1, i);
+  putInt(record, 'number20', -1);
+  putInt(record, 'number12', 1);
+  putInt(record, 'id', id);
+  putText(record, 'key', key);
+  return record;
+}
+
+// The record a conversion of sampleTrade(number, key) writes.
+export function convertedSampleRecord(id, key, note) {
+  const record = plainRecord(id, key);
+  putText(record, 'text3', 'v3');
+  putText(record, 'text21', 'v21');
+  putText(record, 'text4', 'v4');
+  putText(record, 'text5', 'v5');
+  putText(record, 'text6', 'v6');
+  putText(record, 'note', note);
+  putInt(record, 'number16', 16);
+  putInt(record, 'number12', 1); // field 12 is 36: not 0, 1 or 2
+  putInt(record, 'number11', 33);
+  for (let i = 0; i < 24; i++) putInt(record, 'slots10', 30, i);
+  return record;
+}
+
+// The date part of the added-by note, as the program formats it under the
+// server: the machine's local time zone (the CGI environment has no TZ) and
+// English month names (no locale is set).
+export function serverDate() {
+  return execFileSync('date', ['+%d %b, %Y'], {
+    env: { PATH: '/usr/bin:/bin' },
+    encoding: 'latin1',
+  }).trim();
+}
+
+export const capsLines = (id) => `|${id}|1|39|\n|${id}|2|42|\n|${id}|3|45|\n`;
+export const summaryLine = (id) => `|${id}${'|0'.repeat(42)}|\n`;
+export const toplistLine = (key) => `|${key}|v17|v18|v19|||\n`;
+export const STATS_FILE_SIZE = 80640;
+
+// Folders get 0755 and files `mode` whatever the umask: the server's user must
+// be able to reach and read them.
+export function makeFolder(dir) {
+  const missing = [];
+  for (let d = dir; !fs.existsSync(d); d = path.dirname(d)) missing.push(d);
+  fs.mkdirSync(dir, { recursive: true });
+  for (const d of missing) fs.chmodSync(d, 0o755);
+}
+
+function writeTree(root, files, mode) {
+  for (const [relative, contents] of Object.entries(files)) {
+    const file = path.join(root, relative);
+    makeFolder(path.dirname(file));
+    fs.writeFileSync(file, contents);
+    fs.chmodSync(file, mode);
+  }
+}
+
+// Folders 0755 and files `fileMode` under root (root itself included); with an
+// owner, all of it handed to that user.
+export function setTreeAccess(root, { fileMode = 0o644, owner } = {}) {
+  fs.chmodSync(root, 0o755);
+  if (owner) fs.chownSync(root, owner.uid, owner.gid);
+  for (const entry of fs.readdirSync(root, { withFileTypes: true })) {
+    const child = path.join(root, entry.name);
+    if (entry.isDirectory()) {
+      setTreeAccess(child, { fileMode, owner });
+    } else {
+      fs.chmodSync(child, fileMode);
+      if (owner) fs.chownSync(child, owner.uid, owner.gid);
+    }
+  }
+}
+
+// A source installation "<dir>/tn3/" and a target "<dir>/kv2/". The source is
+// root's and only readable by others; the target belongs to `owner` (the web
+// server's user). The target starts with the counter "10", a toplist whose first
+// line holds six values, empty caps and summary files and the d/h folder; pass
+// null in targetFiles to leave a file out.
+export function makeInstallations(dir, { sourceTrades, targetRecords = [], targetFiles = {}, owner }) {
+  const source = path.join(dir, 'tn3') + '/';
+  const target = path.join(dir, 'kv2') + '/';
+  makeFolder(dir);
+  writeTree(source, { 'd/t/index': sourceTrades.map(sourceLine).join('') }, 0o644);
+  const files = {
+    'd/t/index': Buffer.concat(targetRecords),
+    'd/t/i': '10',
+    'd/tl.a1': '|a|b|c|d|e|f|\n',
+    'd/caps': '',
+    'd/t/sum': '',
+    ...targetFiles,
+  };
+  for (const [name, contents] of Object.entries(files)) {
+    if (contents === null) delete files[name];
+  }
+  writeTree(target, files, 0o644);
+  makeFolder(path.join(target, 'd/h'));
+  setTreeAccess(target, { owner });
+  return { source, target };
+}
+
+// Every file under root, relative path to contents.
+export function readTree(root) {
+  const files = {};
+  const walk = (dir) => {
+    for (const entry of fs.readdirSync(dir, { withFileTypes: true })) {
+      const child = path.join(dir, entry.name);
+      if (entry.isDirectory()) walk(child);
+      else files[path.relative(root, child)] = fs.readFileSync(child);
+    }
+  };
+  walk(root);
+  return files;
+}
