@@ -16,7 +16,8 @@ bool createStatsFile(std::ostream& page, const std::string& targetPath,
   const std::string path = targetPath + "d/t/" + idText;
   return reportFileResult(
       page,
-      replaceFileContents(path, std::string_view(kZeroSlots, kStatsFileSize)),
+      createFileWithContents(path,
+                             std::string_view(kZeroSlots, kStatsFileSize)),
       path, kReturnLink);
 }
 
@@ -37,8 +38,8 @@ bool isHistoryFileKey(std::string_view key) {
   return key.find('/') == std::string_view::npos;
 }
 
-void createHistoryFile(const std::string& targetPath, const std::string& key) {
-  (void)createEmptyFile(targetPath + "d/h/" + key + ".his");
+bool createHistoryFile(const std::string& targetPath, const std::string& key) {
+  return createEmptyFile(targetPath + "d/h/" + key + ".his");
 }
 
 void openPermissions(const std::string& path) {

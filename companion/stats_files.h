@@ -37,9 +37,9 @@ bool appendSummaryLine(std::ostream& page, const std::string& targetPath,
 // True when the key names a file inside d/h: it holds no '/'.
 bool isHistoryFileKey(std::string_view key);
 
-// Creates or empties targetPath + "d/h/" + key + ".his". Failure is not
-// reported.
-void createHistoryFile(const std::string& targetPath, const std::string& key);
+// Creates or empties targetPath + "d/h/" + key + ".his" (not through a
+// symbolic link). Returns whether it did; a failure is not reported.
+bool createHistoryFile(const std::string& targetPath, const std::string& key);
 
 // Gives exactly the file at `path` mode 0777. Failure is not reported.
 void openPermissions(const std::string& path);

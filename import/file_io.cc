@@ -63,6 +63,9 @@ FileReader::~FileReader() {
 
 std::size_t FileReader::read(char* buffer, std::size_t capacity) {
   if (fd_ < 0) return 0;
+  if (!isRegular_ && bytesRead_ + capacity > kNonRegularReadLimit) {
+    capacity = static_cast<std::size_t>(kNonRegularReadLimit - bytesRead_);
+  }
   std::size_t done = 0;
   while (done < capacity) {
     const ssize_t n = ::read(fd_, buffer + done, capacity - done);
@@ -70,6 +73,7 @@ std::size_t FileReader::read(char* buffer, std::size_t capacity) {
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);
   }
+  bytesRead_ += done;
   return done;
 }
 
@@ -92,11 +96,19 @@ FileResult readWholeFile(const std::string& path, std::string* contents) {
   return FileResult::ok;
 }
 
-FileResult appendBytes(const std::string& path, std::string_view bytes) {
+FileResult appendBlock(const std::string& path, std::string_view block,
+                       std::string_view filler) {
   const int fd = openForWriting(path, O_APPEND);
   if (fd < 0) return FileResult::openFailed;
   struct stat info;
   const bool knowsSize = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  std::string bytes;
+  if (knowsSize && !filler.empty()) {
+    const std::size_t partial =
+        static_cast<std::size_t>(info.st_size) % filler.size();
+    if (partial != 0) bytes.append(filler.substr(partial));
+  }
+  bytes.append(block);
   const bool written = writeAll(fd, bytes);
   if (!written && knowsSize) {
     // A partial record would shift every later record: cut the file back.
@@ -115,6 +127,10 @@ FileResult appendBytes(const std::string& path, std::string_view bytes) {
   return written && closed ? FileResult::ok : FileResult::writeFailed;
 }
 
+FileResult appendBytes(const std::string& path, std::string_view bytes) {
+  return appendBlock(path, bytes, std::string_view());
+}
+
 FileResult replaceFileContents(const std::string& path,
                                std::string_view bytes) {
   const int fd = openForWriting(path, O_TRUNC);
@@ -124,15 +140,24 @@ FileResult replaceFileContents(const std::string& path,
   return written && closed ? FileResult::ok : FileResult::writeFailed;
 }
 
+FileResult createFileWithContents(const std::string& path,
+                                  std::string_view bytes) {
+  const int fd = openForWriting(path, O_TRUNC | O_NOFOLLOW);
+  if (fd < 0) return FileResult::openFailed;
+  const bool written = writeAll(fd, bytes);
+  const bool closed = closeChecked(fd);
+  return written && closed ? FileResult::ok : FileResult::writeFailed;
+}
+
 bool createEmptyFile(const std::string& path) {
-  const int fd = openForWriting(path, O_TRUNC);
-  if (fd < 0) return false;
-  return closeChecked(fd);
+  return createFileWithContents(path, std::string_view()) == FileResult::ok;
 }
 
 bool setOpenPermissions(const std::string& path) {
   if (holdsZeroByte(path)) return false;
-  return ::chmod(path.c_str(), 0777) == 0;
+  // Refuses a symbolic link rather than changing the mode of whatever it points
+  // to.
+  return ::fchmodat(AT_FDCWD, path.c_str(), 0777, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 DirectoryLock::DirectoryLock(const std::string& path) {

@@ -29,27 +29,46 @@ class FileReader {
   // The size of the file when it was opened.
   unsigned long long size() const { return size_; }
   // Reads up to `capacity` bytes, looping over short reads. Returns the count
-  // read; fewer than `capacity` means the end of the file or a read error.
+  // read; fewer than `capacity` means the end of the file or a read error. A
+  // file that is not a regular file gives kNonRegularReadLimit bytes at most:
+  // a device such as /dev/full never ends.
   std::size_t read(char* buffer, std::size_t capacity);
+
+  static constexpr unsigned long long kNonRegularReadLimit = 1 << 20;
 
  private:
   int fd_ = -1;
+  bool isRegular_ = false;
   unsigned long long size_ = 0;
+  unsigned long long bytesRead_ = 0;
 };
 
 // Appends `bytes` to the file, creating it. On writeFailed the file has been
 // cut back to its size before the call, so a partial write never stays behind.
 FileResult appendBytes(const std::string& path, std::string_view bytes);
 
+// Appends `block` so that it starts at a multiple of the filler's size: when
+// the file ends part way into such a unit, the bytes of `filler` from that
+// point on complete it first. On writeFailed the file has been cut back to its
+// size before the call.
+FileResult appendBlock(const std::string& path, std::string_view block,
+                       std::string_view filler);
+
 // Empties the file (creating it) and writes `bytes`, keeping its inode and
 // mode.
 FileResult replaceFileContents(const std::string& path, std::string_view bytes);
 
-// Creates the file or empties it. False when it cannot be opened.
+// Creates the file, or empties it, and writes `bytes`. A symbolic link at
+// `path` is not followed (the open fails), so nothing it points to is touched.
+FileResult createFileWithContents(const std::string& path,
+                                  std::string_view bytes);
+
+// Creates the file or empties it, not following a symbolic link. False when it
+// cannot be opened.
 bool createEmptyFile(const std::string& path);
 
-// Sets the mode of exactly this file to 0777, whatever the umask. Starts no
-// other program.
+// Sets the mode of exactly this file to 0777, whatever the umask. A symbolic
+// link is refused, not followed. Starts no other program.
 bool setOpenPermissions(const std::string& path);
 
 // An exclusive flock(2) on a directory, held until the object goes away. When

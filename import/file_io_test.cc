@@ -67,3 +67,40 @@ TEST(FileIoTest, DirectoriesDoNotOpenAsFiles) {
   EXPECT_EQ(FileResult::openFailed, appendBytes(dir.path(), "x"));
   EXPECT_FALSE(FileReader(dir.path()).isOpen());
 }
+
+TEST(FileIoTest, AppendBlockCompletesAPartialUnitFirst) {
+  TempDir dir;
+  const std::string path = dir.path() + "index";
+  const struct {
+    std::string before;
+    std::string after;
+  } cases[] = {{"", "BBBB"},
+               {"abcd", "abcdBBBB"},
+               {"ab", "ab34BBBB"},
+               {"abcdx", "abcdx234BBBB"}};
+  for (const auto& c : cases) {
+    writeFile(path, c.before);
+    EXPECT_EQ(FileResult::ok, appendBlock(path, "BBBB", "1234")) << c.before;
+    EXPECT_EQ(c.after, readFile(path)) << c.before;
+  }
+}
+
+TEST(FileIoTest, LinksAreNotFollowedForCreatedFiles) {
+  TempDir dir;
+  const std::string victim = dir.path() + "victim";
+  writeFile(victim, "keep");
+  ASSERT_EQ(0, chmod(victim.c_str(), 0600));
+  const std::string link = dir.path() + "link";
+  ASSERT_EQ(0, symlink(victim.c_str(), link.c_str()));
+  EXPECT_EQ(FileResult::openFailed, createFileWithContents(link, "x"));
+  EXPECT_FALSE(createEmptyFile(link));
+  EXPECT_FALSE(setOpenPermissions(link));
+  EXPECT_EQ("keep", readFile(victim));
+  EXPECT_EQ(0600, fileMode(victim));
+}
+
+TEST(FileIoTest, EndlessDeviceReadsToALimit) {
+  std::string contents;
+  ASSERT_EQ(FileResult::ok, readWholeFile("/dev/zero", &contents));
+  EXPECT_EQ(FileReader::kNonRegularReadLimit, contents.size());
+}

@@ -61,5 +61,13 @@ bool appendTargetTrade(std::ostream& page, const std::string& targetPath,
   const std::string path = targetPath + "d/t/index";
   const std::string_view bytes(reinterpret_cast<const char*>(record.bytes),
                                kTargetTradeSize);
-  return reportFileResult(page, appendBytes(path, bytes), path, kReturnLink);
+  // An index that ends part way into a record was read as that record with
+  // initial values after its bytes: complete it with them, so that the new
+  // record starts on a 996-byte boundary and later runs read it back.
+  TargetTrade initial;
+  initTargetTrade(&initial);
+  const std::string_view filler(reinterpret_cast<const char*>(initial.bytes),
+                                kTargetTradeSize);
+  return reportFileResult(page, appendBlock(path, bytes, filler), path,
+                          kReturnLink);
 }

@@ -24,8 +24,8 @@ bool nextFreeId(int32_t counter, const LoadedTradeIds& loaded, int32_t* id) {
   // 64 bits: the candidate may step past INT32_MAX, and that must be seen, not
   // wrap.
   int64_t candidate = int64_t{counter} + 1;
-  // Once the counter has passed every loaded id the walk raises nothing: skip it, so that a
-  // long import does not cost imports x records.
+  // Once the counter has passed every loaded id the walk raises nothing: skip
+  // it, so that a long import does not cost imports x records.
   if (!loaded.sorted.empty() && loaded.sorted.back() >= candidate) {
     for (const int32_t loadedId : loaded.inFileOrder) {
       if (loadedId >= candidate) ++candidate;
