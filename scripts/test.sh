@@ -1,7 +1,8 @@
 #!/bin/bash
 # Builds everything and runs every test: the unit and end-to-end tests with warnings as
-# errors, the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, the
-# formatting check, and the browser test against a real web server.
+# errors, the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, a conversion
+# under valgrind, the fuzzers for a bounded time, the formatting check, and the browser test
+# against a real web server.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install_deps.sh
@@ -16,6 +17,12 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_COMPILE_WARNI
   -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=all" > /dev/null
 cmake --build build-asan
 ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure
+
+echo "== one conversion under valgrind"
+scripts/valgrind_check.sh
+
+echo "== fuzzing: form decoding, both index readers, a whole run (60 s each)"
+scripts/fuzz.sh
 
 echo "== formatting"
 git ls-files '*.cc' '*.h' | xargs clang-format --dry-run --Werror

@@ -5,10 +5,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
 #include <vector>
 
 CgiRequest postRequest(const std::string& body) {
@@ -20,90 +22,210 @@ CgiRequest postRequest(const std::string& body) {
 
 namespace {
 
-[[noreturn]] void execChild(const CgiRequest& request, int inputFd,
-                            int outputFd) {
+// Everything the child needs, made before the fork: between fork and exec the
+// child of a threaded parent may only make async-signal-safe calls.
+struct ChildPlan {
+  std::vector<std::string> variables;
+  std::vector<char*> environment;
+  std::optional<std::string> workingDirectory;
+  std::optional<unsigned long long> fileSizeLimit;
+  std::optional<unsigned> runAsUid;
+};
+
+ChildPlan planChild(const CgiRequest& request) {
+  ChildPlan plan;
+  if (request.contentLength)
+    plan.variables.push_back("CONTENT_LENGTH=" + *request.contentLength);
+  if (request.scriptFilename)
+    plan.variables.push_back("SCRIPT_FILENAME=" + *request.scriptFilename);
+  if (request.remoteAddress)
+    plan.variables.push_back("REMOTE_ADDR=" + *request.remoteAddress);
+  plan.variables.push_back("TZ=" + request.tz);
+  for (std::string& variable : plan.variables)
+    plan.environment.push_back(variable.data());
+  plan.environment.push_back(nullptr);
+  plan.workingDirectory = request.workingDirectory;
+  plan.fileSizeLimit = request.fileSizeLimit;
+  plan.runAsUid = request.runAsUid;
+  return plan;
+}
+
+[[noreturn]] void execChild(ChildPlan* plan, int inputFd, int outputFd) {
   dup2(inputFd, 0);
   dup2(outputFd, 1);
-  std::vector<std::string> variables;
-  if (request.contentLength)
-    variables.push_back("CONTENT_LENGTH=" + *request.contentLength);
-  if (request.scriptFilename)
-    variables.push_back("SCRIPT_FILENAME=" + *request.scriptFilename);
-  if (request.remoteAddress)
-    variables.push_back("REMOTE_ADDR=" + *request.remoteAddress);
-  variables.push_back("TZ=" + request.tz);
-  std::vector<char*> environment;
-  for (std::string& variable : variables)
-    environment.push_back(variable.data());
-  environment.push_back(nullptr);
-  if (request.fileSizeLimit) {
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  umask(022);  // the modes of the files the program creates are then known
+  if (plan->workingDirectory && chdir(plan->workingDirectory->c_str()) != 0)
+    _exit(125);
+  if (plan->fileSizeLimit) {
     signal(SIGXFSZ,
            SIG_IGN);  // kept across exec: the write then fails with EFBIG
-    const rlimit limit{*request.fileSizeLimit, *request.fileSizeLimit};
+    const rlimit limit{*plan->fileSizeLimit, *plan->fileSizeLimit};
     setrlimit(RLIMIT_FSIZE, &limit);
   }
-  if (request.runAsUid) {
-    const gid_t group = static_cast<gid_t>(*request.runAsUid);
+  if (plan->runAsUid) {
+    const gid_t group = static_cast<gid_t>(*plan->runAsUid);
     if (setgroups(0, nullptr) != 0 || setgid(group) != 0 ||
-        setuid(*request.runAsUid) != 0) {
+        setuid(*plan->runAsUid) != 0) {
       _exit(126);
     }
   }
   char program[] = CONVERT_CGI_PATH;
   char* arguments[] = {program, nullptr};
-  execve(program, arguments, environment.data());
+  execve(program, arguments, plan->environment.data());
   _exit(127);
+}
+
+unsigned long long residentBytes(pid_t pid) {
+  std::ifstream statm("/proc/" + std::to_string(pid) + "/statm");
+  unsigned long long size = 0;
+  unsigned long long resident = 0;
+  statm >> size >> resident;
+  return resident * static_cast<unsigned long long>(sysconf(_SC_PAGESIZE));
 }
 
 }  // namespace
 
-CgiResult runConvertCgi(const CgiRequest& request) {
-  CgiResult result;
+RunningCgi::RunningCgi(const CgiRequest& request) {
   int input[2];
   int output[2];
-  if (pipe2(input, O_CLOEXEC) != 0) return result;
-  if (pipe2(output, O_CLOEXEC) != 0) return result;
-  const pid_t child = fork();
-  if (child == 0) execChild(request, input[0], output[1]);
+  if (pipe2(input, O_CLOEXEC) != 0) return;
+  if (pipe2(output, O_CLOEXEC) != 0) {
+    close(input[0]);
+    close(input[1]);
+    return;
+  }
+  signal(SIGPIPE, SIG_IGN);  // a child that ends early must not end the test
+  ChildPlan plan = planChild(request);
+  pid_ = fork();
+  if (pid_ == 0) execChild(&plan, input[0], output[1]);
   close(input[0]);
   close(output[1]);
+  if (pid_ < 0) {
+    close(input[1]);
+    close(output[0]);
+    ended_ = true;
+    return;
+  }
+  collector_ =
+      std::thread(&RunningCgi::collect, this, input[1], output[0], request.body,
+                  request.timeout, request.memoryLimitBytes);
+}
+
+RunningCgi::~RunningCgi() {
+  if (collector_.joinable()) collector_.join();
+}
+
+void RunningCgi::collect(int inputFd, int outputFd, std::string body,
+                         std::chrono::milliseconds timeout,
+                         unsigned long long memoryLimit) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  bool killed = false;
+  auto killChild = [&](bool* reason) {
+    if (killed) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    *reason = true;
+    kill(pid_, SIGKILL);
+    killed = true;
+  };
   // Feed the body and collect the page together, so that neither pipe can fill
   // up.
   std::size_t fed = 0;
   bool inputOpen = true;
-  if (request.body.empty()) {
-    close(input[1]);
+  if (body.empty()) {
+    close(inputFd);
     inputOpen = false;
   }
-  signal(SIGPIPE, SIG_IGN);
   char buffer[65536];
   for (;;) {
-    pollfd fds[2] = {{output[0], POLLIN, 0},
-                     {inputOpen ? input[1] : -1, POLLOUT, 0}};
-    if (poll(fds, 2, -1) < 0) {
+    if (std::chrono::steady_clock::now() > deadline)
+      killChild(&result_.timedOut);
+    if (!killed && residentBytes(pid_) > memoryLimit)
+      killChild(&result_.memoryExceeded);
+    pollfd fds[2] = {{outputFd, POLLIN, 0},
+                     {inputOpen ? inputFd : -1, POLLOUT, 0}};
+    if (poll(fds, 2, 20) < 0) {
       if (errno == EINTR) continue;
       break;
     }
     if (inputOpen && (fds[1].revents & (POLLOUT | POLLERR | POLLHUP))) {
-      const ssize_t n =
-          write(input[1], request.body.data() + fed, request.body.size() - fed);
+      const ssize_t n = write(inputFd, body.data() + fed, body.size() - fed);
       if (n > 0) fed += static_cast<std::size_t>(n);
-      if (n < 0 || fed == request.body.size()) {
-        close(input[1]);
+      if (n < 0 || fed == body.size()) {
+        close(inputFd);
         inputOpen = false;
       }
     }
     if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-      const ssize_t n = read(output[0], buffer, sizeof buffer);
+      const ssize_t n = read(outputFd, buffer, sizeof buffer);
       if (n <= 0) break;
-      result.page.append(buffer, static_cast<std::size_t>(n));
+      std::lock_guard<std::mutex> lock(mutex_);
+      result_.page.append(buffer, static_cast<std::size_t>(n));
+      changed_.notify_all();
     }
   }
-  if (inputOpen) close(input[1]);
-  close(output[0]);
+  if (inputOpen) close(inputFd);
+  close(outputFd);
   int status = 0;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  for (;;) {
+    const pid_t done = waitpid(pid_, &status, WNOHANG);
+    if (done == pid_ || (done < 0 && errno != EINTR)) break;
+    if (std::chrono::steady_clock::now() > deadline)
+      killChild(&result_.timedOut);
+    usleep(5000);
   }
-  result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+  std::lock_guard<std::mutex> lock(mutex_);
+  result_.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result_.termSignal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  ended_ = true;
+  changed_.notify_all();
+}
+
+bool RunningCgi::waitForPage(
+    const std::function<bool(const std::string&)>& ready,
+    std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait_for(lock, timeout,
+                    [&] { return ready(result_.page) || ended_; });
+  return ready(result_.page);
+}
+
+CgiResult RunningCgi::finish() {
+  if (collector_.joinable()) collector_.join();
+  std::lock_guard<std::mutex> lock(mutex_);
+  return result_;
+}
+
+CgiResult runConvertCgi(const CgiRequest& request) {
+  return RunningCgi(request).finish();
+}
+
+std::size_t countOccurrences(const std::string& page, const std::string& text) {
+  std::size_t count = 0;
+  for (std::size_t at = page.find(text); at != std::string::npos;
+       at = page.find(text, at + text.size())) {
+    ++count;
+  }
+  return count;
+}
+
+std::string expectedErrorBlock(const std::string& lead,
+                               const std::string& shownPath, bool withLink) {
+  return "<div align=center>\n<font style=\"font:normal 8pt arial;\";><font "
+         "style=\"color:red;\"><b>Error</b></font><br>\n" +
+         lead + " <b>" + shownPath +
+         "</b><br>\nPlease check file permissions and try "
+         "again<br>\n<br><br>\n" +
+         (withLink ? "<a href=\"convert.cgi\">click here to return to "
+                     "convert.cgi</a><br>\n"
+                   : "") +
+         "</font></div></body>\n</html>";
+}
+
+std::string pageAfterForm(const std::string& page) {
+  const std::string formEnd = "</form>\n";
+  const std::size_t at = page.find(formEnd);
+  return at == std::string::npos ? page : page.substr(at + formEnd.size());
 }

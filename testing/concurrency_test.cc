@@ -1,0 +1,253 @@
+// Runs that meet over one target, and runs asked to stop part way.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "import/target_trade.h"
+#include "testing/cgi_runner.h"
+#include "testing/installation.h"
+#include "testing/test_util.h"
+
+namespace {
+
+constexpr auto kWait = std::chrono::seconds(20);
+
+std::vector<SourceFields> tradesWithKeys(const std::string& prefix, int count) {
+  std::vector<SourceFields> trades;
+  for (int i = 0; i < count; ++i)
+    trades.push_back(sampleTrade("12", prefix + std::to_string(i)));
+  return trades;
+}
+
+// The target tree after the first `count` trades of prefix0, prefix1, ... have
+// been imported completely as 11, 12, ...
+FileTree importedInOrder(FileTree tree, const std::string& prefix, int count) {
+  for (int i = 0; i < count; ++i) {
+    applyImport(&tree, "kv2/", 11 + i, prefix + std::to_string(i),
+                ImportStep::done);
+  }
+  return tree;
+}
+
+// True while `pid` waits for a flock(2) that another process holds.
+bool waitsForLock(pid_t pid) {
+  std::ifstream locks("/proc/locks");
+  std::string line;
+  while (std::getline(locks, line)) {
+    std::istringstream fields(line);
+    std::string number, arrow, kind, advisory, mode, owner;
+    fields >> number >> arrow >> kind >> advisory >> mode >> owner;
+    if (arrow == "->" && kind == "FLOCK" && owner == std::to_string(pid))
+      return true;
+  }
+  return false;
+}
+
+bool waitUntilLockWaiter(pid_t pid) {
+  const auto deadline = std::chrono::steady_clock::now() + kWait;
+  while (!waitsForLock(pid)) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    usleep(1000);
+  }
+  return true;
+}
+
+struct IndexContents {
+  std::multiset<std::string> keys;
+  std::set<int32_t> ids;
+  std::size_t records = 0;
+};
+
+IndexContents readIndexContents(const std::string& path) {
+  const std::string bytes = readFile(path);
+  IndexContents contents;
+  contents.records = bytes.size() / kTargetTradeSize;
+  for (std::size_t at = 0; at + kTargetTradeSize <= bytes.size();
+       at += kTargetTradeSize) {
+    TargetTrade record;
+    std::copy(bytes.begin() + static_cast<long>(at),
+              bytes.begin() + static_cast<long>(at + kTargetTradeSize),
+              record.bytes);
+    contents.keys.insert(std::string(readText(record, kKeyField)));
+    contents.ids.insert(readInt32(record, kIdField));
+  }
+  return contents;
+}
+
+TEST(ConcurrencyTest, TwoRunsStartedTogetherImportEveryTradeOnce) {
+  for (int round = 0; round < 3; ++round) {
+    Installations in;
+    in.writeSourceIndex(tradesWithKeys("k", 40));
+    const FileTree expected = importedInOrder(readTree(in.dir.path()), "k", 40);
+    CgiRequest request = postRequest(formBody(in.source, in.target));
+    request.timeout = kWait;
+    RunningCgi one(request);
+    RunningCgi two(request);
+    const CgiResult first = one.finish();
+    const CgiResult second = two.finish();
+    // Whichever run takes the target first imports all; the other finds all.
+    for (const CgiResult* result : {&first, &second}) {
+      EXPECT_EQ(0, result->exitStatus);
+      EXPECT_EQ(40u, countOccurrences(result->page, "added ") +
+                         countOccurrences(result->page, "skipping "));
+      EXPECT_EQ(kClosingBlock, result->page.substr(result->page.size() -
+                                                   strlen(kClosingBlock)));
+    }
+    EXPECT_EQ(40u, countOccurrences(first.page + second.page, "added "));
+    EXPECT_EQ(describeTree(expected), describeTree(readTree(in.dir.path())))
+        << "round " << round;
+  }
+}
+
+TEST(ConcurrencyTest, RunsFromTwoSourcesIntoOneTargetNumberTradesApart) {
+  // Twenty keys in both sources, ten in each alone.
+  Installations in;
+  std::vector<SourceFields> mine = tradesWithKeys("shared", 20);
+  std::vector<SourceFields> theirs = mine;
+  for (SourceFields& trade : tradesWithKeys("a", 10)) mine.push_back(trade);
+  for (SourceFields& trade : tradesWithKeys("b", 10)) theirs.push_back(trade);
+  in.writeSourceIndex(mine);
+  const std::string otherSource = in.dir.path() + "other/";
+  std::string otherIndex;
+  for (const SourceFields& trade : theirs) otherIndex += sourceLine(trade);
+  writeFile(otherSource + "d/t/index", otherIndex);
+
+  CgiRequest request = postRequest(formBody(in.source, in.target));
+  CgiRequest otherRequest = postRequest(formBody(otherSource, in.target));
+  request.timeout = otherRequest.timeout = kWait;
+  RunningCgi one(request);
+  RunningCgi two(otherRequest);
+  const CgiResult first = one.finish();
+  const CgiResult second = two.finish();
+  EXPECT_EQ(40u, countOccurrences(first.page + second.page, "added "));
+  EXPECT_EQ(20u, countOccurrences(first.page + second.page, "skipping "));
+
+  const IndexContents index = readIndexContents(in.target + "d/t/index");
+  EXPECT_EQ(40u * kTargetTradeSize, in.targetFile("d/t/index").size());
+  std::multiset<std::string> keys;
+  for (const auto& trade : mine) keys.insert(trade.fields[1]);
+  for (int i = 0; i < 10; ++i) keys.insert("b" + std::to_string(i));
+  EXPECT_EQ(keys, index.keys);
+  std::set<int32_t> ids;
+  for (int32_t id = 11; id <= 50; ++id) ids.insert(id);
+  EXPECT_EQ(ids, index.ids);
+  EXPECT_EQ("50", in.targetFile("d/t/i"));
+  EXPECT_EQ(120u, countOccurrences(in.targetFile("d/caps"), "\n"));
+  EXPECT_EQ(40u, countOccurrences(in.targetFile("d/t/sum"), "\n"));
+  for (const int32_t id : ids) {
+    EXPECT_EQ(80640u, in.targetFile("d/t/" + std::to_string(id)).size()) << id;
+  }
+}
+
+// The test holds the target's lock as another run would. Close-on-exec: a
+// child that kept the descriptor would keep the lock too.
+class HeldTarget {
+ public:
+  explicit HeldTarget(const std::string& target)
+      : fd_(open((target + "d/t").c_str(),
+                 O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    flock(fd_, LOCK_EX);
+  }
+  ~HeldTarget() { release(); }
+  void release() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+TEST(ConcurrencyTest, RunWaitsUntilTheTargetIsFreeAndCanBeStoppedThere) {
+  for (const bool stopWhileWaiting : {false, true}) {
+    SCOPED_TRACE(stopWhileWaiting ? "stopped while waiting" : "let through");
+    Installations in;
+    in.writeSourceIndex(tradesWithKeys("k", 3));
+    const FileTree before = readTree(in.dir.path());
+    HeldTarget held(in.target);
+    CgiRequest request = postRequest(formBody(in.source, in.target));
+    request.timeout = kWait;
+    RunningCgi run(request);
+    ASSERT_TRUE(waitUntilLockWaiter(run.pid()));
+    EXPECT_EQ(describeTree(before), describeTree(readTree(in.dir.path())));
+    if (stopWhileWaiting) kill(run.pid(), SIGTERM);
+    held.release();
+    const CgiResult result = run.finish();
+    EXPECT_EQ(0, result.exitStatus);
+    if (stopWhileWaiting) {
+      EXPECT_EQ(kLoadingLine, pageAfterForm(result.page));
+      EXPECT_EQ(describeTree(before), describeTree(readTree(in.dir.path())));
+    } else {
+      EXPECT_EQ(std::string(kLoadingLine) +
+                    "added k0<br>added k1<br>added k2<br>" + kClosingBlock,
+                pageAfterForm(result.page));
+      EXPECT_EQ(describeTree(importedInOrder(before, "k", 3)),
+                describeTree(readTree(in.dir.path())));
+    }
+  }
+}
+
+TEST(StopSignalTest, TradeInHandIsFinishedAndNoOtherIsStarted) {
+  for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+    SCOPED_TRACE(strsignal(signal));
+    Installations in;
+    in.writeSourceIndex(tradesWithKeys("k", 3));
+    ToplistGate gate(in.target);
+    CgiRequest request = postRequest(formBody(in.source, in.target));
+    request.timeout = kWait;
+    RunningCgi run(request);
+    // The first trade has its counter and record and waits at the toplist.
+    ASSERT_TRUE(gate.waitForRun(kWait));
+    EXPECT_EQ("11", in.targetFile("d/t/i"));
+    EXPECT_EQ(sampleTradeRecord(11, "k0", addedByNoteToday("192.0.2.7")),
+              in.targetFile("d/t/index"));
+    FileTree expected = readTree(in.dir.path());
+    kill(run.pid(), signal);
+    EXPECT_EQ(sampleToplistLine("k0"), gate.release("|a|b|c|d|e|f|\n", kWait));
+    const CgiResult result = run.finish();
+    EXPECT_EQ(0, result.exitStatus);
+    EXPECT_EQ(std::string(kLoadingLine) + "added k0<br>",
+              pageAfterForm(result.page));
+    // The rest of k0 (its toplist line went through the gate), nothing else.
+    applyImportSteps(&expected, "kv2/", 11, "k0", ImportStep::toplist,
+                     ImportStep::done);
+    EXPECT_EQ(describeTree(expected), describeTree(readTree(in.dir.path())));
+  }
+}
+
+TEST(StopSignalTest, SignalDuringALongImportLeavesOnlyCompleteTrades) {
+  constexpr int kTrades = 1000;
+  for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+    SCOPED_TRACE(strsignal(signal));
+    Installations in;
+    in.writeSourceIndex(tradesWithKeys("k", kTrades));
+    const FileTree before = readTree(in.dir.path());
+    CgiRequest request = postRequest(formBody(in.source, in.target));
+    request.timeout = kWait;
+    RunningCgi run(request);
+    ASSERT_TRUE(run.waitForPage(
+        [](const std::string& page) {
+          return countOccurrences(page, "added ") >= 3;
+        },
+        kWait));
+    kill(run.pid(), signal);
+    const CgiResult result = run.finish();
+    EXPECT_EQ(0, result.exitStatus);
+    const int added = static_cast<int>(countOccurrences(result.page, "added "));
+    ASSERT_LT(added, kTrades) << "the signal came after the last trade";
+    ASSERT_GE(added, 3);
+    const std::string last = "added k" + std::to_string(added - 1) + "<br>";
+    EXPECT_EQ(last, result.page.substr(result.page.size() - last.size()));
+    EXPECT_EQ(describeTree(importedInOrder(before, "k", added)),
+              describeTree(readTree(in.dir.path())));
+  }
+}
+
+}  // namespace

@@ -1,0 +1,389 @@
+// Every file the program opens, made to fail at its step, on the first imported
+// trade and on a later one: the page must end with the right block and the
+// disk must hold exactly what the steps before the failure wrote.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+
+#include "testing/cgi_runner.h"
+#include "testing/installation.h"
+#include "testing/test_util.h"
+
+namespace {
+
+// Root ignores permission bits: permission faults run as this user.
+constexpr unsigned kNobody = 65534;
+constexpr unsigned long long kSizeLimit = 100000;  // above one stats file
+constexpr auto kRunTimeout = std::chrono::seconds(5);
+const std::string kFirstToplistLine = "|a|b|c|d|e|f|\n";
+
+// The source trades; the empty target numbers them 11, 12 and 13.
+const char* const kKeys[] = {"first", "second", "third"};
+constexpr int kTradeCount = 3;
+
+struct FaultCase {
+  std::string name;
+  // Where the run ends: the trade (0 = first) and the step that failed. A null
+  // lead means no error block: the run goes on to its closing block.
+  int failingTrade = 0;
+  ImportStep failedStep = ImportStep::counter;
+  const char* lead = nullptr;
+  std::string failingFile;  // relative to the installation's directory
+  bool inSource = false;
+  bool beforeTrades = false;  // an index read: no trade is looked at
+  bool withLink = true;
+  int32_t firstId = 11;  // the id the first trade gets
+  std::function<void(const Installations&)> setup;
+  // When set, the run is held at the first trade's toplist step and this runs
+  // there.
+  std::function<void(const Installations&)> atGate;
+  // Corrects the expected tree ("kv2/...") for what a cut write left behind.
+  std::function<void(FileTree*)> adjustExpected;
+  std::optional<unsigned> runAsUid;
+  std::optional<unsigned long long> fileSizeLimit;
+
+  FaultCase& indexRead(bool source) {
+    inSource = source;
+    beforeTrades = true;
+    withLink = false;
+    return *this;
+  }
+  FaultCase& with(std::function<void(const Installations&)> f) {
+    setup = std::move(f);
+    return *this;
+  }
+  FaultCase& gated(std::function<void(const Installations&)> f) {
+    atGate = std::move(f);
+    return *this;
+  }
+  FaultCase& asNobody() {
+    runAsUid = kNobody;
+    return *this;
+  }
+  FaultCase& limit(unsigned long long bytes) {
+    fileSizeLimit = bytes;
+    return *this;
+  }
+  FaultCase& ids(int32_t first) {
+    firstId = first;
+    return *this;
+  }
+  FaultCase& adjust(std::function<void(FileTree*)> f) {
+    adjustExpected = std::move(f);
+    return *this;
+  }
+};
+
+// gtest prints a failing row by its name.
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
+
+FaultCase fault(std::string name, int trade, ImportStep step, const char* lead,
+                std::string file) {
+  FaultCase c;
+  c.name = std::move(name);
+  c.failingTrade = trade;
+  c.failedStep = step;
+  c.lead = lead;
+  c.failingFile = std::move(file);
+  return c;
+}
+
+// A run that loses the history file and still ends normally.
+FaultCase goesOn(std::string name, int trade) {
+  FaultCase c;
+  c.name = std::move(name);
+  c.failingTrade = trade;
+  c.failedStep = ImportStep::history;
+  return c;
+}
+
+void replaceByDirectory(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::remove(path, ec);
+  makeDirectories(path);
+}
+
+void replaceByLinkToFull(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::remove(path, ec);
+  ::symlink("/dev/full", path.c_str());
+}
+
+// The target belongs to the unprivileged user, except `path`, which that user
+// may only read (or, with mode 0, not even that).
+void onlyRootWrites(const Installations& in, const std::string& path,
+                    int mode) {
+  giveToUser(in.target, kNobody);
+  ::chown(path.c_str(), 0, 0);
+  ::chmod(path.c_str(), static_cast<mode_t>(mode));
+}
+
+// Grows a file to `size` bytes, keeping its first line.
+void fillTo(const std::string& path, std::size_t size) {
+  std::string bytes = readFile(path);
+  if (bytes.size() < size) bytes += std::string(size - bytes.size() - 1, 'x');
+  writeFile(path, bytes + "\n");
+}
+
+// A target index of `count` records whose ids (5) leave the numbering at 11.
+void fillIndex(const Installations& in, int count) {
+  std::vector<std::string> records;
+  for (int i = 0; i < count; ++i)
+    records.push_back(targetRecordBytes(5, "old" + std::to_string(i)));
+  in.writeTargetIndex(records);
+}
+
+// A file that the second append to it crosses the size limit half way through:
+// the first trade's line fits, the second's does not.
+std::function<void(const Installations&)> secondAppendCrossesLimit(
+    const std::string& file, std::size_t firstLine, std::size_t secondLine) {
+  return [=](const Installations& in) {
+    fillTo(in.target + file, kSizeLimit - firstLine - secondLine / 2);
+  };
+}
+std::function<void(const Installations&)> firstAppendCrossesLimit(
+    const std::string& file, std::size_t firstLine) {
+  return [=](const Installations& in) {
+    fillTo(in.target + file, kSizeLimit - firstLine / 2);
+  };
+}
+
+std::vector<FaultCase> faultCases() {
+  using S = ImportStep;
+  const char* const open = kOpenFailedLead;
+  const char* const write = kWriteFailedLead;
+  const std::size_t top1 = sampleToplistLine("first").size();
+  const std::size_t top2 = sampleToplistLine("second").size();
+  const std::size_t caps = sampleCapsLines(11).size();
+  const std::size_t sum = sampleSummaryLine(11).size();
+  const auto directory = [](const char* file) {
+    return
+        [=](const Installations& in) { replaceByDirectory(in.target + file); };
+  };
+  const auto linkToFull = [](const char* file) {
+    return
+        [=](const Installations& in) { replaceByLinkToFull(in.target + file); };
+  };
+  const auto readOnly = [](const char* file, int mode) {
+    return [=](const Installations& in) {
+      onlyRootWrites(in, in.target + file, mode);
+    };
+  };
+  const auto missing = [](const char* file) {
+    return [=](const Installations& in) {
+      std::filesystem::remove(in.target + file);
+    };
+  };
+
+  return {
+      // Both indexes are read whole before any trade.
+      fault("SourceIndexMissing", 0, S::counter, open, "d/t/index")
+          .indexRead(true)
+          .with([](const Installations& in) {
+            std::filesystem::remove(in.source + "d/t/index");
+          }),
+      fault("SourceIndexIsADirectory", 0, S::counter, open, "d/t/index")
+          .indexRead(true)
+          .with([](const Installations& in) {
+            replaceByDirectory(in.source + "d/t/index");
+          }),
+      fault("SourceIndexUnreadable", 0, S::counter, open, "d/t/index")
+          .indexRead(true)
+          .asNobody()
+          .with([](const Installations& in) {
+            ::chmod((in.source + "d/t/index").c_str(), 0600);
+          }),
+      fault("TargetIndexMissing", 0, S::counter, open, "d/t/index")
+          .indexRead(false)
+          .with(missing("d/t/index")),
+      fault("TargetIndexIsADirectory", 0, S::counter, open, "d/t/index")
+          .indexRead(false)
+          .with(directory("d/t/index")),
+      fault("TargetIndexUnreadable", 0, S::counter, open, "d/t/index")
+          .indexRead(false)
+          .asNobody()
+          .with(readOnly("d/t/index", 0)),
+      // The counter is read and rewritten for every trade.
+      fault("CounterReadFailsOnFirstTrade", 0, S::counter, open, "d/t/i")
+          .with(directory("d/t/i")),
+      fault("CounterRewriteOpenFailsOnFirstTrade", 0, S::counter, open, "d/t/i")
+          .asNobody()
+          .with(readOnly("d/t/i", 0444)),
+      fault("CounterWriteFailsOnFirstTrade", 0, S::counter, write, "d/t/i")
+          .with(linkToFull("d/t/i")),
+      fault("CounterReadFailsOnLaterTrade", 1, S::counter, open, "d/t/i")
+          .gated(directory("d/t/i")),
+      fault("CounterRewriteOpenFailsOnLaterTrade", 1, S::counter, open, "d/t/i")
+          .asNobody()
+          .with([](const Installations& in) { giveToUser(in.target, kNobody); })
+          .gated([](const Installations& in) {
+            // A counter that only root may write, as the test makes it.
+            std::filesystem::remove(in.target + "d/t/i");
+            writeFile(in.target + "d/t/i", "11");
+            ::chmod((in.target + "d/t/i").c_str(), 0444);
+          }),
+      fault("CounterHasNoIdLeftOnLaterTrade", 1, S::counter, kNoFreeIdLead,
+            "d/t/i")
+          .ids(2147483647)
+          .with([](const Installations& in) {
+            writeFile(in.target + "d/t/i", "2147483646");
+          }),
+      // The record is appended after the counter has moved on.
+      fault("IndexAppendOpenFailsOnFirstTrade", 0, S::index, open, "d/t/index")
+          .asNobody()
+          .with(readOnly("d/t/index", 0444)),
+      fault("IndexAppendWriteFailsOnFirstTrade", 0, S::index, write,
+            "d/t/index")
+          .with(linkToFull("d/t/index")),
+      fault("IndexAppendCutOnFirstTrade", 0, S::index, write, "d/t/index")
+          .limit(kSizeLimit)
+          .with([](const Installations& in) { fillIndex(in, 100); }),
+      fault("IndexAppendCutOnLaterTrade", 1, S::index, write, "d/t/index")
+          .limit(kSizeLimit)
+          .with([](const Installations& in) { fillIndex(in, 99); }),
+      fault("IndexAppendOpenFailsOnLaterTrade", 1, S::index, open, "d/t/index")
+          .gated(directory("d/t/index")),
+      // The toplist is measured, then appended.
+      fault("ToplistReadFailsOnFirstTrade", 0, S::toplist, open, "d/tl.a1")
+          .with(missing("d/tl.a1")),
+      fault("ToplistAppendOpenFailsOnFirstTrade", 0, S::toplist, open,
+            "d/tl.a1")
+          .asNobody()
+          .with(readOnly("d/tl.a1", 0444)),
+      fault("ToplistWriteFailsOnFirstTrade", 0, S::toplist, write, "d/tl.a1")
+          .with(linkToFull("d/tl.a1")),
+      fault("ToplistAppendCutOnFirstTrade", 0, S::toplist, write, "d/tl.a1")
+          .limit(kSizeLimit)
+          .with(firstAppendCrossesLimit("d/tl.a1", top1)),
+      fault("ToplistAppendCutOnLaterTrade", 1, S::toplist, write, "d/tl.a1")
+          .limit(kSizeLimit)
+          .with(secondAppendCrossesLimit("d/tl.a1", top1, top2)),
+      // Caps.
+      fault("CapsOpenFailsOnFirstTrade", 0, S::caps, open, "d/caps")
+          .with(directory("d/caps")),
+      fault("CapsWriteFailsOnFirstTrade", 0, S::caps, write, "d/caps")
+          .with(linkToFull("d/caps")),
+      fault("CapsAppendCutOnLaterTrade", 1, S::caps, write, "d/caps")
+          .limit(kSizeLimit)
+          .with(secondAppendCrossesLimit("d/caps", caps, caps)),
+      // The statistics file of the trade's identifier.
+      fault("StatsOpenFailsOnFirstTrade", 0, S::stats, open, "d/t/11")
+          .with(directory("d/t/11")),
+      // A link planted where the statistics file goes is not followed.
+      fault("StatsLinkRefusedOnFirstTrade", 0, S::stats, open, "d/t/11")
+          .with(linkToFull("d/t/11")),
+      fault("StatsWriteCutOnFirstTrade", 0, S::stats, write, "d/t/11")
+          .limit(40000)
+          .adjust([](FileTree* tree) {
+            // Nothing undoes a cut statistics file: its first bytes stay.
+            (*tree)["kv2/d/t/11"] =
+                TreeEntry{'f', 0644, std::string(40000, '\0')};
+          }),
+      fault("StatsOpenFailsOnLaterTrade", 1, S::stats, open, "d/t/12")
+          .with(directory("d/t/12")),
+      fault("StatsLinkRefusedOnLaterTrade", 1, S::stats, open, "d/t/12")
+          .with(linkToFull("d/t/12")),
+      // Summary.
+      fault("SummaryOpenFailsOnFirstTrade", 0, S::summary, open, "d/t/sum")
+          .with(directory("d/t/sum")),
+      fault("SummaryWriteFailsOnFirstTrade", 0, S::summary, write, "d/t/sum")
+          .with(linkToFull("d/t/sum")),
+      fault("SummaryAppendCutOnLaterTrade", 1, S::summary, write, "d/t/sum")
+          .limit(kSizeLimit)
+          .with(secondAppendCrossesLimit("d/t/sum", sum, sum)),
+      // The history file is made when it can be; the run goes on regardless.
+      goesOn("HistoryDirectoryMissing", 0).with([](const Installations& in) {
+        std::filesystem::remove(in.target + "d/h");
+      }),
+      goesOn("HistoryDirectoryNotWritable", 0)
+          .asNobody()
+          .with(readOnly("d/h", 0755))
+          .adjust([](FileTree* tree) {
+            for (const char* key : kKeys)
+              tree->erase("kv2/d/h/" + std::string(key) + ".his");
+          }),
+      // Only a file the run created has its mode opened up.
+      goesOn("HistoryFileIsADirectoryOnLaterTrade", 1)
+          .with([](const Installations& in) {
+            makeDirectories(in.target + "d/h/second.his");
+          })
+          .adjust([](FileTree* tree) {
+            (*tree)["kv2/d/h/second.his"] = TreeEntry{'d', 0755, ""};
+          }),
+  };
+}
+
+class FaultMatrixTest : public testing::TestWithParam<FaultCase> {};
+
+TEST_P(FaultMatrixTest, PageEndAndDiskMatchTheStepsBeforeTheFault) {
+  const FaultCase& c = GetParam();
+  Installations in;
+  std::vector<SourceFields> trades;
+  for (int i = 0; i < kTradeCount; ++i)
+    trades.push_back(sampleTrade(std::to_string(12 + i), kKeys[i]));
+  in.writeSourceIndex(trades);
+  if (c.setup) c.setup(in);
+  std::optional<ToplistGate> gate;
+  if (c.atGate) gate.emplace(in.target);
+  const std::string root = in.dir.path();
+  FileTree expected = readTree(root);
+
+  CgiRequest request = postRequest(formBody(in.source, in.target));
+  request.runAsUid = c.runAsUid;
+  request.fileSizeLimit = c.fileSizeLimit;
+  request.timeout = kRunTimeout;
+  RunningCgi run(request);
+  int fromTrade = 0;
+  if (gate) {
+    // The first trade waits at its toplist step: change the disk under it,
+    // then let it finish.
+    ASSERT_TRUE(gate->waitForRun(kRunTimeout));
+    c.atGate(in);
+    expected = readTree(root);
+    applyImportSteps(&expected, "kv2/", c.firstId, kKeys[0],
+                     ImportStep::toplist, ImportStep::done);
+    EXPECT_EQ(sampleToplistLine(kKeys[0]),
+              gate->release(kFirstToplistLine, kRunTimeout));
+    fromTrade = 1;
+  }
+  const bool endsRun = c.lead != nullptr;
+  std::string pageEnd = kLoadingLine;
+  for (int i = 0; i < kTradeCount && !c.beforeTrades; ++i) {
+    const bool fails = endsRun && i == c.failingTrade;
+    // A trade that fails at its counter step has no identifier.
+    const bool hasId = !(fails && c.failedStep == ImportStep::counter);
+    if (i >= fromTrade && hasId) {
+      applyImport(&expected, "kv2/", c.firstId + i, kKeys[i],
+                  fails ? c.failedStep : ImportStep::done);
+    }
+    if (fails) break;
+    pageEnd += "added " + std::string(kKeys[i]) + "<br>";
+  }
+  if (c.adjustExpected) c.adjustExpected(&expected);
+  if (endsRun) {
+    const std::string failed =
+        (c.inSource ? in.source : in.target) + c.failingFile;
+    pageEnd += expectedErrorBlock(c.lead, failed, c.withLink);
+  } else {
+    pageEnd += kClosingBlock;
+  }
+
+  const CgiResult result = run.finish();
+  EXPECT_FALSE(result.timedOut);
+  EXPECT_FALSE(result.memoryExceeded);
+  EXPECT_EQ(0, result.exitStatus);
+  EXPECT_EQ(pageEnd, pageAfterForm(result.page));
+  EXPECT_EQ(describeTree(expected), describeTree(readTree(root)));
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFileAtItsStep, FaultMatrixTest,
+                         testing::ValuesIn(faultCases()),
+                         [](const testing::TestParamInfo<FaultCase>& row) {
+                           return row.param.name;
+                         });
+
+}  // namespace
