@@ -11,10 +11,6 @@
 
 namespace {
 
-const std::string kZeros42 =
-    "|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|"
-    "0|0|0|0|0|0|\n";
-
 std::string expectedHead(const std::string& scriptFilename) {
   return "Content-type: text/html\r\n\r\n"
          "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01//EN\" "
@@ -54,71 +50,24 @@ std::string expectedHead(const std::string& scriptFilename) {
          "</div>\n</form>\n";
 }
 
-const std::string kClosing =
-    "<hr size=1 color=silver width=50% align=left></div>\n</body>\n</html>\n";
-const std::string kLoading = "loading conversion module...<br>\n";
-
-std::string errorBlock(const std::string& lead, const std::string& path,
-                       bool withLink) {
-  return "<div align=center>\n<font style=\"font:normal 8pt arial;\";><font "
-         "style=\"color:red;\"><b>Error</b></font><br>\n" +
-         lead + " <b>" + path +
-         "</b><br>\nPlease check file permissions and try "
-         "again<br>\n<br><br>\n" +
-         (withLink ? "<a href=\"convert.cgi\">click here to return to "
-                     "convert.cgi</a><br>\n"
-                   : "") +
-         "</font></div></body>\n</html>";
-}
-
-// The record the program must write for sampleTrade(number, key) with the given
-// id.
-std::string expectedRecord(int32_t id, const std::string& key,
-                           const std::string& note) {
-  TargetTrade record;
-  initTargetTrade(&record);
-  writeInt32(&record, kIdField, id);
-  writeText(&record, kKeyField, key);
-  writeText(&record, kText3Field, "v3");
-  writeText(&record, kText21Field, "v21");
-  writeText(&record, kText4Field, "v4");
-  writeText(&record, kText5Field, "v5");
-  writeText(&record, kText6Field, "v6");
-  writeText(&record, kNoteField, note);
-  writeInt32(&record, kNumber16Field, 16);
-  writeInt32(&record, kNumber12Field, 1);  // field12 is 36
-  writeInt32(&record, kNumber11Field, 33);
-  for (std::size_t i = 0; i < 24; ++i)
-    writeInt32(&record, kSlots10Field, 30, i);
-  return std::string(reinterpret_cast<const char*>(record.bytes),
-                     kTargetTradeSize);
-}
-
-std::string todayNote(const std::string& address) {
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&now, &utc);  // the runner sets TZ=UTC
-  char date[13];
-  std::strftime(date, sizeof date, "%d %b, %Y", &utc);
-  return "added by " + address + " on " + date;
-}
-
 }  // namespace
 
 TEST(EndToEndTest, PageShapesAreByteExact) {
   CgiRequest load;
-  EXPECT_EQ(expectedHead("/srv/cgi-bin/convert.cgi") + kClosing,
-            runConvertCgi(load).page);
+  EXPECT_EQ(
+      expectedHead("/srv/cgi-bin/convert.cgi") + std::string(kClosingBlock),
+      runConvertCgi(load).page);
 
   CgiRequest noScript;
   noScript.scriptFilename.reset();
-  EXPECT_EQ(expectedHead("") + kClosing, runConvertCgi(noScript).page);
+  EXPECT_EQ(expectedHead("") + std::string(kClosingBlock),
+            runConvertCgi(noScript).page);
 
   CgiRequest escaped;
   escaped.scriptFilename = "/srv/<a href='x'>&\"";
-  EXPECT_EQ(
-      expectedHead("/srv/&lt;a href=&#39;x&#39;&gt;&amp;&quot;") + kClosing,
-      runConvertCgi(escaped).page);
+  EXPECT_EQ(expectedHead("/srv/&lt;a href=&#39;x&#39;&gt;&amp;&quot;") +
+                std::string(kClosingBlock),
+            runConvertCgi(escaped).page);
 
   const CgiResult wrong = runConvertCgi(postRequest("a=1&b=2"));
   EXPECT_EQ(expectedHead("/srv/cgi-bin/convert.cgi") + "incorrect form data",
@@ -127,9 +76,10 @@ TEST(EndToEndTest, PageShapesAreByteExact) {
 
   const CgiResult missing =
       runConvertCgi(postRequest("a=%2Fnone%2F&b=%2Fnone%2F&c=submit"));
-  EXPECT_EQ(expectedHead("/srv/cgi-bin/convert.cgi") + kLoading +
-                errorBlock("Unable to open file", "/none/d/t/index", false),
-            missing.page);
+  EXPECT_EQ(
+      expectedHead("/srv/cgi-bin/convert.cgi") + std::string(kLoadingLine) +
+          expectedErrorBlock("Unable to open file", "/none/d/t/index", false),
+      missing.page);
   EXPECT_EQ(0, missing.exitStatus);
 }
 
@@ -152,7 +102,8 @@ TEST(EndToEndTest, ContentLengthFaults) {
     request.body = c.body;
     const CgiResult result = runConvertCgi(request);
     EXPECT_EQ(0, result.exitStatus) << *c.contentLength;
-    const bool accepted = result.page.find(kLoading) != std::string::npos;
+    const bool accepted =
+        result.page.find(std::string(kLoadingLine)) != std::string::npos;
     EXPECT_EQ(c.accepted, accepted) << *c.contentLength;
     if (!accepted) {
       EXPECT_EQ("incorrect form data",
@@ -172,23 +123,25 @@ TEST(EndToEndTest, TypicalRequestConvertsByteForByte) {
   const CgiResult result =
       runConvertCgi(postRequest(formBody(in.source, in.target)));
   EXPECT_EQ(0, result.exitStatus);
-  EXPECT_EQ(expectedHead("/srv/cgi-bin/convert.cgi") + kLoading +
+  EXPECT_EQ(expectedHead("/srv/cgi-bin/convert.cgi") +
+                std::string(kLoadingLine) +
                 "skipping known - already exists in database<br>"
                 "added second<br>added third<br>" +
-                kClosing,
+                std::string(kClosingBlock),
             result.page);
 
-  const std::string note = todayNote("192.0.2.7");
+  const std::string note = addedByNoteToday("192.0.2.7");
   EXPECT_EQ("12", in.targetFile("d/t/i"));
-  EXPECT_EQ(existing + expectedRecord(11, "second", note) +
-                expectedRecord(12, "third", note),
+  EXPECT_EQ(existing + sampleTradeRecord(11, "second", note) +
+                sampleTradeRecord(12, "third", note),
             in.targetFile("d/t/index"));
   EXPECT_EQ("|a|b|c|d|e|f|\n|second|v17|v18|v19|||\n|third|v17|v18|v19|||\n",
             in.targetFile("d/tl.a1"));
   EXPECT_EQ(
       "|11|1|39|\n|11|2|42|\n|11|3|45|\n|12|1|39|\n|12|2|42|\n|12|3|45|\n",
       in.targetFile("d/caps"));
-  EXPECT_EQ("|11" + kZeros42 + "|12" + kZeros42, in.targetFile("d/t/sum"));
+  EXPECT_EQ(sampleSummaryLine(11) + sampleSummaryLine(12),
+            in.targetFile("d/t/sum"));
   for (const char* file : {"d/t/11", "d/t/12"}) {
     EXPECT_EQ(std::string(80640, '\0'), in.targetFile(file)) << file;
     EXPECT_EQ(0777, fileMode(in.target + file)) << file;
@@ -201,11 +154,12 @@ TEST(EndToEndTest, TypicalRequestConvertsByteForByte) {
   // A second run finds every trade in the index and changes nothing.
   const CgiResult again =
       runConvertCgi(postRequest(formBody(in.source, in.target)));
-  EXPECT_EQ(expectedHead("/srv/cgi-bin/convert.cgi") + kLoading +
+  EXPECT_EQ(expectedHead("/srv/cgi-bin/convert.cgi") +
+                std::string(kLoadingLine) +
                 "skipping known - already exists in database<br>"
                 "skipping second - already exists in database<br>"
                 "skipping third - already exists in database<br>" +
-                kClosing,
+                std::string(kClosingBlock),
             again.page);
   EXPECT_EQ("12", in.targetFile("d/t/i"));
 }
@@ -221,14 +175,16 @@ TEST(EndToEndTest, NumberTestKeyRulesAndDuplicates) {
       {targetRecordBytes(11, "known"), targetRecordBytes(12, "other")});
   const CgiResult result =
       runConvertCgi(postRequest(formBody(in.source, in.target)));
-  EXPECT_EQ(expectedHead("/srv/cgi-bin/convert.cgi") + kLoading +
+  EXPECT_EQ(expectedHead("/srv/cgi-bin/convert.cgi") +
+                std::string(kLoadingLine) +
                 "added twin<br>added twin<br>"
                 "skipping known - already exists in database<br>"
                 "skipping " +
                 std::string(100, 'k') +
                 " - trade key cannot be stored<br>"
                 "added " +
-                std::string(99, 'n') + "<br>added &lt;&amp;&gt;<br>" + kClosing,
+                std::string(99, 'n') + "<br>added &lt;&amp;&gt;<br>" +
+                std::string(kClosingBlock),
             result.page);
   // Counter 10 with loaded ids 11, 12: the walk gives 13, then one apart.
   EXPECT_EQ("16", in.targetFile("d/t/i"));
@@ -253,9 +209,10 @@ TEST(EndToEndTest, FailureInsideTheLoopKeepsWhatWasWritten) {
   makeDirectories(in.target + "d/caps");
   const CgiResult result =
       runConvertCgi(postRequest(formBody(in.source, in.target)));
-  EXPECT_EQ(expectedHead("/srv/cgi-bin/convert.cgi") + kLoading +
-                errorBlock("Unable to open file", in.target + "d/caps", true),
-            result.page);
+  EXPECT_EQ(
+      expectedHead("/srv/cgi-bin/convert.cgi") + std::string(kLoadingLine) +
+          expectedErrorBlock("Unable to open file", in.target + "d/caps", true),
+      result.page);
   EXPECT_EQ("11", in.targetFile("d/t/i"));
   EXPECT_EQ(kTargetTradeSize, in.targetFile("d/t/index").size());
   EXPECT_EQ("|a|b|c|d|e|f|\n|first|v17|v18|v19|||\n", in.targetFile("d/tl.a1"));
@@ -266,10 +223,10 @@ TEST(EndToEndTest, FailureInsideTheLoopKeepsWhatWasWritten) {
   const CgiResult next =
       runConvertCgi(postRequest(formBody(in.source, in.target)));
   EXPECT_NE(std::string::npos,
-            next.page.find(kLoading +
+            next.page.find(std::string(kLoadingLine) +
                            "skipping first - already exists in database<br>"
                            "added second<br>" +
-                           kClosing));
+                           std::string(kClosingBlock)));
 }
 
 TEST(EndToEndTest, PathWithZeroByteOpensNothing) {
