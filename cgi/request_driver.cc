@@ -28,8 +28,10 @@ bool convertInstallations(std::ostream& page,
                           const std::string& remoteAddress) {
   const std::string& source = form[0];
   const std::string& target = form[1];
-  std::vector<SourceTrade> sourceTrades;
-  if (!readSourceIndex(page, source, &sourceTrades)) return false;
+  // The source index is read whole and closed now; its trades are taken from
+  // the text one at a time, so that memory holds the text and one trade.
+  std::string sourceIndex;
+  if (!readSourceIndex(page, source, &sourceIndex)) return false;
   // A second run over the same target (a double-click, a reload) waits here,
   // then sees this run's trades in the index it loads.
   const DirectoryLock lock(target + "d/t");
@@ -38,7 +40,9 @@ bool convertInstallations(std::ostream& page,
   const KnownTradeKeys known(targetTrades);
   const LoadedTradeIds loadedIds = collectTradeIds(targetTrades);
 
-  for (const SourceTrade& trade : sourceTrades) {
+  SourceTradeReader sourceTrades(sourceIndex);
+  SourceTrade trade;
+  while (sourceTrades.next(&trade)) {
     if (isStopRequested())
       return false;  // between trades: no trade is cut half way
     if (isKnownTrade(page, trade, known)) continue;

@@ -14,11 +14,9 @@ bool writeCompanionFiles(std::ostream& page, const std::string& targetPath,
   if (!appendSummaryLine(page, targetPath, id)) return false;
   openPermissions(targetPath + "d/t/" + idText);
   // A key with '/' would name a file outside d/h: such a trade gets no history
-  // file. Only a file that was just created has its mode opened up.
-  if (isHistoryFileKey(trade.field2) &&
-      createHistoryFile(targetPath, trade.field2)) {
-    openPermissions(targetPath + "d/h/" + trade.field2 + ".his");
-  }
+  // file. The history file gets its mode as it is created.
+  if (isHistoryFileKey(trade.field2))
+    createHistoryFile(targetPath, trade.field2);
   writeAddedLine(page, trade.field2);
   return true;
 }

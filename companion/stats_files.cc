@@ -39,7 +39,7 @@ bool isHistoryFileKey(std::string_view key) {
 }
 
 bool createHistoryFile(const std::string& targetPath, const std::string& key) {
-  return createEmptyFile(targetPath + "d/h/" + key + ".his");
+  return createOpenEmptyFile(targetPath + "d/h/" + key + ".his");
 }
 
 void openPermissions(const std::string& path) {

@@ -38,7 +38,8 @@ bool appendSummaryLine(std::ostream& page, const std::string& targetPath,
 bool isHistoryFileKey(std::string_view key);
 
 // Creates or empties targetPath + "d/h/" + key + ".his" (not through a
-// symbolic link). Returns whether it did; a failure is not reported.
+// symbolic link) and gives it mode 0777. Returns whether it did; a failure is
+// not reported.
 bool createHistoryFile(const std::string& targetPath, const std::string& key);
 
 // Gives exactly the file at `path` mode 0777. Failure is not reported.

@@ -3,9 +3,14 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#if !defined(SYS_fchmodat2) && (defined(__x86_64__) || defined(__aarch64__))
+#define SYS_fchmodat2 452  // Linux 6.6; the headers of older systems lack it
+#endif
 
 namespace {
 
@@ -23,15 +28,36 @@ int openForWriting(const std::string& path, int flags) {
   return fd;
 }
 
-bool writeAll(int fd, std::string_view bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+// Writes all of `bytes`; `done` tells how many reached the file either way.
+bool writeAll(int fd, std::string_view bytes, std::size_t* done) {
+  *done = 0;
+  while (*done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + *done, bytes.size() - *done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
+    *done += static_cast<std::size_t>(n);
   }
   return true;
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+  std::size_t done = 0;
+  return writeAll(fd, bytes, &done);
+}
+
+// The size of a regular file, or -1 for anything else.
+off_t regularFileSize(int fd) {
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+  return info.st_size;
+}
+
+// Cuts an append of `appended` bytes off again; the file's size is taken now,
+// so that a successful append costs no call to learn it.
+void cutBackAppend(int fd, std::size_t appended) {
+  const off_t size = regularFileSize(fd);
+  if (size < 0 || static_cast<std::size_t>(size) < appended) return;
+  (void)::ftruncate(fd, size - static_cast<off_t>(appended));
 }
 
 // Closes and reports whether the close succeeded (a delayed write error shows
@@ -53,8 +79,8 @@ FileReader::FileReader(const std::string& path) {
     return;
   }
   fd_ = fd;
-  size_ =
-      S_ISREG(info.st_mode) ? static_cast<unsigned long long>(info.st_size) : 0;
+  isRegular_ = S_ISREG(info.st_mode);
+  size_ = isRegular_ ? static_cast<unsigned long long>(info.st_size) : 0;
 }
 
 FileReader::~FileReader() {
@@ -84,7 +110,11 @@ FileResult readWholeFile(const std::string& path, std::string* contents) {
   // The size is a hint only: the loop reads to the end whatever it is.
   std::size_t chunk = 1 << 16;
   if (reader.size() > 0 && reader.size() < (1ull << 40)) {
-    contents->reserve(static_cast<std::size_t>(reader.size()) + 1);
+    // The whole file and one byte more in one piece: no 64 KiB of zeros per
+    // counter read, and no copy of a large index for the byte that shows its
+    // end.
+    chunk = static_cast<std::size_t>(reader.size()) + 1;
+    contents->reserve(chunk);
   }
   for (;;) {
     const std::size_t before = contents->size();
@@ -92,6 +122,7 @@ FileResult readWholeFile(const std::string& path, std::string* contents) {
     const std::size_t n = reader.read(&(*contents)[before], chunk);
     contents->resize(before + n);
     if (n < chunk) break;
+    chunk = 1 << 16;  // the file grew since it was measured: go on in steps
   }
   return FileResult::ok;
 }
@@ -100,27 +131,28 @@ FileResult appendBlock(const std::string& path, std::string_view block,
                        std::string_view filler) {
   const int fd = openForWriting(path, O_APPEND);
   if (fd < 0) return FileResult::openFailed;
-  struct stat info;
-  const bool knowsSize = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-  std::string bytes;
-  if (knowsSize && !filler.empty()) {
+  std::string padded;
+  std::string_view bytes = block;
+  if (!filler.empty()) {
+    const off_t size = regularFileSize(fd);
     const std::size_t partial =
-        static_cast<std::size_t>(info.st_size) % filler.size();
-    if (partial != 0) bytes.append(filler.substr(partial));
+        size > 0 ? static_cast<std::size_t>(size) % filler.size() : 0;
+    if (partial != 0) {
+      padded.append(filler.substr(partial)).append(block);
+      bytes = padded;
+    }
   }
-  bytes.append(block);
-  const bool written = writeAll(fd, bytes);
-  if (!written && knowsSize) {
-    // A partial record would shift every later record: cut the file back.
-    (void)::ftruncate(fd, info.st_size);
-  }
+  std::size_t done = 0;
+  const bool written = writeAll(fd, bytes, &done);
+  // A partial record would shift every later record: cut the file back.
+  if (!written) cutBackAppend(fd, done);
   const bool closed = closeChecked(fd);
-  if (written && !closed && knowsSize) {
+  if (written && !closed) {
     // The close reported a lost write: the bytes may not all be there. Take
     // them out again.
-    const int again = openForWriting(path, 0);
+    const int again = openForWriting(path, O_APPEND);
     if (again >= 0) {
-      (void)::ftruncate(again, info.st_size);
+      cutBackAppend(again, bytes.size());
       ::close(again);
     }
   }
@@ -153,10 +185,26 @@ bool createEmptyFile(const std::string& path) {
   return createFileWithContents(path, std::string_view()) == FileResult::ok;
 }
 
+bool createOpenEmptyFile(const std::string& path) {
+  const int fd = openForWriting(path, O_TRUNC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  // Through the descriptor just opened: exactly this file, in one call.
+  const bool opened = ::fchmod(fd, 0777) == 0;
+  return closeChecked(fd) && opened;
+}
+
 bool setOpenPermissions(const std::string& path) {
   if (holdsZeroByte(path)) return false;
-  // Refuses a symbolic link rather than changing the mode of whatever it points
-  // to.
+    // Refuses a symbolic link rather than changing the mode of whatever it
+    // points to. Linux 6.6 and later do that in one call; the C library's
+    // emulation for older kernels takes four (open, stat, chmod through /proc,
+    // close).
+#ifdef SYS_fchmodat2
+  if (::syscall(SYS_fchmodat2, AT_FDCWD, path.c_str(), 0777,
+                AT_SYMLINK_NOFOLLOW) == 0)
+    return true;
+  if (errno == EOPNOTSUPP) return false;  // a symbolic link
+#endif
   return ::fchmodat(AT_FDCWD, path.c_str(), 0777, AT_SYMLINK_NOFOLLOW) == 0;
 }
 

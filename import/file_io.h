@@ -67,6 +67,10 @@ FileResult createFileWithContents(const std::string& path,
 // cannot be opened.
 bool createEmptyFile(const std::string& path);
 
+// createEmptyFile, then mode 0777 for the file it opened. False when it cannot
+// be opened.
+bool createOpenEmptyFile(const std::string& path);
+
 // Sets the mode of exactly this file to 0777, whatever the umask. A symbolic
 // link is refused, not followed. Starts no other program.
 bool setOpenPermissions(const std::string& path);

@@ -94,6 +94,7 @@ TEST(FileIoTest, LinksAreNotFollowedForCreatedFiles) {
   ASSERT_EQ(0, symlink(victim.c_str(), link.c_str()));
   EXPECT_EQ(FileResult::openFailed, createFileWithContents(link, "x"));
   EXPECT_FALSE(createEmptyFile(link));
+  EXPECT_FALSE(createOpenEmptyFile(link));
   EXPECT_FALSE(setOpenPermissions(link));
   EXPECT_EQ("keep", readFile(victim));
   EXPECT_EQ(0600, fileMode(victim));
@@ -103,4 +104,26 @@ TEST(FileIoTest, EndlessDeviceReadsToALimit) {
   std::string contents;
   ASSERT_EQ(FileResult::ok, readWholeFile("/dev/zero", &contents));
   EXPECT_EQ(FileReader::kNonRegularReadLimit, contents.size());
+}
+
+TEST(FileIoTest, RegularFilesAreReadWholeBeyondTheDeviceLimit) {
+  TempDir dir;
+  const std::string path = dir.path() + "index";
+  const std::string big(3 * FileReader::kNonRegularReadLimit + 7, 'x');
+  writeFile(path, big);
+  std::string contents;
+  ASSERT_EQ(FileResult::ok, readWholeFile(path, &contents));
+  EXPECT_EQ(big.size(), contents.size());
+}
+
+TEST(FileIoTest, CreatedEmptyFileIsOpenToEveryone) {
+  TempDir dir;
+  const std::string path = dir.path() + "k.his";
+  writeFile(path, "old");
+  ASSERT_TRUE(createOpenEmptyFile(path));
+  EXPECT_EQ("", readFile(path));
+  EXPECT_EQ(0777, fileMode(path));
+  writeFile(dir.path() + "stats", "x");
+  EXPECT_TRUE(setOpenPermissions(dir.path() + "stats"));
+  EXPECT_EQ(0777, fileMode(dir.path() + "stats"));
 }

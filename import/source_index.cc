@@ -63,16 +63,7 @@ int32_t* numberMember(SourceTrade* trade, unsigned position) {
   }
 }
 
-void storePiece(std::vector<SourceTrade>* trades, unsigned position,
-                std::string_view piece) {
-  if (position == 1) {
-    trades->emplace_back();
-    trades->back().field1.assign(piece);
-    return;
-  }
-  // Positions 2 to 30 always follow the position 1 that appended a trade.
-  if (trades->empty()) return;
-  SourceTrade* trade = &trades->back();
+void storePiece(SourceTrade* trade, unsigned position, std::string_view piece) {
   if (std::string* text = textMember(trade, position)) {
     text->assign(piece);
   } else if (int32_t* number = numberMember(trade, position)) {
@@ -82,30 +73,41 @@ void storePiece(std::vector<SourceTrade>* trades, unsigned position,
 
 }  // namespace
 
-std::vector<SourceTrade> parseSourceIndex(std::string_view contents) {
-  std::vector<SourceTrade> trades;
-  unsigned position = 0;
-  std::size_t start = 0;
-  while (start < contents.size()) {
+bool SourceTradeReader::next(SourceTrade* trade) {
+  bool started = false;
+  while (start_ < contents_.size()) {
+    if (position_ == 1 && started) return true;  // that piece opens the next
     const void* bar =
-        std::memchr(contents.data() + start, '|', contents.size() - start);
+        std::memchr(contents_.data() + start_, '|', contents_.size() - start_);
     const std::size_t end =
         bar ? static_cast<std::size_t>(static_cast<const char*>(bar) -
-                                       contents.data())
-            : contents.size();
-    storePiece(&trades, position, contents.substr(start, end - start));
-    position = (position + 1) % kPiecesPerTrade;
-    start = end + 1;
+                                       contents_.data())
+            : contents_.size();
+    const std::string_view piece = contents_.substr(start_, end - start_);
+    if (position_ == 1) {
+      *trade = SourceTrade();
+      trade->field1.assign(piece);
+      started = true;
+    } else if (started) {
+      // Positions 2 to 30 always follow the position 1 that opened a trade.
+      storePiece(trade, position_, piece);
+    }
+    position_ = (position_ + 1) % kPiecesPerTrade;
+    start_ = end + 1;
   }
+  return started;
+}
+
+std::vector<SourceTrade> parseSourceIndex(std::string_view contents) {
+  std::vector<SourceTrade> trades;
+  SourceTradeReader reader(contents);
+  SourceTrade trade;
+  while (reader.next(&trade)) trades.push_back(trade);
   return trades;
 }
 
 bool readSourceIndex(std::ostream& page, const std::string& sourcePath,
-                     std::vector<SourceTrade>* trades) {
+                     std::string* contents) {
   const std::string path = sourcePath + "d/t/index";
-  std::string contents;
-  if (!reportFileResult(page, readWholeFile(path, &contents), path, ""))
-    return false;
-  *trades = parseSourceIndex(contents);
-  return true;
+  return reportFileResult(page, readWholeFile(path, contents), path, "");
 }

@@ -41,15 +41,30 @@ struct SourceTrade {
   int64_t spareLong = 0;
 };
 
-// Cuts `contents` into pieces at every "|" and counts them over the whole text,
-// modulo 31: position 1 starts a trade, positions 1-8, 10-15 and 16-21 fill it,
-// the rest are ignored. A piece ended by the end of the text counts; nothing
-// follows a final "|".
+// Takes the trades of a loaded source index one at a time. The text is cut
+// into pieces at every "|" and the pieces are counted over the whole text,
+// modulo 31: position 1 starts a trade, positions 1-8, 10-15 and 16-21 fill
+// it, the rest are ignored. A piece ended by the end of the text counts;
+// nothing follows a final "|". `contents` must outlive the reader.
+class SourceTradeReader {
+ public:
+  explicit SourceTradeReader(std::string_view contents) : contents_(contents) {}
+  // Puts the next trade, in file order, into `trade`. False when there is none.
+  bool next(SourceTrade* trade);
+
+ private:
+  std::string_view contents_;
+  std::size_t start_ = 0;  // where the next piece starts
+  unsigned position_ = 0;  // the position of that piece
+};
+
+// Every trade of a loaded source index, in file order.
 std::vector<SourceTrade> parseSourceIndex(std::string_view contents);
 
-// Reads sourcePath + "d/t/index" into `trades`. When the file cannot be opened,
-// writes the error block (no return link) and returns false.
+// Reads sourcePath + "d/t/index" whole into `contents`; its trades are taken
+// with SourceTradeReader. When the file cannot be opened, writes the error
+// block (no return link) and returns false.
 bool readSourceIndex(std::ostream& page, const std::string& sourcePath,
-                     std::vector<SourceTrade>* trades);
+                     std::string* contents);
 
 #endif  // CONVERT_IMPORT_SOURCE_INDEX_H_

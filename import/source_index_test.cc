@@ -93,10 +93,24 @@ TEST(ParseSourceIndexTest, TextKeepsSpacesAndDuplicateKeysStay) {
 
 TEST(ReadSourceIndexTest, MissingFileWritesTheErrorBlockWithoutLink) {
   std::ostringstream page;
-  std::vector<SourceTrade> trades;
-  EXPECT_FALSE(readSourceIndex(page, "/nonexistent/", &trades));
+  std::string contents;
+  EXPECT_FALSE(readSourceIndex(page, "/nonexistent/", &contents));
   EXPECT_NE(
       std::string::npos,
       page.str().find("Unable to open file <b>/nonexistent/d/t/index</b>"));
   EXPECT_EQ(std::string::npos, page.str().find("<a href"));
+}
+
+TEST(SourceTradeReaderTest, EachTradeStartsFromInitialValues) {
+  const std::string text = sourceLine(sampleTrade("11", "full")) + "|13|short";
+  SourceTradeReader reader(text);
+  SourceTrade trade;
+  ASSERT_TRUE(reader.next(&trade));
+  EXPECT_EQ("v3", trade.field3);
+  ASSERT_TRUE(reader.next(&trade));
+  EXPECT_EQ("short", trade.field2);
+  EXPECT_EQ("", trade.field3);
+  EXPECT_EQ(0, trade.field10);
+  EXPECT_FALSE(reader.next(&trade));
+  EXPECT_FALSE(reader.next(&trade));
 }
