@@ -2,7 +2,7 @@
 # Installs, from Debian's packages, what the build and the tests need. Installs nothing when
 # everything is already there, so it is cheap to run before every test run.
 set -euo pipefail
-packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev clang libclang-rt-14-dev clang-format valgrind
+packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev clang libclang-rt-14-dev clang-format valgrind python3
   util-linux)
 missing=()
 for package in "${packages[@]}"; do

@@ -1,0 +1,74 @@
+#!/usr/bin/env python3
+"""Checks that the benchmark measures what it claims: the launcher reports the
+child's memory, writes and exit status; the floor does the same file work as
+a conversion of the same pair; the identity check notices a changed mode.
+Needs the programs of a benchmark build (bench/run.sh runs these first):
+
+  python3 bench/bench_test.py [--build-dir build-bench]
+"""
+
+import argparse
+import contextlib
+import io
+import os
+import shutil
+import sys
+import tempfile
+import unittest
+
+sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import identity  # noqa: E402
+import installations  # noqa: E402
+import run  # noqa: E402
+
+BUILD_DIR = "build-bench"
+
+
+class BenchTest(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="convert-bench-test-")
+        self.addCleanup(shutil.rmtree, self.work)
+        self.runner = run.Runner(argparse.Namespace(build_dir=BUILD_DIR, work=self.work,
+                                                    scratch=self.work))
+
+    def launch(self, code):
+        out = os.path.join(self.work, "out")
+        return self.runner.launch_program([sys.executable, "-c", code], "/dev/null", out,
+                                          dict(os.environ))
+
+    def test_launcher_reports_the_childs_peak_memory_and_writes(self):
+        result = self.launch("import sys\nx = bytearray(64 << 20)\n"
+                             "sys.stdout.write('y' * (1 << 20))\n")
+        self.assertGreaterEqual(result["max_rss_kib"], 64 << 10)
+        self.assertGreaterEqual(result["write_bytes"], 1 << 20)
+        self.assertEqual(0, result["exit_status"])
+        self.assertGreater(result["wall_seconds"], 0)
+
+    def test_launcher_passes_the_exit_status_on(self):
+        self.assertEqual(3, self.launch("raise SystemExit(3)")["exit_status"])
+
+    def test_floor_does_the_file_work_of_the_conversion(self):
+        pair = installations.generate(os.path.join(self.work, "pair"), 7, 30, 20, below=5)
+        converted = self.runner.run_convert(pair)  # exits unless 30 added, 7 skipping
+        floor = self.runner.run_floor(pair)
+        self.assertEqual(2 * 30, converted["new_files"])
+        self.assertEqual(converted["new_files"], floor["new_files"])
+        self.assertEqual(converted["grew"], floor["grew"])
+
+    def test_identity_check_notices_a_changed_mode(self):
+        files = {"d/t/11": ("file", 0o100777, b"\0" * 4)}
+        with contextlib.redirect_stdout(io.StringIO()):
+            same = identity.compare("same", (b"page", files), (b"page", dict(files)))
+            other = identity.compare("mode", (b"page", files),
+                                     (b"page", {"d/t/11": ("file", 0o100644, b"\0" * 4)}))
+        self.assertTrue(same)
+        self.assertFalse(other)
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build-dir", default=BUILD_DIR)
+    args, rest = parser.parse_known_args()
+    BUILD_DIR = args.build_dir
+    unittest.main(argv=[sys.argv[0]] + rest)
