@@ -181,10 +181,6 @@ FileResult createFileWithContents(const std::string& path,
   return written && closed ? FileResult::ok : FileResult::writeFailed;
 }
 
-bool createEmptyFile(const std::string& path) {
-  return createFileWithContents(path, std::string_view()) == FileResult::ok;
-}
-
 bool createOpenEmptyFile(const std::string& path) {
   const int fd = openForWriting(path, O_TRUNC | O_NOFOLLOW);
   if (fd < 0) return false;

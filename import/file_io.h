@@ -63,12 +63,8 @@ FileResult replaceFileContents(const std::string& path, std::string_view bytes);
 FileResult createFileWithContents(const std::string& path,
                                   std::string_view bytes);
 
-// Creates the file or empties it, not following a symbolic link. False when it
-// cannot be opened.
-bool createEmptyFile(const std::string& path);
-
-// createEmptyFile, then mode 0777 for the file it opened. False when it cannot
-// be opened.
+// Creates the file or empties it, not following a symbolic link, and gives the
+// file it opened mode 0777. False when it cannot be opened.
 bool createOpenEmptyFile(const std::string& path);
 
 // Sets the mode of exactly this file to 0777, whatever the umask. A symbolic

@@ -16,7 +16,7 @@ TEST(FileIoTest, PathWithZeroByteIsNeverOpened) {
   EXPECT_EQ(FileResult::openFailed, readWholeFile(path, &contents));
   EXPECT_EQ(FileResult::openFailed, appendBytes(path, "x"));
   EXPECT_EQ(FileResult::openFailed, replaceFileContents(path, "x"));
-  EXPECT_FALSE(createEmptyFile(path));
+  EXPECT_FALSE(createOpenEmptyFile(path));
   EXPECT_FALSE(setOpenPermissions(path));
   EXPECT_EQ("keep", readFile(prefix));
 }
@@ -93,7 +93,6 @@ TEST(FileIoTest, LinksAreNotFollowedForCreatedFiles) {
   const std::string link = dir.path() + "link";
   ASSERT_EQ(0, symlink(victim.c_str(), link.c_str()));
   EXPECT_EQ(FileResult::openFailed, createFileWithContents(link, "x"));
-  EXPECT_FALSE(createEmptyFile(link));
   EXPECT_FALSE(createOpenEmptyFile(link));
   EXPECT_FALSE(setOpenPermissions(link));
   EXPECT_EQ("keep", readFile(victim));
