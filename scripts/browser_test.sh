@@ -42,7 +42,7 @@ mkdir -p build/e2e-artifacts
 echo "== browser test: convert.cgi under Apache httpd, driven by Chromium"
 status=0
 E2E_WORK_DIR="$work" CONVERT_CGI="$repo/build/convert.cgi" E2E_ARTIFACTS="$repo/build/e2e-artifacts" \
-  node --test --test-reporter=spec e2e/browser_test.mjs || status=$?
+  node --test e2e/browser_test.mjs || status=$?
 stop_apache
 if [ "$status" -eq 0 ]; then
   rm -rf "$work"
