@@ -18,14 +18,19 @@ bool holdsZeroByte(const std::string& path) {
   return path.find('\0') != std::string::npos;
 }
 
-// Opens for writing; never opens the prefix before a zero byte of the path.
-int openForWriting(const std::string& path, int flags) {
+// Opens `path`, retrying an interrupted open; never opens the prefix before a
+// zero byte of the path.
+int openPath(const std::string& path, int flags) {
   if (holdsZeroByte(path)) return -1;
   int fd;
   do {
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0666);
+    fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
   } while (fd < 0 && errno == EINTR);
   return fd;
+}
+
+int openForWriting(const std::string& path, int flags) {
+  return openPath(path, O_WRONLY | O_CREAT | flags);
 }
 
 // Writes all of `bytes`; `done` tells how many reached the file either way.
@@ -38,11 +43,6 @@ bool writeAll(int fd, std::string_view bytes, std::size_t* done) {
     *done += static_cast<std::size_t>(n);
   }
   return true;
-}
-
-bool writeAll(int fd, std::string_view bytes) {
-  std::size_t done = 0;
-  return writeAll(fd, bytes, &done);
 }
 
 // The size of a regular file, or -1 for anything else.
@@ -64,14 +64,21 @@ void cutBackAppend(int fd, std::size_t appended) {
 // here).
 bool closeChecked(int fd) { return ::close(fd) == 0 || errno == EINTR; }
 
+// Opens with `flags` (O_TRUNC creates or empties the file) and writes `bytes`.
+FileResult writeWholeFile(const std::string& path, int flags,
+                          std::string_view bytes) {
+  const int fd = openForWriting(path, flags);
+  if (fd < 0) return FileResult::openFailed;
+  std::size_t done = 0;
+  const bool written = writeAll(fd, bytes, &done);
+  const bool closed = closeChecked(fd);
+  return written && closed ? FileResult::ok : FileResult::writeFailed;
+}
+
 }  // namespace
 
 FileReader::FileReader(const std::string& path) {
-  if (holdsZeroByte(path)) return;
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
+  const int fd = openPath(path, O_RDONLY);
   if (fd < 0) return;
   struct stat info;
   if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
@@ -165,20 +172,12 @@ FileResult appendBytes(const std::string& path, std::string_view bytes) {
 
 FileResult replaceFileContents(const std::string& path,
                                std::string_view bytes) {
-  const int fd = openForWriting(path, O_TRUNC);
-  if (fd < 0) return FileResult::openFailed;
-  const bool written = writeAll(fd, bytes);
-  const bool closed = closeChecked(fd);
-  return written && closed ? FileResult::ok : FileResult::writeFailed;
+  return writeWholeFile(path, O_TRUNC, bytes);
 }
 
 FileResult createFileWithContents(const std::string& path,
                                   std::string_view bytes) {
-  const int fd = openForWriting(path, O_TRUNC | O_NOFOLLOW);
-  if (fd < 0) return FileResult::openFailed;
-  const bool written = writeAll(fd, bytes);
-  const bool closed = closeChecked(fd);
-  return written && closed ? FileResult::ok : FileResult::writeFailed;
+  return writeWholeFile(path, O_TRUNC | O_NOFOLLOW, bytes);
 }
 
 bool createOpenEmptyFile(const std::string& path) {
@@ -205,8 +204,7 @@ bool setOpenPermissions(const std::string& path) {
 }
 
 DirectoryLock::DirectoryLock(const std::string& path) {
-  if (holdsZeroByte(path)) return;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = openPath(path, O_RDONLY | O_DIRECTORY);
   if (fd < 0) return;
   int result;
   do {
