@@ -46,6 +46,7 @@ constexpr std::string_view kPageHeadAfterScript =
     "</form>\n";
 
 constexpr std::string_view kOpenFailedLead = "Unable to open file <b>";
+constexpr std::string_view kReadFailedLead = "Unable to read file <b>";
 constexpr std::string_view kWriteFailedLead = "Unable to write file <b>";
 constexpr std::string_view kNoFreeIdLead = "No free trade identifier in <b>";
 
@@ -147,6 +148,11 @@ void writeFileErrorPage(std::ostream& page, std::string_view path,
   writeErrorBlock(page, kOpenFailedLead, path, returnLink);
 }
 
+void writeFileReadErrorPage(std::ostream& page, std::string_view path,
+                            std::string_view returnLink) {
+  writeErrorBlock(page, kReadFailedLead, path, returnLink);
+}
+
 void writeFileWriteErrorPage(std::ostream& page, std::string_view path,
                              std::string_view returnLink) {
   writeErrorBlock(page, kWriteFailedLead, path, returnLink);
@@ -163,6 +169,9 @@ bool reportFileResult(std::ostream& page, FileResult result,
       return true;
     case FileResult::openFailed:
       writeFileErrorPage(page, path, returnLink);
+      return false;
+    case FileResult::readFailed:
+      writeFileReadErrorPage(page, path, returnLink);
       return false;
     case FileResult::writeFailed:
       writeFileWriteErrorPage(page, path, returnLink);

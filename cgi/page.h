@@ -40,6 +40,11 @@ void writeClosingBlock(std::ostream& page);
 void writeFileErrorPage(std::ostream& page, std::string_view path,
                         std::string_view returnLink);
 
+// The same block for a file whose read failed with an error other than the end
+// of the file.
+void writeFileReadErrorPage(std::ostream& page, std::string_view path,
+                            std::string_view returnLink);
+
 // The same block for a file whose write, flush or close failed.
 void writeFileWriteErrorPage(std::ostream& page, std::string_view path,
                              std::string_view returnLink);

@@ -8,6 +8,7 @@
 #include "cgi/stop_signals.h"
 #include "companion/companion_files.h"
 #include "import/file_io.h"
+#include "import/file_journal.h"
 #include "import/numbers.h"
 #include "import/source_index.h"
 #include "import/target_index.h"
@@ -19,6 +20,20 @@ namespace {
 std::string environmentText(const char* name) {
   const char* value = std::getenv(name);
   return value ? std::string(value) : std::string();
+}
+
+// Imports one trade: a new identifier, its record and its companion files, all
+// changed through `journal`. False when a step failed (it has written the
+// error block).
+bool importTrade(std::ostream& page, const std::string& target,
+                 const SourceTrade& trade, const LoadedTradeIds& loadedIds,
+                 const std::string& remoteAddress, FileJournal* journal) {
+  int32_t id = 0;
+  if (!nextTradeId(page, target, loadedIds, journal, &id)) return false;
+  const std::string idText = toDecimalText(id);
+  const TargetTrade record = convertTrade(trade, id, remoteAddress);
+  if (!appendTargetTrade(page, target, record, journal)) return false;
+  return writeCompanionFiles(page, target, trade, id, idText, journal);
 }
 
 // Imports every trade of the source that the target lacks. Returns false when a
@@ -42,6 +57,7 @@ bool convertInstallations(std::ostream& page,
 
   SourceTradeReader sourceTrades(sourceIndex);
   SourceTrade trade;
+  FileJournal journal;
   while (sourceTrades.next(&trade)) {
     if (isStopRequested())
       return false;  // between trades: no trade is cut half way
@@ -53,12 +69,14 @@ bool convertInstallations(std::ostream& page,
       writeUnstorableKeyLine(page, trade.field2);
       continue;
     }
-    int32_t id = 0;
-    if (!nextTradeId(page, target, loadedIds, &id)) return false;
-    const std::string idText = toDecimalText(id);
-    const TargetTrade record = convertTrade(trade, id, remoteAddress);
-    if (!appendTargetTrade(page, target, record)) return false;
-    if (!writeCompanionFiles(page, target, trade, id, idText)) return false;
+    if (!importTrade(page, target, trade, loadedIds, remoteAddress, &journal)) {
+      // A trade is imported whole or not at all: a half trade's record would
+      // make every later run skip it, and its missing files would never be
+      // written.
+      journal.rollback();
+      return false;
+    }
+    journal.commit();
   }
   return true;
 }

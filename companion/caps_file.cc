@@ -1,7 +1,6 @@
 #include "companion/caps_file.h"
 
 #include "cgi/page.h"
-#include "import/file_io.h"
 #include "import/numbers.h"
 
 std::string capsLines(int32_t id, const SourceTrade& trade) {
@@ -17,8 +16,9 @@ std::string capsLines(int32_t id, const SourceTrade& trade) {
 }
 
 bool appendCapsLines(std::ostream& page, const std::string& targetPath,
-                     int32_t id, const SourceTrade& trade) {
+                     int32_t id, const SourceTrade& trade,
+                     FileJournal* journal) {
   const std::string path = targetPath + "d/caps";
-  return reportFileResult(page, appendBytes(path, capsLines(id, trade)), path,
-                          kReturnLink);
+  return reportFileResult(page, journal->append(path, capsLines(id, trade)),
+                          path, kReturnLink);
 }

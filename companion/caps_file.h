@@ -6,14 +6,17 @@
 #include <ostream>
 #include <string>
 
+#include "import/file_journal.h"
 #include "import/source_index.h"
 
 // "|id|1|field13|\n|id|2|field14|\n|id|3|field15|\n".
 std::string capsLines(int32_t id, const SourceTrade& trade);
 
-// Appends the trade's three lines to targetPath + "d/caps", creating it. On
-// failure writes the error block (return link "convert.cgi") and returns false.
+// Appends the trade's three lines to targetPath + "d/caps" through `journal`,
+// creating it. On failure writes the error block (return link "convert.cgi")
+// and returns false.
 bool appendCapsLines(std::ostream& page, const std::string& targetPath,
-                     int32_t id, const SourceTrade& trade);
+                     int32_t id, const SourceTrade& trade,
+                     FileJournal* journal);
 
 #endif  // CONVERT_COMPANION_CAPS_FILE_H_

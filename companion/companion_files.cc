@@ -7,11 +7,11 @@
 
 bool writeCompanionFiles(std::ostream& page, const std::string& targetPath,
                          const SourceTrade& trade, int32_t id,
-                         const std::string& idText) {
-  if (!appendToplistLine(page, targetPath, trade)) return false;
-  if (!appendCapsLines(page, targetPath, id, trade)) return false;
-  if (!createStatsFile(page, targetPath, idText)) return false;
-  if (!appendSummaryLine(page, targetPath, id)) return false;
+                         const std::string& idText, FileJournal* journal) {
+  if (!appendToplistLine(page, targetPath, trade, journal)) return false;
+  if (!appendCapsLines(page, targetPath, id, trade, journal)) return false;
+  if (!createStatsFile(page, targetPath, idText, journal)) return false;
+  if (!appendSummaryLine(page, targetPath, id, journal)) return false;
   openPermissions(targetPath + "d/t/" + idText);
   // A key with '/' would name a file outside d/h: such a trade gets no history
   // file. The history file gets its mode as it is created.

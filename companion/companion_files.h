@@ -7,15 +7,18 @@
 #include <ostream>
 #include <string>
 
+#include "import/file_journal.h"
 #include "import/source_index.h"
 
 // Appends the toplist line and the caps lines, writes the statistics file,
 // appends the summary line, opens the statistics file's permissions, creates
 // the history file and opens its permissions (not for a key holding '/'), then
-// writes the "added" line and flushes. Returns false as soon as a step fails;
-// that step has written the error block.
+// writes the "added" line and flushes. The steps that can fail come first and
+// change files through `journal`; the modes and the history file come after
+// them, so a failed trade never needs them undone. Returns false as soon as a
+// step fails; that step has written the error block.
 bool writeCompanionFiles(std::ostream& page, const std::string& targetPath,
                          const SourceTrade& trade, int32_t id,
-                         const std::string& idText);
+                         const std::string& idText, FileJournal* journal);
 
 #endif  // CONVERT_COMPANION_COMPANION_FILES_H_

@@ -44,8 +44,9 @@ TEST(WriteCompanionFilesTest, WritesEveryFileInOrder) {
   writeFile(t + "d/h/K.his", "old history");
   const mode_t oldMask = umask(077);
   std::ostringstream page;
-  const bool ok =
-      writeCompanionFiles(page, t, tradeOf("K", "1", "2", "3"), 11, "11");
+  FileJournal journal;
+  const bool ok = writeCompanionFiles(page, t, tradeOf("K", "1", "2", "3"), 11,
+                                      "11", &journal);
   umask(oldMask);
   ASSERT_TRUE(ok);
   EXPECT_EQ("|1|2|3|4|5|6|\n|K|v17|v18|v19|||\n", readFile(t + "d/tl.a1"));
@@ -69,8 +70,9 @@ TEST(WriteCompanionFilesTest, ShellCharactersNameOnlyTheFile) {
   makeDirectories(t + "d/h");
   const std::string key = "k ;$(touch z)`touch w`'\"&<>";
   std::ostringstream page;
-  ASSERT_TRUE(
-      writeCompanionFiles(page, t, tradeOf(key, "1", "2", "3"), 12, "12"));
+  FileJournal journal;
+  ASSERT_TRUE(writeCompanionFiles(page, t, tradeOf(key, "1", "2", "3"), 12,
+                                  "12", &journal));
   EXPECT_EQ(0777, fileMode(t + "d/h/" + key + ".his"));
   EXPECT_EQ(0777, fileMode(t + "d/t/12"));
   for (const char* stray : {"x", "y", "z", "w"}) {
@@ -89,15 +91,16 @@ TEST(WriteCompanionFilesTest, KeyWithSlashGetsNoHistoryFile) {
   makeDirectories(t + "d/t");
   makeDirectories(t + "x");
   std::ostringstream page;
+  FileJournal journal;
   ASSERT_TRUE(writeCompanionFiles(
-      page, t, tradeOf("../../x/evil", "1", "2", "3"), 13, "13"));
+      page, t, tradeOf("../../x/evil", "1", "2", "3"), 13, "13", &journal));
   EXPECT_FALSE(fileExists(t + "x/evil.his"));
   EXPECT_FALSE(fileExists(dir.path() + "x/evil.his"));
   EXPECT_EQ(0777, fileMode(t + "d/t/13"));
   EXPECT_NE(std::string::npos, page.str().find("added ../../x/evil<br>"));
 }
 
-TEST(WriteCompanionFilesTest, FailingStepsEndWithTheirErrorBlock) {
+TEST(WriteCompanionFilesTest, FailingStepsEndWithTheirErrorBlockAndUndo) {
   const SourceTrade trade = tradeOf("K", "1", "2", "3");
   const struct {
     const char* name;
@@ -111,17 +114,25 @@ TEST(WriteCompanionFilesTest, FailingStepsEndWithTheirErrorBlock) {
   };
   for (const auto& c : cases) {
     TempDir dir;
-    writeFile(dir.path() + "d/tl.a1", "");
+    writeFile(dir.path() + "d/tl.a1", "|top|\n");
     makeDirectories(dir.path() + c.blocker);
+    const FileTree before = readTree(dir.path());
     std::ostringstream page;
-    EXPECT_FALSE(writeCompanionFiles(page, dir.path(), trade, 11, "11"))
+    FileJournal journal;
+    EXPECT_FALSE(
+        writeCompanionFiles(page, dir.path(), trade, 11, "11", &journal))
         << c.name;
     EXPECT_NE(std::string::npos, page.str().find("Unable to open file <b>" +
                                                  dir.path() + c.path + "</b>"))
         << c.name;
     EXPECT_EQ(std::string::npos, page.str().find("added")) << c.name;
-    EXPECT_NE("", readFile(dir.path() + c.survivor)) << c.name;
+    EXPECT_NE(readFile(dir.path() + c.survivor),
+              before.count(c.survivor) ? before.at(c.survivor).bytes : "")
+        << c.name;
     EXPECT_FALSE(fileExists(dir.path() + "d/h/K.his")) << c.name;
+    journal.rollback();
+    EXPECT_EQ(describeTree(before), describeTree(readTree(dir.path())))
+        << c.name;
   }
 }
 
@@ -130,7 +141,8 @@ TEST(WriteCompanionFilesTest, MissingHistoryDirectoryIsNotAnError) {
   writeFile(dir.path() + "d/tl.a1", "");
   makeDirectories(dir.path() + "d/t");
   std::ostringstream page;
+  FileJournal journal;
   EXPECT_TRUE(writeCompanionFiles(page, dir.path(), tradeOf("K", "1", "2", "3"),
-                                  11, "11"));
+                                  11, "11", &journal));
   EXPECT_EQ("added K<br>", page.str());
 }

@@ -5,20 +5,16 @@
 #include "import/numbers.h"
 
 namespace {
-const char kZeroSlots[kStatsFileSize] = {};
 constexpr std::string_view kSummaryZeros =
     "|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|"
     "0|0|0|0|0|0|\n";
 }  // namespace
 
 bool createStatsFile(std::ostream& page, const std::string& targetPath,
-                     const std::string& idText) {
+                     const std::string& idText, FileJournal* journal) {
   const std::string path = targetPath + "d/t/" + idText;
-  return reportFileResult(
-      page,
-      createFileWithContents(path,
-                             std::string_view(kZeroSlots, kStatsFileSize)),
-      path, kReturnLink);
+  return reportFileResult(page, journal->createZeroFile(path, kStatsFileSize),
+                          path, kReturnLink);
 }
 
 std::string summaryLine(int32_t id) {
@@ -28,9 +24,9 @@ std::string summaryLine(int32_t id) {
 }
 
 bool appendSummaryLine(std::ostream& page, const std::string& targetPath,
-                       int32_t id) {
+                       int32_t id, FileJournal* journal) {
   const std::string path = targetPath + "d/t/sum";
-  return reportFileResult(page, appendBytes(path, summaryLine(id)), path,
+  return reportFileResult(page, journal->append(path, summaryLine(id)), path,
                           kReturnLink);
 }
 

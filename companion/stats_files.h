@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "import/file_journal.h"
+
 // One slot of the statistics file: fourteen 32-bit integers, all created as
 // zero.
 struct TradeStatsSlot {
@@ -20,19 +22,20 @@ constexpr std::size_t kStatsSlotCount = 1440;
 constexpr std::size_t kStatsFileSize =
     kStatsSlotCount * sizeof(TradeStatsSlot);  // 80,640
 
-// Writes targetPath + "d/t/" + idText as 1,440 zeroed slots in one write,
-// replacing any file of that name. On failure writes the error block (return
-// link "convert.cgi"), false.
+// Creates targetPath + "d/t/" + idText as 1,440 zeroed slots through
+// `journal`, replacing any file of that name (the journal keeps its bytes). On
+// failure writes the error block (return link "convert.cgi"), false.
 bool createStatsFile(std::ostream& page, const std::string& targetPath,
-                     const std::string& idText);
+                     const std::string& idText, FileJournal* journal);
 
 // "|id" followed by 42 times "|0", a closing '|' and a line feed.
 std::string summaryLine(int32_t id);
 
-// Appends the trade's summary line to targetPath + "d/t/sum", creating it. On
-// failure writes the error block (return link "convert.cgi") and returns false.
+// Appends the trade's summary line to targetPath + "d/t/sum" through
+// `journal`, creating it. On failure writes the error block (return link
+// "convert.cgi") and returns false.
 bool appendSummaryLine(std::ostream& page, const std::string& targetPath,
-                       int32_t id);
+                       int32_t id, FileJournal* journal);
 
 // True when the key names a file inside d/h: it holds no '/'.
 bool isHistoryFileKey(std::string_view key);

@@ -32,7 +32,7 @@ std::string toplistLine(const SourceTrade& trade, int64_t breakIndex) {
 }
 
 bool appendToplistLine(std::ostream& page, const std::string& targetPath,
-                       const SourceTrade& trade) {
+                       const SourceTrade& trade, FileJournal* journal) {
   const std::string path = targetPath + "d/tl.a1";
   BreakIndexScanner scanner;
   {
@@ -46,8 +46,10 @@ bool appendToplistLine(std::ostream& page, const std::string& targetPath,
       const std::size_t n = reader.read(buffer, sizeof buffer);
       if (scanner.feed(std::string_view(buffer, n)) || n < sizeof buffer) break;
     }
+    if (reader.hasFailed())
+      return reportFileResult(page, FileResult::readFailed, path, kReturnLink);
   }
   return reportFileResult(
-      page, appendBytes(path, toplistLine(trade, scanner.breakIndex())), path,
-      kReturnLink);
+      page, journal->append(path, toplistLine(trade, scanner.breakIndex())),
+      path, kReturnLink);
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "import/file_journal.h"
 #include "import/source_index.h"
 
 // Tracks the break index of a text fed in chunks: the number of the first
@@ -28,10 +29,10 @@ class BreakIndexScanner {
 std::string toplistLine(const SourceTrade& trade, int64_t breakIndex);
 
 // Measures the break index of targetPath + "d/tl.a1", reading only as far as
-// needed, then appends the trade's line. On failure (the file will not open for
-// reading or appending, or the append fails) writes the error block (return
+// needed, then appends the trade's line through `journal`. On failure (the file
+// will not open or read, or the append fails) writes the error block (return
 // link "convert.cgi") and returns false.
 bool appendToplistLine(std::ostream& page, const std::string& targetPath,
-                       const SourceTrade& trade);
+                       const SourceTrade& trade, FileJournal* journal);
 
 #endif  // CONVERT_COMPANION_TOPLIST_FILE_H_

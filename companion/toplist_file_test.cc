@@ -56,12 +56,13 @@ TEST(AppendToplistLineTest, AppendsAndKeepsTheWidthForLaterTrades) {
   const SourceTrade trade =
       parseSourceIndex(sourceLine(sampleTrade("11", "k")))[0];
   std::ostringstream page;
-  ASSERT_TRUE(appendToplistLine(page, dir.path(), trade));
-  ASSERT_TRUE(appendToplistLine(page, dir.path(), trade));
+  FileJournal journal;
+  ASSERT_TRUE(appendToplistLine(page, dir.path(), trade, &journal));
+  ASSERT_TRUE(appendToplistLine(page, dir.path(), trade, &journal));
   EXPECT_EQ("|k|v17|v18|v19|\n|k|v17|v18|v19|\n", readFile(path));
 
   writeFile(path, "Top list\n|1|2|3|4|5|6|\n");
-  ASSERT_TRUE(appendToplistLine(page, dir.path(), trade));
+  ASSERT_TRUE(appendToplistLine(page, dir.path(), trade, &journal));
   EXPECT_EQ("Top list\n|1|2|3|4|5|6|\n|k|v17|v18|v19|||\n", readFile(path));
   EXPECT_EQ("", page.str());
 }
@@ -71,7 +72,8 @@ TEST(AppendToplistLineTest, MissingFileIsAnErrorEvenThoughAppendWouldCreateIt) {
   const SourceTrade trade =
       parseSourceIndex(sourceLine(sampleTrade("11", "k")))[0];
   std::ostringstream page;
-  EXPECT_FALSE(appendToplistLine(page, dir.path(), trade));
+  FileJournal journal;
+  EXPECT_FALSE(appendToplistLine(page, dir.path(), trade, &journal));
   EXPECT_FALSE(fileExists(dir.path() + "d/tl.a1"));
   EXPECT_NE(std::string::npos, page.str().find("Unable to open file <b>" +
                                                dir.path() + "d/tl.a1</b>"));

@@ -52,12 +52,28 @@ off_t regularFileSize(int fd) {
   return info.st_size;
 }
 
-// Cuts an append of `appended` bytes off again; the file's size is taken now,
-// so that a successful append costs no call to learn it.
-void cutBackAppend(int fd, std::size_t appended) {
-  const off_t size = regularFileSize(fd);
-  if (size < 0 || static_cast<std::size_t>(size) < appended) return;
-  (void)::ftruncate(fd, size - static_cast<off_t>(appended));
+// Cuts the file open at `fd` back to `size` when it is longer. The size was
+// measured before the write: whatever did or did not land, nothing that was
+// there before is removed.
+void cutBackTo(int fd, unsigned long long size) {
+  const off_t now = regularFileSize(fd);
+  if (now < 0 || static_cast<unsigned long long>(now) <= size) return;
+  (void)::ftruncate(fd, static_cast<off_t>(size));
+}
+
+// Opens for appending without creating; when nothing is there, creates the
+// file exclusively, so that `created` is known for certain.
+int openForAppending(const std::string& path, bool* created) {
+  *created = false;
+  for (;;) {
+    const int fd = openPath(path, O_WRONLY | O_APPEND);
+    if (fd >= 0 || errno != ENOENT) return fd;
+    const int made = openForWriting(path, O_APPEND | O_EXCL);
+    if (made >= 0 || errno != EEXIST) {
+      *created = made >= 0;
+      return made;
+    }
+  }
 }
 
 // Closes and reports whether the close succeeded (a delayed write error shows
@@ -77,8 +93,8 @@ FileResult writeWholeFile(const std::string& path, int flags,
 
 }  // namespace
 
-FileReader::FileReader(const std::string& path) {
-  const int fd = openPath(path, O_RDONLY);
+FileReader::FileReader(const std::string& path, bool followLinks) {
+  const int fd = openPath(path, followLinks ? O_RDONLY : O_RDONLY | O_NOFOLLOW);
   if (fd < 0) return;
   struct stat info;
   if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
@@ -103,6 +119,7 @@ std::size_t FileReader::read(char* buffer, std::size_t capacity) {
   while (done < capacity) {
     const ssize_t n = ::read(fd_, buffer + done, capacity - done);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0) failed_ = true;
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);
   }
@@ -110,64 +127,101 @@ std::size_t FileReader::read(char* buffer, std::size_t capacity) {
   return done;
 }
 
-FileResult readWholeFile(const std::string& path, std::string* contents) {
-  contents->clear();
-  FileReader reader(path);
-  if (!reader.isOpen()) return FileResult::openFailed;
+namespace {
+
+// Reads what is left of an open file into `contents`.
+FileResult readAll(FileReader* reader, std::string* contents) {
   // The size is a hint only: the loop reads to the end whatever it is.
   std::size_t chunk = 1 << 16;
-  if (reader.size() > 0 && reader.size() < (1ull << 40)) {
+  if (reader->size() > 0 && reader->size() < (1ull << 40)) {
     // The whole file and one byte more in one piece: no 64 KiB of zeros per
     // counter read, and no copy of a large index for the byte that shows its
     // end.
-    chunk = static_cast<std::size_t>(reader.size()) + 1;
+    chunk = static_cast<std::size_t>(reader->size()) + 1;
     contents->reserve(chunk);
   }
   for (;;) {
     const std::size_t before = contents->size();
     contents->resize(before + chunk);
-    const std::size_t n = reader.read(&(*contents)[before], chunk);
+    const std::size_t n = reader->read(&(*contents)[before], chunk);
     contents->resize(before + n);
     if (n < chunk) break;
     chunk = 1 << 16;  // the file grew since it was measured: go on in steps
   }
-  return FileResult::ok;
+  return reader->hasFailed() ? FileResult::readFailed : FileResult::ok;
+}
+
+}  // namespace
+
+FileResult readWholeFile(const std::string& path, std::string* contents) {
+  contents->clear();
+  FileReader reader(path);
+  if (!reader.isOpen()) return FileResult::openFailed;
+  return readAll(&reader, contents);
 }
 
 FileResult appendBlock(const std::string& path, std::string_view block,
-                       std::string_view filler) {
-  const int fd = openForWriting(path, O_APPEND);
+                       std::string_view filler,
+                       std::optional<unsigned long long> knownSize,
+                       AppendOutcome* outcome) {
+  bool created = false;
+  const int fd = openForAppending(path, &created);
   if (fd < 0) return FileResult::openFailed;
+  if (created) knownSize = 0;
+  if (!knownSize) {
+    // Without its size the append could be neither aligned nor undone. A
+    // device or a pipe counts as empty: nothing of it can be cut back.
+    struct stat info;
+    if (::fstat(fd, &info) != 0) {
+      ::close(fd);
+      return FileResult::openFailed;
+    }
+    knownSize = S_ISREG(info.st_mode)
+                    ? static_cast<unsigned long long>(info.st_size)
+                    : 0;
+  }
+  outcome->sizeBefore = *knownSize;
+  outcome->created = created;
   std::string padded;
   std::string_view bytes = block;
-  if (!filler.empty()) {
-    const off_t size = regularFileSize(fd);
-    const std::size_t partial =
-        size > 0 ? static_cast<std::size_t>(size) % filler.size() : 0;
-    if (partial != 0) {
-      padded.append(filler.substr(partial)).append(block);
-      bytes = padded;
-    }
+  const std::size_t partial =
+      filler.empty() ? 0 : static_cast<std::size_t>(*knownSize % filler.size());
+  if (partial != 0) {
+    padded.append(filler.substr(partial)).append(block);
+    bytes = padded;
   }
   std::size_t done = 0;
   const bool written = writeAll(fd, bytes, &done);
   // A partial record would shift every later record: cut the file back.
-  if (!written) cutBackAppend(fd, done);
+  if (!written) cutBackTo(fd, *knownSize);
   const bool closed = closeChecked(fd);
   if (written && !closed) {
     // The close reported a lost write: the bytes may not all be there. Take
-    // them out again.
-    const int again = openForWriting(path, O_APPEND);
-    if (again >= 0) {
-      cutBackAppend(again, bytes.size());
-      ::close(again);
+    // out whatever of them did land.
+    bool again = false;
+    const int fdAgain = openForAppending(path, &again);
+    if (fdAgain >= 0) {
+      cutBackTo(fdAgain, *knownSize);
+      ::close(fdAgain);
     }
   }
   return written && closed ? FileResult::ok : FileResult::writeFailed;
 }
 
 FileResult appendBytes(const std::string& path, std::string_view bytes) {
-  return appendBlock(path, bytes, std::string_view());
+  AppendOutcome outcome;
+  return appendBlock(path, bytes, std::string_view(), std::nullopt, &outcome);
+}
+
+void truncateFileTo(const std::string& path, unsigned long long size) {
+  const int fd = openPath(path, O_WRONLY | O_NOFOLLOW);
+  if (fd < 0) return;
+  cutBackTo(fd, size);
+  ::close(fd);
+}
+
+void removeFile(const std::string& path) {
+  if (!holdsZeroByte(path)) (void)::unlink(path.c_str());
 }
 
 FileResult replaceFileContents(const std::string& path,
@@ -178,6 +232,32 @@ FileResult replaceFileContents(const std::string& path,
 FileResult createFileWithContents(const std::string& path,
                                   std::string_view bytes) {
   return writeWholeFile(path, O_TRUNC | O_NOFOLLOW, bytes);
+}
+
+FileResult createZeroFile(const std::string& path, std::size_t size,
+                          ReplacedFile* replaced) {
+  replaced->existed = false;
+  replaced->bytes.clear();
+  int fd = openForWriting(path, O_EXCL | O_NOFOLLOW);
+  if (fd < 0 && errno == EEXIST) {
+    // Keep what is there, so that a failed trade can put it back.
+    {
+      FileReader old(path, /*followLinks=*/false);
+      if (!old.isOpen()) return FileResult::openFailed;
+      std::string bytes;
+      const FileResult read = readAll(&old, &bytes);
+      if (read != FileResult::ok) return read;
+      replaced->bytes = std::move(bytes);
+    }
+    fd = openForWriting(path, O_TRUNC | O_NOFOLLOW);
+    replaced->existed = fd >= 0;
+  }
+  if (fd < 0) return FileResult::openFailed;
+  const std::string zeros(size, '\0');
+  std::size_t done = 0;
+  const bool written = writeAll(fd, zeros, &done);
+  const bool closed = closeChecked(fd);
+  return written && closed ? FileResult::ok : FileResult::writeFailed;
 }
 
 bool createOpenEmptyFile(const std::string& path) {

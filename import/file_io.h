@@ -6,20 +6,23 @@
 #define CONVERT_IMPORT_FILE_IO_H_
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
-enum class FileResult { ok, openFailed, writeFailed };
+enum class FileResult { ok, openFailed, readFailed, writeFailed };
 
-// Reads a whole regular file into `contents`. A read error ends the reading
-// like the end of the file: what was read so far stays. openFailed when the
-// path holds a zero byte, does not exist, cannot be read or is a directory.
+// Reads a whole regular file into `contents`. openFailed when the path holds a
+// zero byte, does not exist, cannot be read or is a directory; readFailed when
+// a read fails with an error other than the end of the file.
 FileResult readWholeFile(const std::string& path, std::string* contents);
 
 // A file opened for reading, closed when the object goes away.
 class FileReader {
  public:
-  explicit FileReader(const std::string& path);
+  // A symbolic link at `path` is followed unless `followLinks` is false, in
+  // which case the file does not open.
+  explicit FileReader(const std::string& path, bool followLinks = true);
   ~FileReader();
   FileReader(const FileReader&) = delete;
   FileReader& operator=(const FileReader&) = delete;
@@ -29,30 +32,50 @@ class FileReader {
   // The size of the file when it was opened.
   unsigned long long size() const { return size_; }
   // Reads up to `capacity` bytes, looping over short reads. Returns the count
-  // read; fewer than `capacity` means the end of the file or a read error. A
-  // file that is not a regular file gives kNonRegularReadLimit bytes at most:
-  // a device such as /dev/full never ends.
+  // read; fewer than `capacity` means the end of the file or a read error,
+  // which hasFailed() then tells. A file that is not a regular file gives
+  // kNonRegularReadLimit bytes at most: a device such as /dev/full never ends.
   std::size_t read(char* buffer, std::size_t capacity);
+  // True once a read has failed with an error other than the end of the file.
+  bool hasFailed() const { return failed_; }
 
   static constexpr unsigned long long kNonRegularReadLimit = 1 << 20;
 
  private:
   int fd_ = -1;
   bool isRegular_ = false;
+  bool failed_ = false;
   unsigned long long size_ = 0;
   unsigned long long bytesRead_ = 0;
 };
 
-// Appends `bytes` to the file, creating it. On writeFailed the file has been
-// cut back to its size before the call, so a partial write never stays behind.
+// What an append found: the file's size before it, and whether the append
+// created the file.
+struct AppendOutcome {
+  unsigned long long sizeBefore = 0;
+  bool created = false;
+};
+
+// Appends `block` to the file, creating it, so that it starts at a multiple of
+// the filler's size: when the file ends part way into such a unit, the bytes
+// of `filler` from that point on complete it first (an empty filler adds
+// nothing). `knownSize` is the size the caller knows the file to have, which
+// spares measuring it. On writeFailed the file has been cut back to its size
+// before the call, so a partial write never stays behind. `outcome` is filled
+// on ok and writeFailed.
+FileResult appendBlock(const std::string& path, std::string_view block,
+                       std::string_view filler,
+                       std::optional<unsigned long long> knownSize,
+                       AppendOutcome* outcome);
+
+// Appends `bytes` to the file, creating it; see appendBlock.
 FileResult appendBytes(const std::string& path, std::string_view bytes);
 
-// Appends `block` so that it starts at a multiple of the filler's size: when
-// the file ends part way into such a unit, the bytes of `filler` from that
-// point on complete it first. On writeFailed the file has been cut back to its
-// size before the call.
-FileResult appendBlock(const std::string& path, std::string_view block,
-                       std::string_view filler);
+// Cuts the file back to `size` bytes when it is longer; never lengthens it.
+void truncateFileTo(const std::string& path, unsigned long long size);
+
+// Removes the file (not what a symbolic link there points to).
+void removeFile(const std::string& path);
 
 // Empties the file (creating it) and writes `bytes`, keeping its inode and
 // mode.
@@ -62,6 +85,20 @@ FileResult replaceFileContents(const std::string& path, std::string_view bytes);
 // `path` is not followed (the open fails), so nothing it points to is touched.
 FileResult createFileWithContents(const std::string& path,
                                   std::string_view bytes);
+
+// What creating a file replaced: whether a file of that name existed, and the
+// bytes it held.
+struct ReplacedFile {
+  bool existed = false;
+  std::string bytes;
+};
+
+// Creates the file as `size` zero bytes, not following a symbolic link. A file
+// of that name is read into `replaced` first (openFailed or readFailed when
+// that fails; nothing has been changed then), then replaced. `replaced` tells
+// what was there on ok and writeFailed.
+FileResult createZeroFile(const std::string& path, std::size_t size,
+                          ReplacedFile* replaced);
 
 // Creates the file or empties it, not following a symbolic link, and gives the
 // file it opened mode 0777. False when it cannot be opened.

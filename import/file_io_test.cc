@@ -80,8 +80,13 @@ TEST(FileIoTest, AppendBlockCompletesAPartialUnitFirst) {
                {"abcdx", "abcdx234BBBB"}};
   for (const auto& c : cases) {
     writeFile(path, c.before);
-    EXPECT_EQ(FileResult::ok, appendBlock(path, "BBBB", "1234")) << c.before;
+    AppendOutcome outcome;
+    EXPECT_EQ(FileResult::ok,
+              appendBlock(path, "BBBB", "1234", std::nullopt, &outcome))
+        << c.before;
     EXPECT_EQ(c.after, readFile(path)) << c.before;
+    EXPECT_EQ(c.before.size(), outcome.sizeBefore) << c.before;
+    EXPECT_FALSE(outcome.created) << c.before;
   }
 }
 

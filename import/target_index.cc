@@ -10,27 +10,30 @@ bool readTargetIndex(std::ostream& page, const std::string& targetPath,
   FileReader reader(path);
   if (!reader.isOpen())
     return reportFileResult(page, FileResult::openFailed, path, "");
-  // The size is held in 64 bits: indexes of 2 GiB and more are read whole.
-  // The size is held in 64 bits: indexes of 2 GiB and more are read whole.
-  unsigned long long remaining = reader.size();
-  records->reserve(static_cast<std::size_t>((remaining + kTargetTradeSize - 1) /
-                                            kTargetTradeSize));
+  // The size is held in 64 bits: indexes of 2 GiB and more are read whole. It
+  // is a hint only: the loop reads on to the end of the file.
+  records->reserve(static_cast<std::size_t>(
+      (reader.size() + kTargetTradeSize - 1) / kTargetTradeSize));
   // Read a batch of records at a time straight into their place in the list; a
   // short last record keeps its initial values after the bytes read.
-  constexpr unsigned long long kBatchBytes = 256 * kTargetTradeSize;
-  while (remaining > 0) {
-    const std::size_t want = static_cast<std::size_t>(
-        remaining < kBatchBytes ? remaining : kBatchBytes);
+  constexpr std::size_t want = 256 * kTargetTradeSize;
+  for (;;) {
     const std::size_t first = records->size();
     records->resize(first + (want + kTargetTradeSize - 1) / kTargetTradeSize);
     for (std::size_t i = first; i < records->size(); ++i)
       initTargetTrade(&(*records)[i]);
+    // The records lie end to end in the vector's storage: read through its
+    // data pointer, not through the first record's array.
     const std::size_t got =
-        reader.read(reinterpret_cast<char*>((*records)[first].bytes), want);
+        reader.read(reinterpret_cast<char*>(records->data() + first), want);
     records->resize(first + (got + kTargetTradeSize - 1) / kTargetTradeSize);
-    if (got < want)
-      break;  // the end of the file or a read error: keep what was read
-    remaining -= got;
+    // A failed read must not pass as the end: the trades after it would look
+    // new and be imported again.
+    if (reader.hasFailed()) {
+      records->clear();
+      return reportFileResult(page, FileResult::readFailed, path, "");
+    }
+    if (got < want) break;  // the end of the file
   }
   return true;
 }

@@ -57,7 +57,7 @@ TargetTrade convertTrade(const SourceTrade& trade, int32_t id,
 }
 
 bool appendTargetTrade(std::ostream& page, const std::string& targetPath,
-                       const TargetTrade& record) {
+                       const TargetTrade& record, FileJournal* journal) {
   const std::string path = targetPath + "d/t/index";
   const std::string_view bytes(reinterpret_cast<const char*>(record.bytes),
                                kTargetTradeSize);
@@ -68,6 +68,6 @@ bool appendTargetTrade(std::ostream& page, const std::string& targetPath,
   initTargetTrade(&initial);
   const std::string_view filler(reinterpret_cast<const char*>(initial.bytes),
                                 kTargetTradeSize);
-  return reportFileResult(page, appendBlock(path, bytes, filler), path,
+  return reportFileResult(page, journal->append(path, bytes, filler), path,
                           kReturnLink);
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "import/file_journal.h"
 #include "import/source_index.h"
 #include "import/target_trade.h"
 
@@ -26,10 +27,10 @@ TargetTrade buildTargetTrade(const SourceTrade& trade, int32_t id,
 TargetTrade convertTrade(const SourceTrade& trade, int32_t id,
                          std::string_view remoteAddress);
 
-// Appends the record's 996 bytes to targetPath + "d/t/index", creating the
-// file. On failure writes the error block (return link "convert.cgi") and
+// Appends the record's 996 bytes to targetPath + "d/t/index" through
+// `journal`. On failure writes the error block (return link "convert.cgi") and
 // returns false; a partly written record has been cut off again.
 bool appendTargetTrade(std::ostream& page, const std::string& targetPath,
-                       const TargetTrade& record);
+                       const TargetTrade& record, FileJournal* journal);
 
 #endif  // CONVERT_IMPORT_TRADE_CONVERSION_H_

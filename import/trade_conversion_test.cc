@@ -101,12 +101,14 @@ TEST(AppendTargetTradeTest, AppendsWholeRecordsAndReportsOpenFailure) {
   initTargetTrade(&record);
   writeFile(dir.path() + "d/t/index", "");
   std::ostringstream page;
-  ASSERT_TRUE(appendTargetTrade(page, dir.path(), record));
-  ASSERT_TRUE(appendTargetTrade(page, dir.path(), record));
+  FileJournal journal;
+  ASSERT_TRUE(appendTargetTrade(page, dir.path(), record, &journal));
+  ASSERT_TRUE(appendTargetTrade(page, dir.path(), record, &journal));
   EXPECT_EQ(2 * kTargetTradeSize, readFile(dir.path() + "d/t/index").size());
 
   std::ostringstream failed;
-  EXPECT_FALSE(appendTargetTrade(failed, dir.path() + "missing/", record));
+  EXPECT_FALSE(
+      appendTargetTrade(failed, dir.path() + "missing/", record, &journal));
   EXPECT_NE(std::string::npos,
             failed.str().find("Unable to open file <b>" + dir.path() +
                               "missing/d/t/index</b>"));

@@ -52,7 +52,8 @@ int32_t parseCounter(const std::string& text) {
 }
 
 bool nextTradeId(std::ostream& page, const std::string& targetPath,
-                 const LoadedTradeIds& loaded, int32_t* id) {
+                 const LoadedTradeIds& loaded, FileJournal* journal,
+                 int32_t* id) {
   const std::string path = targetPath + "d/t/i";
   std::string oldText;
   if (!reportFileResult(page, readWholeFile(path, &oldText), path, kReturnLink))
@@ -62,13 +63,13 @@ bool nextTradeId(std::ostream& page, const std::string& targetPath,
     writeNoFreeIdPage(page, path);
     return false;
   }
-  const FileResult result = replaceFileContents(path, toDecimalText(candidate));
-  if (result == FileResult::writeFailed) {
-    // An emptied counter would restart the numbering at 11: put the old value
-    // back.
-    (void)replaceFileContents(path, oldText);
-  }
-  if (!reportFileResult(page, result, path, kReturnLink)) return false;
+  // On a failed write the journal puts the old value back: an emptied counter
+  // would restart the numbering at 11.
+  if (!reportFileResult(
+          page,
+          journal->replace(path, toDecimalText(candidate), std::move(oldText)),
+          path, kReturnLink))
+    return false;
   *id = candidate;
   return true;
 }

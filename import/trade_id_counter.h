@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "import/file_journal.h"
 #include "import/target_trade.h"
 
 // The identifiers of the records loaded at the start of the run.
@@ -29,11 +30,12 @@ bool nextFreeId(int32_t counter, const LoadedTradeIds& loaded, int32_t* id);
 int32_t parseCounter(const std::string& text);
 
 // Reads targetPath + "d/t/i", works out the next identifier and writes it back
-// in place. On failure the error block (return link "convert.cgi") has been
-// written: the counter file would not open, its write failed (the old value is
-// put back where possible), or no identifier is left, in which case the file is
-// not touched.
+// in place through `journal`, which keeps the old text to put back. On failure
+// the error block (return link "convert.cgi") has been written: the counter
+// file would not open or read, its write failed, or no identifier is left, in
+// which case the file is not touched.
 bool nextTradeId(std::ostream& page, const std::string& targetPath,
-                 const LoadedTradeIds& loaded, int32_t* id);
+                 const LoadedTradeIds& loaded, FileJournal* journal,
+                 int32_t* id);
 
 #endif  // CONVERT_IMPORT_TRADE_ID_COUNTER_H_

@@ -67,9 +67,10 @@ TEST(NextTradeIdTest, RewritesTheCounterInPlace) {
   const std::string counter = dir.path() + "d/t/i";
   writeFile(counter, "  40 old text");
   std::ostringstream page;
+  FileJournal journal;
   int32_t id = 0;
   for (const int32_t expected : {41, 42, 43}) {
-    ASSERT_TRUE(nextTradeId(page, dir.path(), idsOf({40, 12}), &id));
+    ASSERT_TRUE(nextTradeId(page, dir.path(), idsOf({40, 12}), &journal, &id));
     EXPECT_EQ(expected, id);
   }
   EXPECT_EQ("43", readFile(counter));
@@ -79,8 +80,9 @@ TEST(NextTradeIdTest, RewritesTheCounterInPlace) {
 TEST(NextTradeIdTest, MissingCounterAndExhaustedCounterEndTheRun) {
   TempDir dir;
   std::ostringstream missing;
+  FileJournal journal;
   int32_t id = 0;
-  EXPECT_FALSE(nextTradeId(missing, dir.path(), idsOf({}), &id));
+  EXPECT_FALSE(nextTradeId(missing, dir.path(), idsOf({}), &journal, &id));
   EXPECT_NE(std::string::npos, missing.str().find("Unable to open file <b>" +
                                                   dir.path() + "d/t/i</b>"));
   EXPECT_NE(std::string::npos,
@@ -89,7 +91,7 @@ TEST(NextTradeIdTest, MissingCounterAndExhaustedCounterEndTheRun) {
 
   writeFile(dir.path() + "d/t/i", "2147483647");
   std::ostringstream exhausted;
-  EXPECT_FALSE(nextTradeId(exhausted, dir.path(), idsOf({}), &id));
+  EXPECT_FALSE(nextTradeId(exhausted, dir.path(), idsOf({}), &journal, &id));
   EXPECT_NE(std::string::npos,
             exhausted.str().find("No free trade identifier in <b>"));
   EXPECT_EQ("2147483647", readFile(dir.path() + "d/t/i"));

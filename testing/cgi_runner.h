@@ -83,6 +83,7 @@ inline constexpr char kLoadingLine[] = "loading conversion module...<br>\n";
 inline constexpr char kClosingBlock[] =
     "<hr size=1 color=silver width=50% align=left></div>\n</body>\n</html>\n";
 inline constexpr char kOpenFailedLead[] = "Unable to open file";
+inline constexpr char kReadFailedLead[] = "Unable to read file";
 inline constexpr char kWriteFailedLead[] = "Unable to write file";
 inline constexpr char kNoFreeIdLead[] = "No free trade identifier in";
 

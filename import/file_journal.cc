@@ -1,0 +1,72 @@
+#include "import/file_journal.h"
+
+#include <optional>
+#include <utility>
+
+FileResult FileJournal::append(const std::string& path, std::string_view block,
+                               std::string_view filler) {
+  std::optional<unsigned long long> knownSize;
+  const auto known = sizes_.find(path);
+  if (known != sizes_.end()) knownSize = known->second;
+  AppendOutcome outcome;
+  const FileResult result =
+      appendBlock(path, block, filler, knownSize, &outcome);
+  if (result == FileResult::openFailed) return result;
+  changes_.push_back(Change{outcome.created ? Undo::remove : Undo::cutBack,
+                            path, outcome.sizeBefore, std::string()});
+  if (result == FileResult::ok) {
+    // The filler that completed a partial unit counts as appended too.
+    const std::size_t partial =
+        filler.empty()
+            ? 0
+            : static_cast<std::size_t>(outcome.sizeBefore % filler.size());
+    const std::size_t padding = partial == 0 ? 0 : filler.size() - partial;
+    sizes_[path] = outcome.sizeBefore + padding + block.size();
+  } else {
+    sizes_.erase(path);
+  }
+  return result;
+}
+
+FileResult FileJournal::replace(const std::string& path,
+                                std::string_view newContents,
+                                std::string oldContents) {
+  const FileResult result = replaceFileContents(path, newContents);
+  // An open that failed changed nothing; a failed write may have emptied it.
+  if (result != FileResult::openFailed)
+    changes_.push_back(Change{Undo::rewrite, path, 0, std::move(oldContents)});
+  return result;
+}
+
+FileResult FileJournal::createZeroFile(const std::string& path,
+                                       std::size_t size) {
+  ReplacedFile replaced;
+  const FileResult result = ::createZeroFile(path, size, &replaced);
+  if (result == FileResult::ok || result == FileResult::writeFailed) {
+    changes_.push_back(Change{replaced.existed ? Undo::restore : Undo::remove,
+                              path, 0, std::move(replaced.bytes)});
+  }
+  return result;
+}
+
+void FileJournal::rollback() {
+  for (auto change = changes_.rbegin(); change != changes_.rend(); ++change) {
+    switch (change->undo) {
+      case Undo::cutBack:
+        truncateFileTo(change->path, change->size);
+        break;
+      case Undo::remove:
+        removeFile(change->path);
+        break;
+      case Undo::rewrite:
+        (void)replaceFileContents(change->path, change->bytes);
+        break;
+      case Undo::restore:
+        (void)createFileWithContents(change->path, change->bytes);
+        break;
+    }
+  }
+  changes_.clear();
+  // Sizes learnt from appends that were undone no longer hold.
+  sizes_.clear();
+}
