@@ -89,6 +89,7 @@ Environment readEnvironment() {
   environment.contentLength = environmentText("CONTENT_LENGTH");
   environment.scriptFilename = environmentText("SCRIPT_FILENAME");
   environment.remoteAddress = environmentText("REMOTE_ADDR");
+  environment.secFetchSite = environmentText("HTTP_SEC_FETCH_SITE");
   return environment;
 }
 
@@ -116,8 +117,14 @@ void runRequest(const Environment& environment, std::istream& input,
                 std::ostream& page) {
   writePageHead(page, environment.scriptFilename);
   if (environment.hasContentLength) {
+    // Any page the owner visits could post a hidden form here with paths of
+    // its author's choosing. Browsers mark such a request; without the mark
+    // (curl, older browsers) the form is served as always.
+    const bool isCrossSite = environment.secFetchSite == "cross-site";
     const std::vector<std::string> form =
-        decodeFormValues(readRequestBody(input, environment.contentLength));
+        isCrossSite ? std::vector<std::string>()
+                    : decodeFormValues(
+                          readRequestBody(input, environment.contentLength));
     if (form.size() != 3) {
       writeIncorrectFormData(page);
       page.flush();

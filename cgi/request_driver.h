@@ -14,9 +14,12 @@ struct Environment {
   std::string contentLength;
   std::string scriptFilename;  // empty when not set
   std::string remoteAddress;   // empty when not set
+  // HTTP_SEC_FETCH_SITE: the browser's own word on where the request comes
+  // from; "cross-site" for a form that another web site posted.
+  std::string secFetchSite;
 };
 
-// Reads CONTENT_LENGTH, SCRIPT_FILENAME and REMOTE_ADDR.
+// Reads CONTENT_LENGTH, SCRIPT_FILENAME, REMOTE_ADDR and HTTP_SEC_FETCH_SITE.
 Environment readEnvironment();
 
 // Reads up to the announced number of bytes from `input`, as many as arrive; a
@@ -26,7 +29,8 @@ std::string readRequestBody(std::istream& input,
                             const std::string& contentLength);
 
 // Serves the request: writes the whole page to `page`, reading the body from
-// `input`. Every failure is reported on the page.
+// `input`. Every failure is reported on the page. A form that another web site
+// made the browser post is refused unread, as a form it cannot use.
 void runRequest(const Environment& environment, std::istream& input,
                 std::ostream& page);
 

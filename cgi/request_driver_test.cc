@@ -69,6 +69,34 @@ TEST(RunRequestTest, WrongValueCountEndsWithIncorrectFormData) {
   }
 }
 
+TEST(RunRequestTest, CrossSiteFormIsRefusedUnread) {
+  const struct {
+    const char* secFetchSite;
+    bool converts;
+  } cases[] = {{"", true}, {"same-origin", true}, {"cross-site", false}};
+  for (const auto& c : cases) {
+    Installations in;
+    in.writeSourceIndex({sampleTrade("12", "first")});
+    const FileTree before = readTree(in.dir.path());
+    const std::string body = formBody(in.source, in.target);
+    Environment environment = postEnvironment(body);
+    environment.secFetchSite = c.secFetchSite;
+    std::istringstream input(body);
+    std::ostringstream page;
+    runRequest(environment, input, page);
+    const bool converted =
+        page.str().find("added first<br>") != std::string::npos;
+    EXPECT_EQ(c.converts, converted) << c.secFetchSite;
+    if (!c.converts) {
+      EXPECT_EQ("</form>\nincorrect form data",
+                page.str().substr(page.str().size() - 27))
+          << c.secFetchSite;
+      EXPECT_EQ(0, input.tellg()) << "the body is not read";
+      EXPECT_EQ(describeTree(before), describeTree(readTree(in.dir.path())));
+    }
+  }
+}
+
 TEST(RunRequestTest, EmptySourceIndexGivesLoadingLineAndClosingBlock) {
   Installations installations;
   const std::string body = formBody(installations.source, installations.target);
