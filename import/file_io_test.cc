@@ -5,6 +5,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "testing/test_util.h"
 
 TEST(FileIoTest, PathWithZeroByteIsNeverOpened) {
@@ -118,6 +120,26 @@ TEST(FileIoTest, RegularFilesAreReadWholeBeyondTheDeviceLimit) {
   std::string contents;
   ASSERT_EQ(FileResult::ok, readWholeFile(path, &contents));
   EXPECT_EQ(big.size(), contents.size());
+}
+
+TEST(FileIoTest, ZeroFileReplacesLongerAndShorterFilesOnDiskAndTmpfs) {
+  const std::string kZeros(80640, '\0');
+  for (const char* parent : {"/tmp", "/dev/shm"}) {
+    TempDir dir(parent);
+    const std::string path = dir.path() + "11";
+    for (const std::string& old :
+         {std::string(100000, 'x'), std::string("short"), std::string()}) {
+      const bool existed = !old.empty();
+      if (existed) writeFile(path, old);
+      ReplacedFile replaced;
+      ASSERT_EQ(FileResult::ok, createZeroFile(path, kZeros.size(), &replaced))
+          << parent << " " << old.size();
+      EXPECT_EQ(kZeros, readFile(path)) << parent << " " << old.size();
+      EXPECT_EQ(existed, replaced.existed) << parent << " " << old.size();
+      EXPECT_EQ(old, replaced.bytes) << parent << " " << old.size();
+      std::filesystem::remove(path);
+    }
+  }
 }
 
 TEST(FileIoTest, CreatedEmptyFileIsOpenToEveryone) {

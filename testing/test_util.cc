@@ -7,11 +7,10 @@
 #include <fstream>
 #include <sstream>
 
-TempDir::TempDir() {
-  char pattern[] = "/tmp/convert_test_XXXXXX";
-  const char* made = mkdtemp(pattern);
-  path_ =
-      made ? std::string(made) + "/" : std::string("/tmp/convert_test_failed/");
+TempDir::TempDir(const std::string& parent) {
+  std::string pattern = parent + "/convert_test_XXXXXX";
+  const char* made = mkdtemp(pattern.data());
+  path_ = made ? std::string(made) + "/" : parent + "/convert_test_failed/";
   // Other users (the server's, an unprivileged test run) must be able to reach
   // inside.
   if (made) ::chmod(made, 0755);

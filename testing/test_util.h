@@ -6,12 +6,12 @@
 
 #include <string>
 
-// A fresh directory under /tmp, removed with everything in it when the object
-// goes away. Its path ends with "/", ready to be used as an installation
-// prefix.
+// A fresh directory under `parent`, removed with everything in it when the
+// object goes away. Its path ends with "/", ready to be used as an
+// installation prefix.
 class TempDir {
  public:
-  TempDir();
+  explicit TempDir(const std::string& parent = "/tmp");
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
