@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string_view>
 
-#include "import/file_io.h"
+#include "base/file_io.h"
 
 // The return link shown inside the trade loop.
 inline constexpr std::string_view kReturnLink = "convert.cgi";

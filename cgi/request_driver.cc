@@ -3,13 +3,13 @@
 #include <cstdlib>
 #include <vector>
 
+#include "base/file_io.h"
+#include "base/file_journal.h"
+#include "base/numbers.h"
 #include "cgi/form_decoder.h"
 #include "cgi/page.h"
 #include "cgi/stop_signals.h"
 #include "companion/companion_files.h"
-#include "import/file_io.h"
-#include "import/file_journal.h"
-#include "import/numbers.h"
 #include "import/source_index.h"
 #include "import/target_index.h"
 #include "import/trade_conversion.h"

@@ -1,7 +1,7 @@
 #include "companion/caps_file.h"
 
+#include "base/numbers.h"
 #include "cgi/page.h"
-#include "import/numbers.h"
 
 std::string capsLines(int32_t id, const SourceTrade& trade) {
   const std::string idText = toDecimalText(id);

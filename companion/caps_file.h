@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-#include "import/file_journal.h"
+#include "base/file_journal.h"
 #include "import/source_index.h"
 
 // "|id|1|field13|\n|id|2|field14|\n|id|3|field15|\n".

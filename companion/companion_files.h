@@ -7,7 +7,7 @@
 #include <ostream>
 #include <string>
 
-#include "import/file_journal.h"
+#include "base/file_journal.h"
 #include "import/source_index.h"
 
 // Appends the toplist line and the caps lines, writes the statistics file,

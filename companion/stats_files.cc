@@ -1,8 +1,8 @@
 #include "companion/stats_files.h"
 
+#include "base/file_io.h"
+#include "base/numbers.h"
 #include "cgi/page.h"
-#include "import/file_io.h"
-#include "import/numbers.h"
 
 namespace {
 constexpr std::string_view kSummaryZeros =
@@ -35,9 +35,7 @@ bool isHistoryFileKey(std::string_view key) {
 }
 
 bool createHistoryFile(const std::string& targetPath, const std::string& key) {
-  return createOpenEmptyFile(targetPath + "d/h/" + key + ".his");
+  return createEmptyFileMode0777(targetPath + "d/h/" + key + ".his");
 }
 
-void openPermissions(const std::string& path) {
-  (void)setOpenPermissions(path);
-}
+void openPermissions(const std::string& path) { (void)setMode0777(path); }

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "import/file_journal.h"
+#include "base/file_journal.h"
 
 // One slot of the statistics file: fourteen 32-bit integers, all created as
 // zero.

@@ -1,7 +1,7 @@
 #include "companion/toplist_file.h"
 
+#include "base/file_io.h"
 #include "cgi/page.h"
-#include "import/file_io.h"
 
 bool BreakIndexScanner::feed(std::string_view bytes) {
   for (const char c : bytes) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "import/file_journal.h"
+#include "base/file_journal.h"
 #include "import/source_index.h"
 
 // Tracks the break index of a text fed in chunks: the number of the first

@@ -1,7 +1,7 @@
 #include "import/target_index.h"
 
+#include "base/file_io.h"
 #include "cgi/page.h"
-#include "import/file_io.h"
 
 bool readTargetIndex(std::ostream& page, const std::string& targetPath,
                      std::vector<TargetTrade>* records) {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "import/coding.h"
+#include "base/coding.h"
 
 void initTargetTrade(TargetTrade* record) {
   std::memset(record->bytes, 0, kTargetTradeSize);

@@ -1,8 +1,8 @@
 #include "import/trade_conversion.h"
 
+#include "base/file_io.h"
+#include "base/numbers.h"
 #include "cgi/page.h"
-#include "import/file_io.h"
-#include "import/numbers.h"
 
 std::string addedByNote(std::string_view remoteAddress,
                         const std::tm& localTime) {

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "import/file_journal.h"
+#include "base/file_journal.h"
 #include "import/source_index.h"
 #include "import/target_trade.h"
 

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "base/file_io.h"
+#include "base/numbers.h"
 #include "cgi/page.h"
-#include "import/file_io.h"
-#include "import/numbers.h"
 
 namespace {
 constexpr int32_t kDefaultCounter = 10;

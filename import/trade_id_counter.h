@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "import/file_journal.h"
+#include "base/file_journal.h"
 #include "import/target_trade.h"
 
 // The identifiers of the records loaded at the start of the run.

@@ -1,4 +1,4 @@
-#include "import/numbers.h"
+#include "base/numbers.h"
 
 #include <limits>
 

@@ -1,8 +1,8 @@
 // The changes that one unit of work (an imported trade) makes to files, kept so
 // that when one of its steps fails every file can be put back as it was before
 // the unit began.
-#ifndef CONVERT_IMPORT_FILE_JOURNAL_H_
-#define CONVERT_IMPORT_FILE_JOURNAL_H_
+#ifndef CONVERT_BASE_FILE_JOURNAL_H_
+#define CONVERT_BASE_FILE_JOURNAL_H_
 
 #include <cstddef>
 #include <string>
@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "import/file_io.h"
+#include "base/file_io.h"
 
 // Each operation does what the file_io operation of the same name does and
 // remembers what it needs to undo it, learnt from the calls it makes anyway:
@@ -54,4 +54,4 @@ class FileJournal {
   std::unordered_map<std::string, unsigned long long> sizes_;
 };
 
-#endif  // CONVERT_IMPORT_FILE_JOURNAL_H_
+#endif  // CONVERT_BASE_FILE_JOURNAL_H_

@@ -1,6 +1,6 @@
 // Little-endian encoding of the 32-bit integers of the binary record.
-#ifndef CONVERT_IMPORT_CODING_H_
-#define CONVERT_IMPORT_CODING_H_
+#ifndef CONVERT_BASE_CODING_H_
+#define CONVERT_BASE_CODING_H_
 
 #include <cstdint>
 
@@ -20,4 +20,4 @@ inline int32_t decodeInt32(const unsigned char* src) {
          1;  // avoids an implementation-defined cast
 }
 
-#endif  // CONVERT_IMPORT_CODING_H_
+#endif  // CONVERT_BASE_CODING_H_

@@ -1,7 +1,7 @@
 // Reading and writing the decimal numbers that the installations' text files
 // hold.
-#ifndef CONVERT_IMPORT_NUMBERS_H_
-#define CONVERT_IMPORT_NUMBERS_H_
+#ifndef CONVERT_BASE_NUMBERS_H_
+#define CONVERT_BASE_NUMBERS_H_
 
 #include <cstdint>
 #include <string>
@@ -24,4 +24,4 @@ bool readInt32Strict(std::string_view text, int32_t* value);
 // Signed decimal text: no padding, "-" in front of negative values.
 std::string toDecimalText(int32_t value);
 
-#endif  // CONVERT_IMPORT_NUMBERS_H_
+#endif  // CONVERT_BASE_NUMBERS_H_

@@ -1,4 +1,4 @@
-#include "import/file_io.h"
+#include "base/file_io.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -18,8 +18,8 @@ TEST(FileIoTest, PathWithZeroByteIsNeverOpened) {
   EXPECT_EQ(FileResult::openFailed, readWholeFile(path, &contents));
   EXPECT_EQ(FileResult::openFailed, appendBytes(path, "x"));
   EXPECT_EQ(FileResult::openFailed, replaceFileContents(path, "x"));
-  EXPECT_FALSE(createOpenEmptyFile(path));
-  EXPECT_FALSE(setOpenPermissions(path));
+  EXPECT_FALSE(createEmptyFileMode0777(path));
+  EXPECT_FALSE(setMode0777(path));
   EXPECT_EQ("keep", readFile(prefix));
 }
 
@@ -100,8 +100,8 @@ TEST(FileIoTest, LinksAreNotFollowedForCreatedFiles) {
   const std::string link = dir.path() + "link";
   ASSERT_EQ(0, symlink(victim.c_str(), link.c_str()));
   EXPECT_EQ(FileResult::openFailed, createFileWithContents(link, "x"));
-  EXPECT_FALSE(createOpenEmptyFile(link));
-  EXPECT_FALSE(setOpenPermissions(link));
+  EXPECT_FALSE(createEmptyFileMode0777(link));
+  EXPECT_FALSE(setMode0777(link));
   EXPECT_EQ("keep", readFile(victim));
   EXPECT_EQ(0600, fileMode(victim));
 }
@@ -146,10 +146,10 @@ TEST(FileIoTest, CreatedEmptyFileIsOpenToEveryone) {
   TempDir dir;
   const std::string path = dir.path() + "k.his";
   writeFile(path, "old");
-  ASSERT_TRUE(createOpenEmptyFile(path));
+  ASSERT_TRUE(createEmptyFileMode0777(path));
   EXPECT_EQ("", readFile(path));
   EXPECT_EQ(0777, fileMode(path));
   writeFile(dir.path() + "stats", "x");
-  EXPECT_TRUE(setOpenPermissions(dir.path() + "stats"));
+  EXPECT_TRUE(setMode0777(dir.path() + "stats"));
   EXPECT_EQ(0777, fileMode(dir.path() + "stats"));
 }

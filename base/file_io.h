@@ -2,8 +2,8 @@
 // file within the call (or within the lifetime of its object), checks every
 // write and close, and writes nothing to the page: callers report what
 // happened.
-#ifndef CONVERT_IMPORT_FILE_IO_H_
-#define CONVERT_IMPORT_FILE_IO_H_
+#ifndef CONVERT_BASE_FILE_IO_H_
+#define CONVERT_BASE_FILE_IO_H_
 
 #include <cstddef>
 #include <optional>
@@ -102,11 +102,11 @@ FileResult createZeroFile(const std::string& path, std::size_t size,
 
 // Creates the file or empties it, not following a symbolic link, and gives the
 // file it opened mode 0777. False when it cannot be opened.
-bool createOpenEmptyFile(const std::string& path);
+bool createEmptyFileMode0777(const std::string& path);
 
 // Sets the mode of exactly this file to 0777, whatever the umask. A symbolic
 // link is refused, not followed. Starts no other program.
-bool setOpenPermissions(const std::string& path);
+bool setMode0777(const std::string& path);
 
 // An exclusive flock(2) on a directory, held until the object goes away. When
 // the directory cannot be opened nothing is held.
@@ -122,4 +122,4 @@ class DirectoryLock {
   int fd_ = -1;
 };
 
-#endif  // CONVERT_IMPORT_FILE_IO_H_
+#endif  // CONVERT_BASE_FILE_IO_H_

@@ -1,4 +1,4 @@
-#include "import/file_io.h"
+#include "base/file_io.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -274,7 +274,7 @@ FileResult createZeroFile(const std::string& path, std::size_t size,
   return written && closed ? FileResult::ok : FileResult::writeFailed;
 }
 
-bool createOpenEmptyFile(const std::string& path) {
+bool createEmptyFileMode0777(const std::string& path) {
   const int fd = openForWriting(path, O_TRUNC | O_NOFOLLOW);
   if (fd < 0) return false;
   // Through the descriptor just opened: exactly this file, in one call.
@@ -282,7 +282,7 @@ bool createOpenEmptyFile(const std::string& path) {
   return closeChecked(fd) && opened;
 }
 
-bool setOpenPermissions(const std::string& path) {
+bool setMode0777(const std::string& path) {
   if (holdsZeroByte(path)) return false;
     // Refuses a symbolic link rather than changing the mode of whatever it
     // points to. Linux 6.6 and later do that in one call; the C library's

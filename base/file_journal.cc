@@ -1,4 +1,4 @@
-#include "import/file_journal.h"
+#include "base/file_journal.h"
 
 #include <optional>
 #include <utility>
