@@ -3,7 +3,7 @@
 # everything is already there, so it is cheap to run before every test run.
 set -euo pipefail
 packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev clang libclang-rt-14-dev clang-format valgrind python3
-  util-linux)
+  util-linux strace)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

@@ -1,0 +1,333 @@
+#!/usr/bin/env python3
+"""Fails every system call convert.cgi makes on its installations, one at a time.
+
+Usage: scripts/fault_sweep.py CONVERT_CGI_PATH
+
+Builds a source with one trade the target already holds and two new ones, runs
+the conversion once under strace to list every call on the installation files,
+then reruns it on a fresh copy of the target for each occurrence of each call,
+with that one occurrence failing (an error, or a SIGTERM). After each run the
+target must be one of the states a whole number of trades leaves, a partial
+state needs an error block on the page, and a second run without the fault must
+complete the import. Exits 1 when any case fails.
+"""
+import concurrent.futures
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.parse
+
+CLOSING_BLOCK = "<hr size=1 color=silver width=50% align=left></div>\n</body>\n</html>\n"
+ERROR_END = "</font></div></body>\n</html>"
+ERROR_LEAD = re.compile(r"(Unable to (?:open|read|write) file) <b>([^<]*)</b>")
+EMPTY_TARGET = {"d/t/index": b"", "d/t/i": b"10", "d/tl.a1": b"|a|b|c|d|e|f|\n", "d/caps": b"",
+                "d/t/sum": b""}
+KNOWN_TRADE = ("15", "known")
+NEW_TRADES = [("21", "alpha"), ("22", "beta")]
+WORKERS = 2
+RUN_TIMEOUT = 20  # seconds; a run that hangs fails its case
+
+# The error each call fails with; a call not listed (read, close, the stat
+# calls, ftruncate, unlink ...) gets EIO.
+ERRORS = {"open": "EACCES", "openat": "EACCES", "write": "ENOSPC", "pwrite64": "ENOSPC",
+          "writev": "ENOSPC", "fallocate": "ENOSPC", "lseek": "EINVAL", "flock": "ENOLCK",
+          "fchmod": "EPERM", "fchmodat": "EPERM", "chmod": "EPERM"}
+READ_CALLS = ("read", "pread64", "readv", "preadv")
+CALL_LINE = re.compile(r"^\d+\s+(\w+)\((.*)$")
+SIGNAL_LINE = re.compile(r"^\d+\s+--- SIGTERM ")
+PATHS = re.compile(r'"(/[^"]*)"|<(/[^>]*)>')
+
+
+def trade_line(number, key):
+    fields = [number, key, key + " name", "admin@" + key, "pass", "16", "x", "y", "", "30", "45",
+              "0", "100", "200", "-1", "60", "http://%s.example/" % key, "travel", key + " tours",
+              "", "en"] + ["0"] * 9
+    return "|" + "|".join(fields) + "|\n"
+
+
+def write_installation(directory, files):
+    """Writes {relative path: bytes} under directory, with an empty d/h."""
+    os.makedirs(directory + "d/t")
+    os.makedirs(directory + "d/h")
+    for name, data in files.items():
+        with open(directory + name, "wb") as f:
+            f.write(data)
+
+
+def source_files(trades):
+    return {"d/t/index": "".join(trade_line(*trade) for trade in trades).encode()}
+
+
+def convert(program, source, target, log=None, paths=(), injects=()):
+    """Runs one conversion, under strace when log is given. Returns (exit
+    status, page); the status is None when the run timed out."""
+    body = "tolvane3=%s&kavrelv2=%s&submit=submit" % (
+        urllib.parse.quote(source, safe=""), urllib.parse.quote(target, safe=""))
+    env = {"CONTENT_LENGTH": str(len(body)), "SCRIPT_FILENAME": "/usr/lib/cgi-bin/convert.cgi",
+           "REMOTE_ADDR": "192.0.2.7", "TZ": "UTC", "PATH": "/usr/bin:/bin"}
+    command = [program]
+    if log:
+        command = (["strace", "-f", "-qq", "-y", "-o", log]
+                   + [arg for path in paths for arg in ("-P", path)]
+                   + ["--inject=%s:%s:when=%d" % (call, action, n) for call, n, action in injects]
+                   + command)
+    try:
+        run = subprocess.run(command, input=body.encode(), stdout=subprocess.PIPE,
+                             stderr=subprocess.DEVNULL, env=env, cwd="/", timeout=RUN_TIMEOUT)
+    except subprocess.TimeoutExpired as expired:
+        return None, (expired.stdout or b"").decode("latin-1")
+    return run.returncode, run.stdout.decode("latin-1")
+
+
+def page_ending(page):
+    if page.endswith(CLOSING_BLOCK):
+        return "closing block"
+    lead = ERROR_LEAD.search(page)
+    if page.endswith(ERROR_END) and lead:
+        return "error block (%s %s)" % lead.groups()
+    return "no ending"
+
+
+def snapshot(root):
+    """Every file under root: relative path -> bytes (modes are not compared)."""
+    tree = {}
+    for directory, _, names in os.walk(root):
+        for name in names:
+            with open(os.path.join(directory, name), "rb") as f:
+                tree[os.path.relpath(f.name, root)] = f.read()
+    return tree
+
+
+def differences(tree, state):
+    """What tree lacks or holds beyond state. A missing history file is no
+    difference: the program does not check that file's open."""
+    found = []
+    for path in sorted(set(tree) | set(state)):
+        have, want = tree.get(path), state.get(path)
+        if have == want or (have is None and path.endswith(".his")):
+            continue
+        if have is None or want is None:
+            found.append(path + (" missing" if have is None else " extra"))
+        elif len(have) != len(want):
+            found.append("%s %d bytes, not %d" % (path, len(have), len(want)))
+        else:
+            found.append(path + " bytes differ")
+    return found
+
+
+def matching_state(tree, states):
+    """(k, "") when tree is state k, else (None, the nearest state's differences)."""
+    diffs = [differences(tree, state) for state in states]
+    if [] in diffs:
+        return diffs.index([]), ""
+    nearest = min(range(len(states)), key=lambda k: len(diffs[k]))
+    return None, "nearest state %d: %s" % (nearest, ", ".join(diffs[nearest][:4]))
+
+
+def read_log(path):
+    """The strace log as (call name or "SIGTERM", line), in order."""
+    entries = []
+    with open(path, errors="replace") as f:
+        for line in f:
+            call = CALL_LINE.match(line)
+            if call or SIGNAL_LINE.match(line):
+                entries.append((call.group(1) if call else "SIGTERM", line.rstrip("\n")))
+    return entries
+
+
+def landed(entries, injects):
+    """True when each injection hit the occurrence it names and nothing else was
+    injected: which shows that when=N counts only the calls -P selects."""
+    for call, n, action in injects:
+        at = [i for i, (name, _) in enumerate(entries) if name == call][n - 1:n]
+        if not at:
+            return False
+        after = entries[at[0] + 1:at[0] + 2]
+        if action.startswith("signal="):
+            if not after or after[0][0] != "SIGTERM":
+                return False
+        elif "(INJECTED)" not in entries[at[0]][1]:
+            return False
+    errors = sum(not action.startswith("signal=") for _, _, action in injects)
+    return sum("(INJECTED)" in line for _, line in entries) == errors
+
+
+# The fault kinds. Each gets the count run's log, the position i of the n-th
+# occurrence of a call in it and the target index's path, and gives the
+# injections for one run, or None where it does not apply.
+def fail_with_error(entries, i, n, index_path):
+    call = entries[i][0]
+    return [(call, n, "error=" + ERRORS.get(call, "EIO"))]
+
+
+def stop_with_sigterm(entries, i, n, index_path):
+    return [(entries[i][0], n, "signal=TERM")]
+
+
+def lose_index_write(entries, i, n, index_path):
+    """A write to the target index that reports success but writes nothing,
+    then a failing close of the same descriptor."""
+    written = re.match(r"\d+\s+write\((\d+<([^>]*)>).*\) += (\d+)$", entries[i][1])
+    if not written or written.group(2) != index_path:
+        return None
+    closes = 0
+    for name, line in entries[i + 1:]:
+        closes += name == "close"
+        if name == "close" and "close(%s)" % written.group(1) in line:
+            before = sum(name == "close" for name, _ in entries[:i])
+            return [("write", n, "retval=" + written.group(3)),
+                    ("close", before + closes, "error=EIO")]
+    return None
+
+
+# (name, whether the run is stopped rather than failed, injections). A stopped
+# run may end its page without either block.
+KINDS = [("error", False, fail_with_error),
+         ("SIGTERM", True, stop_with_sigterm),
+         ("lost index write", False, lose_index_write)]
+
+
+def build_states(program, root):
+    """Makes root + "base/", the target holding the known trade (the program's
+    own import of it), and returns the snapshot of state k, the target after a
+    fault-free run over the first k new trades, for every k."""
+    write_installation(root + "base/", EMPTY_TARGET)
+    write_installation(root + "known/", source_files([KNOWN_TRADE]))
+    if page_ending(convert(program, root + "known/", root + "base/")[1]) != "closing block":
+        return None
+    states = []
+    for k in range(len(NEW_TRADES) + 1):
+        source, target = root + "source%d/" % k, root + "state%d/" % k
+        write_installation(source, source_files([KNOWN_TRADE] + NEW_TRADES[:k]))
+        shutil.copytree(root + "base/", target)
+        status, page = convert(program, source, target)
+        if status != 0 or page_ending(page) != "closing block":
+            return None
+        states.append(snapshot(target))
+    return states
+
+
+def touched_paths(program, root, source):
+    """The installation paths a full run touches, from a run tracing every call
+    (target paths relative to the target), and the calls it made between its
+    first and last touch that this strace cannot name."""
+    target = root + "discover/"
+    shutil.copytree(root + "base/", target)
+    convert(program, source, target, root + "discover.log")
+    touched, unnamed, pending = set(), {}, {}
+    for name, line in read_log(root + "discover.log"):
+        paths = [p for pair in PATHS.findall(line) for p in pair if p.startswith(root)]
+        touched.update(p[len(target):] if (p + "/").startswith(target) else p for p in paths)
+        if paths:
+            for call, count in pending.items():
+                unnamed[call] = unnamed.get(call, 0) + count
+            pending = {}
+        if touched and name.startswith("syscall_"):
+            pending[name] = pending.get(name, 0) + 1
+    return touched, unnamed
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit("usage: fault_sweep.py CONVERT_CGI_PATH")
+    program, started = os.path.abspath(sys.argv[1]), time.monotonic()
+    root = os.path.realpath(tempfile.mkdtemp(prefix="fault_sweep.")) + "/"
+    try:
+        passed, failed = sweep(program, root)
+    finally:
+        shutil.rmtree(root, ignore_errors=True)
+    print("%.1f s" % (time.monotonic() - started))
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed else 0
+
+
+def sweep(program, root):
+    """Returns (passed, failed)."""
+    if not shutil.which("strace"):
+        print("setup failed: strace is not installed")
+        return 0, 1
+    states = build_states(program, root)
+    if not states:
+        print("setup failed: a fault-free run did not end with the closing block")
+        return 0, 1
+    source, final = root + "source%d/" % len(NEW_TRADES), len(NEW_TRADES)
+    touched, unnamed = touched_paths(program, root, source)
+
+    def paths_for(target):
+        return sorted(p if p.startswith("/") else target + p for p in touched)
+
+    # The count run: the calls -P selects, in order; each occurrence is a case
+    # of every kind that applies to it.
+    count = root + "count/"
+    shutil.copytree(root + "base/", count)
+    convert(program, source, count, root + "count.log", paths_for(count))
+    if differences(snapshot(count), states[final]):
+        print("setup failed: the run under strace did not reach state %d" % final)
+        return 0, 1
+    entries = read_log(root + "count.log")
+    cases, seen, runs = [], {}, {}
+    for i, (call, line) in enumerate(entries):
+        seen[call] = n = seen.get(call, 0) + 1
+        where = PATHS.search(line.split("(", 1)[1].replace("AT_FDCWD</>", ""))
+        file = (where.group(1) or where.group(2)) if where else "?"
+        file = file.replace(count, "target/").replace(source, "source/")
+        for kind, stops, make in KINDS:
+            injects = make(entries, i, n, count + "d/t/index")
+            if injects:
+                detail = " " + injects[0][2].split("=")[1] if kind == "error" else ""
+                cases.append(("%s #%d on %s, %s%s" % (call, n, file, kind, detail), injects, stops))
+                runs[call] = runs.get(call, 0) + 1
+    print("calls on the installation files: occurrences, runs")
+    for call in sorted(seen):
+        print("  %-12s %3d %4d" % (call, seen[call], runs[call]))
+    for call, calls in sorted(unnamed.items()):
+        print("  not swept: %s, %d calls: this strace can neither select nor fail it"
+              % (call, calls))
+
+    def run_case(number, case):
+        label, injects, stops = case
+        target, log = root + "case%d/" % number, root + "case%d.log" % number
+        shutil.copytree(root + "base/", target)
+        status, page = convert(program, source, target, log, paths_for(target), injects)
+        ending = page_ending(page).replace(target, "target/")
+        problems = [] if status == 0 else ["exit status %s" % status]
+        hit = landed(read_log(log), injects)
+        if not hit:
+            problems.append("the injection missed its call")
+        if not stops and ending == "no ending":
+            problems.append("the page ends with neither block")
+        # A read error is not the end of the file: the page must say so.
+        if (injects[0][0] in READ_CALLS and injects[0][2].startswith("error=")
+                and "Unable to read file" not in ending):
+            problems.append("the read error is not reported")
+        state, nearest = matching_state(snapshot(target), states)
+        if state is None:
+            problems.append("the target is no state (%s)" % nearest)
+        elif state != final and not stops and not ending.startswith("error"):
+            problems.append("state %d of %d without an error block" % (state, final))
+        convert(program, source, target)
+        found = differences(snapshot(target), states[final])
+        if found:
+            problems.append("the second run left %s" % ", ".join(found[:4]))
+        shutil.rmtree(target)
+        os.remove(log)
+        return label, ending, problems, hit
+
+    failed = hits = 0
+    with concurrent.futures.ThreadPoolExecutor(WORKERS) as pool:
+        for label, ending, problems, hit in pool.map(run_case, range(len(cases)), cases):
+            hits += hit
+            if problems:
+                failed += 1
+                print("FAIL %s: page: %s; %s" % (label, ending, "; ".join(problems)))
+    print("%d of %d runs failed exactly the occurrence they name among the calls -P selects"
+          % (hits, len(cases)))
+    return len(cases) - failed, failed
+
+
+if __name__ == "__main__":
+    sys.exit(main())
