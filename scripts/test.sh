@@ -1,16 +1,25 @@
 #!/bin/bash
-# Builds everything and runs every test: the unit and end-to-end tests with warnings as
-# errors, the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, a conversion
-# under valgrind, the fuzzers for a bounded time, the formatting check, and the browser test
-# against a real web server.
+# Builds everything and runs every test, the cheap checks first: formatting, the include
+# rules, the unit and end-to-end tests with warnings as errors, and the fault sweep; then the
+# long ones: the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, a
+# conversion under valgrind, the fuzzers for a bounded time, and the browser test against
+# real web servers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install_deps.sh
+
+echo "== formatting"
+git ls-files '*.cc' '*.h' | xargs clang-format --dry-run --Werror
+echo "== include rules"
+scripts/check_includes.sh
 
 echo "== build with warnings as errors, run the tests"
 cmake -S . -B build -G Ninja -DCMAKE_COMPILE_WARNING_AS_ERROR=ON > /dev/null
 cmake --build build
 ctest --test-dir build --output-on-failure
+
+echo "== fault sweep: every system call on the installation files fails once, then SIGTERM"
+scripts/fault_sweep.py build/convert.cgi
 
 echo "== the same tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
@@ -24,9 +33,7 @@ scripts/valgrind_check.sh
 echo "== fuzzing: form decoding, both index readers, a whole run (60 s each)"
 scripts/fuzz.sh
 
-echo "== formatting"
-git ls-files '*.cc' '*.h' | xargs clang-format --dry-run --Werror
-echo "== convert.cgi under Apache httpd, driven by headless Chromium"
+echo "== convert.cgi under web servers, driven by headless Chromium"
 scripts/browser_test.sh
 
 echo "all tests passed"

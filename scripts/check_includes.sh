@@ -1,0 +1,25 @@
+#!/bin/bash
+# Fails when an #include goes the wrong way between folders. Includes go down only:
+#   base/       nothing of ours but base/
+#   import/     base/, import/, and cgi/page.h to report on the page
+#   companion/  base/, import/, companion/, and cgi/page.h
+#   cgi/        all of the above
+# and no product file includes the test support in testing/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+allowed() {  # folder, then the pattern of what its files may include
+  git ls-files "$1/*.cc" "$1/*.h" | grep -v '_test\.cc$' | xargs grep -Hn '^#include "' |
+    grep -Ev "#include \"($2)\"" || true
+}
+wrong=$( {
+  allowed base 'base/[^"]*'
+  allowed import 'base/[^"]*|import/[^"]*|cgi/page\.h'
+  allowed companion 'base/[^"]*|import/[^"]*|companion/[^"]*|cgi/page\.h'
+  allowed cgi 'base/[^"]*|import/[^"]*|companion/[^"]*|cgi/[^"]*'
+})
+if [ -n "$wrong" ]; then
+  echo "includes that go the wrong way:" >&2
+  echo "$wrong" >&2
+  exit 1
+fi
+echo "includes go down only"
