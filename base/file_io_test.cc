@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-#include "testing/test_util.h"
+#include "testing/temp_dir.h"
 
 TEST(FileIoTest, PathWithZeroByteIsNeverOpened) {
   TempDir dir;

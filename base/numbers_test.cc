@@ -19,8 +19,8 @@ TEST(ReadNumberTest, ReadsBase10AndKeepsTheLow32Bits) {
       {"4294967295", -1},
       {"2147483648", INT32_MIN},
       {"-2147483649", INT32_MAX},
-      {"99999999999999999999999",
-       -1},  // held at INT64_MAX, whose low 32 bits are all ones
+      // Held at INT64_MAX, whose low 32 bits are all ones.
+      {"99999999999999999999999", -1},
       {"-99999999999999999999999", 0},  // held at INT64_MIN
       {"- 5", 0},
       {"010", 10},

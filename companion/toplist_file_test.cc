@@ -4,8 +4,9 @@
 
 #include <sstream>
 
+#include "import/source_index.h"
+#include "testing/expected_page.h"
 #include "testing/installation.h"
-#include "testing/test_util.h"
 
 namespace {
 int64_t breakIndexOf(const std::string& text, std::size_t chunk) {
@@ -26,8 +27,8 @@ TEST(BreakIndexTest, NumbersPiecesFromMinusOne) {
       {"|A|B|C|\n", 3},
       {"|1|2|3|4|5|6|\n|x|\n", 6},
       {"|a|b|c|d|e|f|", -1},  // no line feed after a '|'
-      {"title\n|1|2|3|4|5|6|\n",
-       6},                 // the first piece's line feed is passed over
+      // The first piece's line feed is passed over.
+      {"title\n|1|2|3|4|5|6|\n", 6},
       {"|a|b\r|c|\n", 3},  // a carriage return is ordinary
       {"|\n|", 0},
       {"\n\n|a|\n", 1},
@@ -75,6 +76,6 @@ TEST(AppendToplistLineTest, MissingFileIsAnErrorEvenThoughAppendWouldCreateIt) {
   FileJournal journal;
   EXPECT_FALSE(appendToplistLine(page, dir.path(), trade, &journal));
   EXPECT_FALSE(fileExists(dir.path() + "d/tl.a1"));
-  EXPECT_NE(std::string::npos, page.str().find("Unable to open file <b>" +
-                                               dir.path() + "d/tl.a1</b>"));
+  EXPECT_EQ(errorBlock(ErrorLead::openFailed, dir.path() + "d/tl.a1", true),
+            page.str());
 }

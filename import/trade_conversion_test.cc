@@ -4,8 +4,8 @@
 
 #include <sstream>
 
+#include "testing/expected_page.h"
 #include "testing/installation.h"
-#include "testing/test_util.h"
 
 namespace {
 std::tm dateOf(int year, int month, int day) {
@@ -109,7 +109,7 @@ TEST(AppendTargetTradeTest, AppendsWholeRecordsAndReportsOpenFailure) {
   std::ostringstream failed;
   EXPECT_FALSE(
       appendTargetTrade(failed, dir.path() + "missing/", record, &journal));
-  EXPECT_NE(std::string::npos,
-            failed.str().find("Unable to open file <b>" + dir.path() +
-                              "missing/d/t/index</b>"));
+  EXPECT_EQ(
+      errorBlock(ErrorLead::openFailed, dir.path() + "missing/d/t/index", true),
+      failed.str());
 }

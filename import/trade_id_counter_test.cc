@@ -5,8 +5,8 @@
 #include <climits>
 #include <sstream>
 
-#include "testing/installation.h"
-#include "testing/test_util.h"
+#include "testing/expected_page.h"
+#include "testing/temp_dir.h"
 
 namespace {
 LoadedTradeIds idsOf(const std::vector<int32_t>& ids) {
@@ -83,16 +83,14 @@ TEST(NextTradeIdTest, MissingCounterAndExhaustedCounterEndTheRun) {
   FileJournal journal;
   int32_t id = 0;
   EXPECT_FALSE(nextTradeId(missing, dir.path(), idsOf({}), &journal, &id));
-  EXPECT_NE(std::string::npos, missing.str().find("Unable to open file <b>" +
-                                                  dir.path() + "d/t/i</b>"));
-  EXPECT_NE(std::string::npos,
-            missing.str().find("click here to return to convert.cgi"));
+  EXPECT_EQ(errorBlock(ErrorLead::openFailed, dir.path() + "d/t/i", true),
+            missing.str());
   EXPECT_FALSE(fileExists(dir.path() + "d/t/i"));
 
   writeFile(dir.path() + "d/t/i", "2147483647");
   std::ostringstream exhausted;
   EXPECT_FALSE(nextTradeId(exhausted, dir.path(), idsOf({}), &journal, &id));
-  EXPECT_NE(std::string::npos,
-            exhausted.str().find("No free trade identifier in <b>"));
+  EXPECT_EQ(errorBlock(ErrorLead::noFreeId, dir.path() + "d/t/i", true),
+            exhausted.str());
   EXPECT_EQ("2147483647", readFile(dir.path() + "d/t/i"));
 }

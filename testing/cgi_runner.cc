@@ -10,8 +10,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <ctime>
 #include <fstream>
+#include <sstream>
 #include <vector>
+
+#include "cgi/request_driver.h"
 
 CgiRequest postRequest(const std::string& body) {
   CgiRequest request;
@@ -60,8 +65,8 @@ ChildPlan planChild(const CgiRequest& request) {
   if (plan->workingDirectory && chdir(plan->workingDirectory->c_str()) != 0)
     _exit(125);
   if (plan->fileSizeLimit) {
-    signal(SIGXFSZ,
-           SIG_IGN);  // kept across exec: the write then fails with EFBIG
+    // Kept across exec: the write then fails with EFBIG.
+    signal(SIGXFSZ, SIG_IGN);
     const rlimit limit{*plan->fileSizeLimit, *plan->fileSizeLimit};
     setrlimit(RLIMIT_FSIZE, &limit);
   }
@@ -202,30 +207,32 @@ CgiResult runConvertCgi(const CgiRequest& request) {
   return RunningCgi(request).finish();
 }
 
-std::size_t countOccurrences(const std::string& page, const std::string& text) {
-  std::size_t count = 0;
-  for (std::size_t at = page.find(text); at != std::string::npos;
-       at = page.find(text, at + text.size())) {
-    ++count;
+std::string runInProcess(const CgiRequest& request) {
+  Environment environment;
+  environment.hasContentLength = request.contentLength.has_value();
+  environment.contentLength = request.contentLength.value_or("");
+  environment.scriptFilename = request.scriptFilename.value_or("");
+  environment.remoteAddress = request.remoteAddress.value_or("");
+  const char* tz = std::getenv("TZ");
+  if (tz == nullptr || request.tz != tz) {
+    setenv("TZ", request.tz.c_str(), 1);
+    tzset();
   }
-  return count;
-}
-
-std::string expectedErrorBlock(const std::string& lead,
-                               const std::string& shownPath, bool withLink) {
-  return "<div align=center>\n<font style=\"font:normal 8pt arial;\";><font "
-         "style=\"color:red;\"><b>Error</b></font><br>\n" +
-         lead + " <b>" + shownPath +
-         "</b><br>\nPlease check file permissions and try "
-         "again<br>\n<br><br>\n" +
-         (withLink ? "<a href=\"convert.cgi\">click here to return to "
-                     "convert.cgi</a><br>\n"
-                   : "") +
-         "</font></div></body>\n</html>";
-}
-
-std::string pageAfterForm(const std::string& page) {
-  const std::string formEnd = "</form>\n";
-  const std::size_t at = page.find(formEnd);
-  return at == std::string::npos ? page : page.substr(at + formEnd.size());
+  // The test's own directory, to come back to.
+  const int home = request.workingDirectory
+                       ? open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                       : -1;
+  if (request.workingDirectory &&
+      chdir(request.workingDirectory->c_str()) != 0) {
+    close(home);
+    return "<no working directory>";
+  }
+  std::istringstream input(request.body);
+  std::ostringstream page;
+  runRequest(environment, input, page);
+  if (home >= 0) {
+    if (fchdir(home) != 0) page << "<working directory not restored>";
+    close(home);
+  }
+  return page.str();
 }

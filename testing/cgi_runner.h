@@ -1,5 +1,5 @@
-// Runs the built convert.cgi as a child process with a controlled CGI
-// environment.
+// Runs convert.cgi with a controlled CGI environment: the built program as a
+// child process, or its request driver inside the test.
 #ifndef CONVERT_TESTING_CGI_RUNNER_H_
 #define CONVERT_TESTING_CGI_RUNNER_H_
 
@@ -45,6 +45,11 @@ CgiRequest postRequest(const std::string& body);
 // Runs the request to its end (or its timeout).
 CgiResult runConvertCgi(const CgiRequest& request);
 
+// Serves the request in this process through runRequest, in the request's
+// working directory, and returns the page. TZ is set to the request's and left
+// so; the user and the file size limit are not changed.
+std::string runInProcess(const CgiRequest& request);
+
 // A child started at construction that runs while the test goes on. The body is
 // fed and the page collected on a thread of its own.
 class RunningCgi {
@@ -74,25 +79,5 @@ class RunningCgi {
   CgiResult result_;
   bool ended_ = false;
 };
-
-// How often `text` occurs in `page`.
-std::size_t countOccurrences(const std::string& page, const std::string& text);
-
-// The fixed texts that a page ends with.
-inline constexpr char kLoadingLine[] = "loading conversion module...<br>\n";
-inline constexpr char kClosingBlock[] =
-    "<hr size=1 color=silver width=50% align=left></div>\n</body>\n</html>\n";
-inline constexpr char kOpenFailedLead[] = "Unable to open file";
-inline constexpr char kReadFailedLead[] = "Unable to read file";
-inline constexpr char kWriteFailedLead[] = "Unable to write file";
-inline constexpr char kNoFreeIdLead[] = "No free trade identifier in";
-
-// The error block that ends a page: `lead`, the path as shown (already
-// escaped), and the return link "convert.cgi" when `withLink`.
-std::string expectedErrorBlock(const std::string& lead,
-                               const std::string& shownPath, bool withLink);
-
-// What follows the form on the page; the whole page when it holds no form.
-std::string pageAfterForm(const std::string& page);
 
 #endif  // CONVERT_TESTING_CGI_RUNNER_H_

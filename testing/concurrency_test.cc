@@ -12,8 +12,11 @@
 
 #include "import/target_trade.h"
 #include "testing/cgi_runner.h"
+#include "testing/expected_import.h"
+#include "testing/expected_page.h"
+#include "testing/file_tree.h"
 #include "testing/installation.h"
-#include "testing/test_util.h"
+#include "testing/toplist_gate.h"
 
 namespace {
 
@@ -95,12 +98,12 @@ TEST(ConcurrencyTest, TwoRunsStartedTogetherImportEveryTradeOnce) {
     // Whichever run takes the target first imports all; the other finds all.
     for (const CgiResult* result : {&first, &second}) {
       EXPECT_EQ(0, result->exitStatus);
-      EXPECT_EQ(40u, countOccurrences(result->page, "added ") +
-                         countOccurrences(result->page, "skipping "));
-      EXPECT_EQ(kClosingBlock, result->page.substr(result->page.size() -
-                                                   strlen(kClosingBlock)));
+      EXPECT_EQ(40u, countAddedLines(result->page) +
+                         countSkippingLines(result->page));
+      EXPECT_EQ(closingBlock(), result->page.substr(result->page.size() -
+                                                    closingBlock().size()));
     }
-    EXPECT_EQ(40u, countOccurrences(first.page + second.page, "added "));
+    EXPECT_EQ(40u, countAddedLines(first.page + second.page));
     EXPECT_EQ(describeTree(expected), describeTree(readTree(in.dir.path())))
         << "round " << round;
   }
@@ -126,8 +129,8 @@ TEST(ConcurrencyTest, RunsFromTwoSourcesIntoOneTargetNumberTradesApart) {
   RunningCgi two(otherRequest);
   const CgiResult first = one.finish();
   const CgiResult second = two.finish();
-  EXPECT_EQ(40u, countOccurrences(first.page + second.page, "added "));
-  EXPECT_EQ(20u, countOccurrences(first.page + second.page, "skipping "));
+  EXPECT_EQ(40u, countAddedLines(first.page + second.page));
+  EXPECT_EQ(20u, countSkippingLines(first.page + second.page));
 
   const IndexContents index = readIndexContents(in.target + "d/t/index");
   EXPECT_EQ(40u * kTargetTradeSize, in.targetFile("d/t/index").size());
@@ -182,11 +185,11 @@ TEST(ConcurrencyTest, RunWaitsUntilTheTargetIsFreeAndCanBeStoppedThere) {
     const CgiResult result = run.finish();
     EXPECT_EQ(0, result.exitStatus);
     if (stopWhileWaiting) {
-      EXPECT_EQ(kLoadingLine, pageAfterForm(result.page));
+      EXPECT_EQ(loadingLine(), pageAfterForm(result.page));
       EXPECT_EQ(describeTree(before), describeTree(readTree(in.dir.path())));
     } else {
-      EXPECT_EQ(std::string(kLoadingLine) +
-                    "added k0<br>added k1<br>added k2<br>" + kClosingBlock,
+      EXPECT_EQ(loadingLine() + addedLine("k0") + addedLine("k1") +
+                    addedLine("k2") + closingBlock(),
                 pageAfterForm(result.page));
       EXPECT_EQ(describeTree(importedInOrder(before, "k", 3)),
                 describeTree(readTree(in.dir.path())));
@@ -213,8 +216,7 @@ TEST(StopSignalTest, TradeInHandIsFinishedAndNoOtherIsStarted) {
     EXPECT_EQ(sampleToplistLine("k0"), gate.release("|a|b|c|d|e|f|\n", kWait));
     const CgiResult result = run.finish();
     EXPECT_EQ(0, result.exitStatus);
-    EXPECT_EQ(std::string(kLoadingLine) + "added k0<br>",
-              pageAfterForm(result.page));
+    EXPECT_EQ(loadingLine() + addedLine("k0"), pageAfterForm(result.page));
     // The rest of k0 (its toplist line went through the gate), nothing else.
     applyImportSteps(&expected, "kv2/", 11, "k0", ImportStep::toplist,
                      ImportStep::done);
@@ -233,17 +235,15 @@ TEST(StopSignalTest, SignalDuringALongImportLeavesOnlyCompleteTrades) {
     request.timeout = kWait;
     RunningCgi run(request);
     ASSERT_TRUE(run.waitForPage(
-        [](const std::string& page) {
-          return countOccurrences(page, "added ") >= 3;
-        },
+        [](const std::string& page) { return countAddedLines(page) >= 3; },
         kWait));
     kill(run.pid(), signal);
     const CgiResult result = run.finish();
     EXPECT_EQ(0, result.exitStatus);
-    const int added = static_cast<int>(countOccurrences(result.page, "added "));
+    const int added = static_cast<int>(countAddedLines(result.page));
     ASSERT_LT(added, kTrades) << "the signal came after the last trade";
     ASSERT_GE(added, 3);
-    const std::string last = "added k" + std::to_string(added - 1) + "<br>";
+    const std::string last = addedLine("k" + std::to_string(added - 1));
     EXPECT_EQ(last, result.page.substr(result.page.size() - last.size()));
     EXPECT_EQ(describeTree(importedInOrder(before, "k", added)),
               describeTree(readTree(in.dir.path())));

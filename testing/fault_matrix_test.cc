@@ -11,8 +11,11 @@
 #include <optional>
 
 #include "testing/cgi_runner.h"
+#include "testing/expected_import.h"
+#include "testing/expected_page.h"
+#include "testing/file_tree.h"
 #include "testing/installation.h"
-#include "testing/test_util.h"
+#include "testing/toplist_gate.h"
 
 namespace {
 
@@ -28,11 +31,11 @@ constexpr int kTradeCount = 3;
 
 struct FaultCase {
   std::string name;
-  // Where the run ends: the trade (0 = first) and the step that failed. A null
+  // Where the run ends: the trade (0 = first) and the step that failed. No
   // lead means no error block: the run goes on to its closing block.
   int failingTrade = 0;
   ImportStep failedStep = ImportStep::counter;
-  const char* lead = nullptr;
+  std::optional<ErrorLead> lead;
   std::string failingFile;  // relative to the installation's directory
   bool inSource = false;
   bool beforeTrades = false;  // an index read: no trade is looked at
@@ -82,7 +85,7 @@ struct FaultCase {
 // gtest prints a failing row by its name.
 void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
 
-FaultCase fault(std::string name, int trade, ImportStep step, const char* lead,
+FaultCase fault(std::string name, int trade, ImportStep step, ErrorLead lead,
                 std::string file) {
   FaultCase c;
   c.name = std::move(name);
@@ -159,9 +162,9 @@ std::function<void(const Installations&)> firstAppendCrossesLimit(
 
 std::vector<FaultCase> faultCases() {
   using S = ImportStep;
-  const char* const open = kOpenFailedLead;
-  const char* const write = kWriteFailedLead;
-  const char* const read = kReadFailedLead;
+  const ErrorLead open = ErrorLead::openFailed;
+  const ErrorLead write = ErrorLead::writeFailed;
+  const ErrorLead read = ErrorLead::readFailed;
   const std::size_t top1 = sampleToplistLine("first").size();
   const std::size_t top2 = sampleToplistLine("second").size();
   const std::size_t caps = sampleCapsLines(11).size();
@@ -248,8 +251,8 @@ std::vector<FaultCase> faultCases() {
             writeFile(in.target + "d/t/i", "11");
             ::chmod((in.target + "d/t/i").c_str(), 0444);
           }),
-      fault("CounterHasNoIdLeftOnLaterTrade", 1, S::counter, kNoFreeIdLead,
-            "d/t/i")
+      fault("CounterHasNoIdLeftOnLaterTrade", 1, S::counter,
+            ErrorLead::noFreeId, "d/t/i")
           .ids(2147483647)
           .with([](const Installations& in) {
             writeFile(in.target + "d/t/i", "2147483646");
@@ -373,23 +376,23 @@ TEST_P(FaultMatrixTest, PageEndAndDiskMatchTheStepsBeforeTheFault) {
               gate->release(kFirstToplistLine, kRunTimeout));
     fromTrade = 1;
   }
-  const bool endsRun = c.lead != nullptr;
-  std::string pageEnd = kLoadingLine;
+  const bool endsRun = c.lead.has_value();
+  std::string pageEnd = loadingLine();
   for (int i = 0; i < kTradeCount && !c.beforeTrades; ++i) {
     // The failing trade is undone whole: it leaves nothing behind.
     if (endsRun && i == c.failingTrade) break;
     if (i >= fromTrade) {
       applyImport(&expected, "kv2/", c.firstId + i, kKeys[i], ImportStep::done);
     }
-    pageEnd += "added " + std::string(kKeys[i]) + "<br>";
+    pageEnd += addedLine(kKeys[i]);
   }
   if (c.adjustExpected) c.adjustExpected(&expected);
   if (endsRun) {
     const std::string failed =
         (c.inSource ? in.source : in.target) + c.failingFile;
-    pageEnd += expectedErrorBlock(c.lead, failed, c.withLink);
+    pageEnd += errorBlock(*c.lead, failed, c.withLink);
   } else {
-    pageEnd += kClosingBlock;
+    pageEnd += closingBlock();
   }
 
   const CgiResult result = run.finish();

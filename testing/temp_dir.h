@@ -1,8 +1,6 @@
-// Helpers for tests: a temporary directory and whole-file reads and writes.
-#ifndef CONVERT_TESTING_TEST_UTIL_H_
-#define CONVERT_TESTING_TEST_UTIL_H_
-
-#include <sys/types.h>
+// Temporary folders and whole files for tests.
+#ifndef CONVERT_TESTING_TEMP_DIR_H_
+#define CONVERT_TESTING_TEMP_DIR_H_
 
 #include <string>
 
@@ -29,5 +27,7 @@ bool fileExists(const std::string& path);
 // The permission bits of the file, or -1.
 int fileMode(const std::string& path);
 void makeDirectories(const std::string& path);
+// Hands `path` and everything below it to user and group `uid`.
+void giveToUser(const std::string& path, unsigned uid);
 
-#endif  // CONVERT_TESTING_TEST_UTIL_H_
+#endif  // CONVERT_TESTING_TEMP_DIR_H_

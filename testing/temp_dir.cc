@@ -1,7 +1,8 @@
-#include "testing/test_util.h"
+#include "testing/temp_dir.h"
 
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -49,4 +50,14 @@ int fileMode(const std::string& path) {
   struct stat info;
   if (::stat(path.c_str(), &info) != 0) return -1;
   return static_cast<int>(info.st_mode & 07777);
+}
+
+void giveToUser(const std::string& path, unsigned uid) {
+  ::lchown(path.c_str(), uid, uid);
+  std::error_code ec;
+  std::filesystem::recursive_directory_iterator it(path, ec);
+  for (; !ec && it != std::filesystem::recursive_directory_iterator();
+       it.increment(ec)) {
+    ::lchown(it->path().c_str(), uid, uid);
+  }
 }
