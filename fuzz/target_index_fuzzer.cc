@@ -1,56 +1,22 @@
 // Loads arbitrary target indexes from a file and numbers a trade after them.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <sstream>
 #include <string>
 
 #include "import/target_index.h"
 #include "import/trade_id_counter.h"
-
-namespace {
-
-// A scratch installation of this process, made once and removed at exit.
-struct ScratchTarget {
-  ScratchTarget() {
-    char pattern[] = "/tmp/convert_fuzz_XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (made == nullptr) std::abort();
-    path = std::string(made) + "/";
-    std::error_code ec;
-    std::filesystem::create_directories(path + "d/t", ec);
-  }
-  ~ScratchTarget() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-  std::string path;
-};
-
-const std::string& scratchTarget() {
-  static const ScratchTarget target;
-  return target.path;
-}
-
-void writeWhole(const std::string& path, const uint8_t* data, size_t size) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0) std::abort();
-  if (size > 0 && write(fd, data, size) != static_cast<ssize_t>(size))
-    std::abort();
-  close(fd);
-}
-
-}  // namespace
+#include "testing/temp_dir.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string& target = scratchTarget();
-  writeWhole(target + "d/t/index", data, size);
+  // A scratch target of this process, removed at exit.
+  static const TempDir scratch;
+  const std::string& target = scratch.path();
+  writeFile(target + "d/t/index",
+            std::string(reinterpret_cast<const char*>(data), size));
   std::ostringstream page;
   std::vector<TargetTrade> records;
   if (!readTargetIndex(page, target, &records) || !page.str().empty())
