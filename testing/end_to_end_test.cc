@@ -18,6 +18,9 @@ TEST(EndToEndTest, EnvironmentDecidesThePageShape) {
   noScript.scriptFilename.reset();
   CgiRequest emptyLength = postRequest("a=1&b=2&c=3");
   emptyLength.contentLength = "";
+  // A body that reaches the program in many pieces: cut short, it would not
+  // hold three values.
+  const std::string longPath(1 << 18, 'x');
   const struct {
     const char* name;
     CgiRequest request;
@@ -31,6 +34,10 @@ TEST(EndToEndTest, EnvironmentDecidesThePageShape) {
       {"missing source", postRequest("a=%2Fnone%2F&b=%2Fnone%2F&c=submit"),
        pageHead(kScript) + loadingLine() +
            errorBlock(ErrorLead::openFailed, "/none/d/t/index", false)},
+      {"body larger than a pipe holds",
+       postRequest("a=" + longPath + "&b=%2Fnone%2F&c=submit"),
+       pageHead(kScript) + loadingLine() +
+           errorBlock(ErrorLead::openFailed, longPath + "d/t/index", false)},
   };
   for (const auto& c : cases) {
     const CgiResult result = runConvertCgi(c.request);
