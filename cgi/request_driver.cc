@@ -59,8 +59,8 @@ bool convertInstallations(std::ostream& page,
   SourceTrade trade;
   FileJournal journal;
   while (sourceTrades.next(&trade)) {
-    if (isStopRequested())
-      return false;  // between trades: no trade is cut half way
+    // Between trades: no trade is cut half way.
+    if (isStopRequested()) return false;
     if (isKnownTrade(page, trade, known)) continue;
     if (readNumber(trade.field1) <= 10) continue;
     // A key the record cannot hold whole would never match on a later run:
