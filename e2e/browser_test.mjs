@@ -185,7 +185,17 @@ async function openForm(page, site) {
   await checkForm(page, site);
 }
 
-const isFormPost = (site) => (r) => r.url() === site.formUrl && r.request().method() === 'POST';
+const isFormPost = (site) => (request) => request.url() === site.formUrl && request.method() === 'POST';
+
+// The response to the form's post; fails with the browser's error when there
+// was none (a connection the server broke, say).
+function formResponse(page, site) {
+  const failed = page
+    .waitForEvent('requestfailed', { predicate: isFormPost(site) })
+    .then((request) => assert.fail(`no page for the form post: ${request.failure()?.errorText}`));
+  failed.catch(() => {}); // the response came first
+  return Promise.race([page.waitForResponse((r) => isFormPost(site)(r.request())), failed]);
+}
 
 async function typeDirectories(page, site, source, target) {
   await openForm(page, site);
@@ -197,7 +207,7 @@ async function typeDirectories(page, site, source, target) {
 // browser has loaded it.
 async function submitForm(page, site, source, target) {
   await typeDirectories(page, site, source, target);
-  const responded = page.waitForResponse(isFormPost(site));
+  const responded = formResponse(page, site);
   await page.locator('input[name="submit"]').click();
   const response = await responded;
   await page.waitForLoadState('load');
@@ -251,7 +261,13 @@ function threeTradeCase(dir) {
     ...installations,
     sourceBefore,
     targetBefore,
-    page: pageHead(scriptFilename) + LOADING + skipping('known') + added('second') + added('third') + CLOSING,
+    page:
+      pageHead(scriptFilename) +
+      LOADING +
+      skipping('known') +
+      added('second') +
+      added('third') +
+      CLOSING,
     // The target as the conversion leaves it, dated with one of `days`.
     expectedTarget(converted, days) {
       const day = days.find((d) => converted['d/t/index']?.equals(expectedFor(d)['d/t/index']));
@@ -291,7 +307,12 @@ const SCENARIOS = [
       const again = await submitForm(page, site, source, target);
       assert.equal(
         again,
-        pageHead(scriptFilename) + LOADING + skipping('known') + skipping('second') + skipping('third') + CLOSING,
+        pageHead(scriptFilename) +
+          LOADING +
+          skipping('known') +
+          skipping('second') +
+          skipping('third') +
+          CLOSING,
       );
       assertSameTree(readTree(target), expected, 'target after the second submit');
     },
@@ -308,7 +329,10 @@ const SCENARIOS = [
       });
       const targetBefore = readTree(target);
       const body = await submitForm(page, site, source, target);
-      assert.equal(body, pageHead(scriptFilename) + LOADING + skipping('known') + openErrorWithLink(`${target}d/t/i`));
+      assert.equal(
+        body,
+        pageHead(scriptFilename) + LOADING + skipping('known') + openErrorWithLink(`${target}d/t/i`),
+      );
       assertSameTree(readTree(target), targetBefore, 'target');
       await page.screenshot({ path: path.join(artifacts, `${site.name}-missing-counter-error.png`) });
 
@@ -340,7 +364,7 @@ const SCENARIOS = [
         `<input name="kavrelv2" value="${attr(target)}">` +
         '<input type="submit" name="submit" value="submit"></form>';
       await page.goto(foreignSite.url);
-      const responded = page.waitForResponse(isFormPost(site));
+      const responded = formResponse(page, site);
       await page.locator('input[name="submit"]').click();
       const response = await responded;
       await page.waitForLoadState('load');
@@ -411,7 +435,7 @@ function leaveMidRun({ compressed }) {
         if (!compressed) await page.setExtraHTTPHeaders({ 'accept-encoding': 'identity' });
         const dayBefore = serverDate();
         await typeDirectories(page, site, source, target);
-        const responded = page.waitForResponse(isFormPost(site));
+        const responded = formResponse(page, site);
         await page.locator('input[name="submit"]').click();
         const encoding = (await responded).headers()['content-encoding'] ?? 'none';
         await page.getByText('added trade0', { exact: false }).first().waitFor();
@@ -430,7 +454,9 @@ function leaveMidRun({ compressed }) {
 
         const again = await context.newPage();
         try {
-          const { result: body, days: laterDays } = await dated(() => submitForm(again, site, source, target));
+          const { result: body, days: laterDays } = await dated(() =>
+            submitForm(again, site, source, target),
+          );
           const expectedPage =
             pageHead(scriptFilename) +
             LOADING +
@@ -466,7 +492,11 @@ function postSlowly(url, body, pieces, gapMs) {
       response.on('data', (chunk) => chunks.push(chunk));
       response.on('error', reject);
       response.on('end', () =>
-        resolve({ status: response.statusCode, headers: response.headers, body: text(Buffer.concat(chunks)) }),
+        resolve({
+          status: response.statusCode,
+          headers: response.headers,
+          body: text(Buffer.concat(chunks)),
+        }),
       );
     });
     const size = Math.ceil(body.length / pieces);
@@ -530,7 +560,8 @@ function assertWholeTrades(target, keys, days) {
   imported.forEach((key, i) => {
     const record = index.subarray(i * RECORD_SIZE, (i + 1) * RECORD_SIZE);
     const dated = days.map((day) => convertedSampleRecord(ids[i], key, addedByNote(day)));
-    if (!dated.some((expected) => record.equals(expected))) assertSameBytes(record, dated[0], `record ${i}`);
+    if (!dated.some((expected) => record.equals(expected)))
+      assertSameBytes(record, dated[0], `record ${i}`);
   });
   const read = (name) => fs.readFileSync(target + name, 'latin1');
   assert.equal(read('d/t/i'), String(10 + count), 'the counter');
@@ -543,9 +574,15 @@ function assertWholeTrades(target, keys, days) {
     sorted(['index', 'i', 'sum', ...ids.map(String)]),
     'files in d/t',
   );
-  assert.deepEqual(sorted(fs.readdirSync(target + 'd/h')), sorted(imported.map((key) => `${key}.his`)), 'd/h');
-  for (const id of ids) assert.equal(fs.statSync(`${target}d/t/${id}`).size, STATS_FILE_SIZE, `d/t/${id}`);
-  for (const key of imported) assert.equal(fs.statSync(`${target}d/h/${key}.his`).size, 0, `d/h/${key}.his`);
+  assert.deepEqual(
+    sorted(fs.readdirSync(target + 'd/h')),
+    sorted(imported.map((key) => `${key}.his`)),
+    'd/h',
+  );
+  for (const id of ids)
+    assert.equal(fs.statSync(`${target}d/t/${id}`).size, STATS_FILE_SIZE, `d/t/${id}`);
+  for (const key of imported)
+    assert.equal(fs.statSync(`${target}d/h/${key}.his`).size, 0, `d/h/${key}.his`);
   return count;
 }
 
@@ -578,7 +615,11 @@ for (const kind of chosenServers()) {
         try {
           await scenario.run(page, site, t);
           if (scenario.checksLog !== false) {
-            assert.deepEqual(site.server.troubleSince(mark), [], 'the server logged trouble with the program');
+            assert.deepEqual(
+              site.server.troubleSince(mark),
+              [],
+              'the server logged trouble with the program',
+            );
           } else {
             for (const line of site.server.logSince(mark)) t.diagnostic(`${kind.name} log: ${line}`);
           }
@@ -588,7 +629,10 @@ for (const kind of chosenServers()) {
         } finally {
           if (!page.isClosed()) {
             await page
-              .screenshot({ path: path.join(artifacts, `${kind.name}-${scenario.name}-end.png`), fullPage: true })
+              .screenshot({
+                path: path.join(artifacts, `${kind.name}-${scenario.name}-end.png`),
+                fullPage: true,
+              })
               .catch((error) => console.log(`no screenshot of ${scenario.name}: ${error.message}`));
             await page.close();
           }

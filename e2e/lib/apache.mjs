@@ -30,9 +30,11 @@ const PATH = '/usr/sbin:/usr/bin:/sbin:/bin';
 // The program's lines; cgiDir has no trailing slash.
 const cgiLines = (cgiDir) => snippet('apache-cgi-bin.conf', { [DEBIAN_CGI_DIR]: cgiDir });
 
-// Apache's own lines in the error log: whatever the program writes to stderr,
-// and a response the server could not use, are logged by the CGI module.
-const isCgiTrouble = (line) => /\[cgid?:/.test(line);
+// What the program writes to stderr is logged by the CGI module, and a response
+// the server could not read or pass on as an error (the browser's request for a
+// favicon aside).
+const isCgiTrouble = (line) =>
+  /\[cgid?:/.test(line) || (/:(error|crit|alert|emerg)\]/.test(line) && !line.includes('/favicon.ico'));
 
 function preforkConfiguration({ port, serverRoot, cgiDir }) {
   return `# Written by the convert.cgi browser test; serves only ${cgiDir}

@@ -30,7 +30,8 @@ export function userIds(name) {
 export function snippet(name, paths) {
   let text = fs.readFileSync(path.join(SNIPPETS, name), 'utf8');
   for (const [debianPath, ownPath] of Object.entries(paths)) {
-    if (!text.includes(debianPath)) throw new Error(`e2e/servers/${name} no longer names ${debianPath}`);
+    if (!text.includes(debianPath))
+      throw new Error(`e2e/servers/${name} no longer names ${debianPath}`);
     text = text.replaceAll(debianPath, ownPath);
   }
   return text;

@@ -62,7 +62,15 @@ async function startFcgiwrap(socket, pidFile, logFile) {
   const log = fs.openSync(logFile, 'a');
   const child = spawn(
     '/usr/bin/setpriv',
-    [`--reuid=${user.uid}`, `--regid=${user.gid}`, '--init-groups', FCGIWRAP, '-f', '-s', `unix:${socket}`],
+    [
+      `--reuid=${user.uid}`,
+      `--regid=${user.gid}`,
+      '--init-groups',
+      FCGIWRAP,
+      '-f',
+      '-s',
+      `unix:${socket}`,
+    ],
     { detached: true, stdio: ['ignore', log, log], env: { PATH: '/usr/bin:/bin' } },
   );
   fs.closeSync(log);

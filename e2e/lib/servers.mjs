@@ -19,8 +19,19 @@ export const SERVERS = [
     // long run that the browser leaves and the slow request body.
     usual: true,
   },
-  { name: 'apache-prefork-cgi', title: 'Apache: prefork MPM, mod_cgi', start: startApache, formEnd: CLOSING },
-  { name: 'nginx-fcgiwrap', title: 'nginx with fcgiwrap', start: startNginx, formEnd: CLOSING, usual: true },
+  {
+    name: 'apache-prefork-cgi',
+    title: 'Apache: prefork MPM, mod_cgi',
+    start: startApache,
+    formEnd: CLOSING,
+  },
+  {
+    name: 'nginx-fcgiwrap',
+    title: 'nginx with fcgiwrap',
+    start: startNginx,
+    formEnd: CLOSING,
+    usual: true,
+  },
   {
     name: 'lighttpd-cgi',
     title: 'lighttpd: mod_cgi',
