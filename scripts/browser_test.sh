@@ -51,9 +51,15 @@ cmake --build build --target convert_cgi
 work=$(mktemp -d /tmp/convert-e2e-XXXXXX)
 fast=$(mktemp -d /dev/shm/convert-e2e-XXXXXX)
 chmod 755 "$work" "$fast"
-# The test stops its servers itself; this covers a test that was killed. Each
-# server keeps its pid files in its own folder, $work/<server>/.
+# The test stops its servers itself; this covers a test that was killed, or this
+# script. Each server keeps its pid files in its own folder, $work/<server>/.
+test_pid=
 stop_servers() {
+  if [ -n "$test_pid" ]; then
+    kill -TERM "$test_pid" 2> /dev/null || true
+    wait "$test_pid" 2> /dev/null || true
+    test_pid=
+  fi
   local pid_file
   for pid_file in "$work"/*/*.pid; do
     [ -e "$pid_file" ] && bash e2e/stop_apache.sh "$pid_file"
@@ -63,13 +69,19 @@ stop_servers() {
 trap stop_servers EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
+trap 'exit 129' HUP
 
 mkdir -p build/e2e-artifacts
 echo "== browser test: convert.cgi under Apache, nginx and lighttpd, driven by Chromium"
 started=$SECONDS
 status=0
+# In the background, so that a signal to this script is handled at once rather
+# than once the test has ended.
 E2E_WORK_DIR="$work" E2E_FAST_DIR="$fast" CONVERT_CGI="$repo/build/convert.cgi" \
-  E2E_ARTIFACTS="$repo/build/e2e-artifacts" node --test e2e/browser_test.mjs || status=$?
+  E2E_ARTIFACTS="$repo/build/e2e-artifacts" node e2e/browser_test.mjs &
+test_pid=$!
+wait "$test_pid" || status=$?
+test_pid=
 stop_servers
 if listens_on_80 && [ "$port_80_before" = no ]; then
   echo "something listens on port 80 after the browser test" >&2
