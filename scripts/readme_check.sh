@@ -38,9 +38,10 @@ recipe() {
 }
 
 check_snippets() {
-  local status=0 shown=0 file
-  for file in $(sed -n 's/^<!-- \(e2e\/servers\/[^ ]*\) -->$/\1/p' README.md); do
-    shown=$((shown + 1))
+  local status=0 file
+  local -a shown
+  mapfile -t shown < <(sed -n 's/^<!-- \(e2e\/servers\/[^ ]*\) -->$/\1/p' README.md)
+  for file in "${shown[@]}"; do
     if [ ! -f "$file" ]; then
       echo "README.md shows $file, which does not exist" >&2
       status=1
@@ -54,7 +55,7 @@ check_snippets() {
       status=1
     }
   done
-  [ "$status" -eq 0 ] && echo "readme: $shown server snippets are those of e2e/servers/"
+  [ "$status" -eq 0 ] && echo "readme: ${#shown[@]} server snippets are those of e2e/servers/"
   return "$status"
 }
 
@@ -104,20 +105,35 @@ prepare_work() {
       [ ! -d "$state" ] || cp -a "$state" "$work/$server/${state//\//-}"
     done
   done
-  # Each server listens on 127.0.0.1:8080 of its own network namespace.
+  # Each server listens on 127.0.0.1:8080 of its own network namespace, and on nothing else.
   if [ -d "$work/apache2" ]; then
     sed -i 's/^Listen 80$/Listen 127.0.0.1:8080/' "$work/apache2/etc/ports.conf"
     sed -i 's/<VirtualHost \*:80>/<VirtualHost *:8080>/' \
       "$work/apache2/etc/sites-available/000-default.conf"
+    only_listens "$work/apache2/etc/ports.conf" '^Listen' 'Listen 127.0.0.1:8080'
   fi
   if [ -d "$work/nginx" ]; then
     sed -i -e 's/^\tlisten 80 default_server;/\tlisten 127.0.0.1:8080 default_server;/' \
       -e '/^\tlisten \[::\]:80 default_server;/d' "$work/nginx/etc/sites-available/default"
+    only_listens "$work/nginx/etc/sites-available/default" '^\s*listen' \
+      $'\tlisten 127.0.0.1:8080 default_server;'
   fi
   if [ -d "$work/lighttpd" ]; then
     sed -i -e 's/^server.port *= 80$/server.port = 8080\nserver.bind = "127.0.0.1"/' \
       -e '/use-ipv6.pl/d' "$work/lighttpd/etc/lighttpd.conf"
+    only_listens "$work/lighttpd/etc/lighttpd.conf" '^server\.\(port\|bind\)\|use-ipv6' \
+      $'server.port = 8080\nserver.bind = "127.0.0.1"'
   fi
+}
+
+# Fails unless the lines of FILE that match PATTERN are exactly EXPECTED: a configuration
+# that is not as Debian ships it is not rewritten by guesswork.
+only_listens() {
+  [ "$(grep -e "$2" "$1" || true)" = "$3" ] || {
+    echo "readme: $1 is not as its package ships it; its listen lines:" >&2
+    grep -e "$2" "$1" >&2
+    return 1
+  }
 }
 
 # Runs this script again in the private namespaces. setsid: no terminal, so htpasswd reads
