@@ -1,7 +1,7 @@
 #!/bin/bash
 # Checks that README.md shows what is tested.
 #   snippets  each server configuration block of the README (the fenced block after a line
-#             "<!-- e2e/servers/FILE -->") is byte for byte that file, and every file under
+#             "`e2e/servers/FILE`:") is byte for byte that file, and every file under
 #             e2e/servers/ is shown.
 #   apache    runs the README's walk through Debian's Apache (build, cgid, password, backup,
 #             install, removal, restore) and converts examples/ through that server with curl.
@@ -17,9 +17,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# Prints the fenced block that follows the line "<!-- NAME -->" in README.md.
+# Prints the fenced block that follows the line MARKER in README.md.
 block() {
-  awk -v marker="<!-- $1 -->" '
+  awk -v marker="$1" '
     $0 == marker { found = 1; next }
     found == 1 && /^```/ { found = 2; next }
     found == 2 && /^```/ { exit }
@@ -29,7 +29,7 @@ block() {
 # Prints the commands of a recipe block; fails when the README has no such block.
 recipe() {
   local text
-  text=$(block "readme_check: $1")
+  text=$(block "<!-- readme_check: $1 -->")
   if [ -z "$text" ]; then
     echo "README.md has no block after <!-- readme_check: $1 -->" >&2
     return 1
@@ -40,17 +40,18 @@ recipe() {
 check_snippets() {
   local status=0 file
   local -a shown
-  mapfile -t shown < <(sed -n 's/^<!-- \(e2e\/servers\/[^ ]*\) -->$/\1/p' README.md)
+  # shellcheck disable=SC2016 # the backquotes are the README's
+  mapfile -t shown < <(sed -n 's/^`\(e2e\/servers\/[^`]*\)`:$/\1/p' README.md)
   for file in "${shown[@]}"; do
     if [ ! -f "$file" ]; then
       echo "README.md shows $file, which does not exist" >&2
       status=1
-    elif ! diff -u --label "$file" --label "README.md" "$file" <(block "$file") >&2; then
+    elif ! diff -u --label "$file" --label "README.md" "$file" <(block "\`$file\`:") >&2; then
       status=1
     fi
   done
   for file in e2e/servers/*; do
-    grep -qxF "<!-- $file -->" README.md || {
+    grep -qxF "\`$file\`:" README.md || {
       echo "README.md does not show $file" >&2
       status=1
     }
