@@ -90,9 +90,11 @@ install_from_readme() {
 }
 
 # Copies what the namespace puts in place of the machine's folders into $work.
+works=()
 prepare_work() {
   work=$(mktemp -d /tmp/convert-readme-XXXXXX)
-  trap 'rm -rf "$work"' EXIT
+  works+=("$work")
+  trap 'rm -rf "${works[@]}"' EXIT
   chmod 755 "$work"
   mkdir -p "$work/cgi-bin" "$work/www/html" "$work/home"
   cp -a examples/tn3 examples/kv2 "$work/www/"
