@@ -24,7 +24,10 @@ listens_on_80() {
 port_80_before=no
 listens_on_80 && port_80_before=yes
 
-bash e2e/install_packages.sh apache2 nginx fcgiwrap lighttpd chromium
+node=()
+command -v node > /dev/null || node+=(nodejs)
+command -v npm > /dev/null || node+=(npm)
+scripts/install_deps.sh --build apache2 nginx fcgiwrap lighttpd chromium "${node[@]}"
 
 if [ "$port_80_before" = no ] && listens_on_80; then
   echo "something listens on port 80 since the packages were installed: a system service was started" >&2

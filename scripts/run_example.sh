@@ -7,20 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-missing=()
-for package in g++ cmake ninja-build; do
-  dpkg-query -W -f='${Status}' "$package" 2> /dev/null | grep -q "install ok installed" ||
-    missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "missing packages: ${missing[*]} (run as root, or: sudo apt-get install ${missing[*]})" >&2
-    exit 1
-  fi
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+scripts/install_deps.sh --build
 cmake -S . -B build-example -G Ninja -DCONVERT_BUILD_TESTS=OFF > /dev/null
 cmake --build build-example --target convert_cgi > /dev/null
 

@@ -13,18 +13,9 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "run as root: Apache must be started as root to run the program as www-data" >&2
   exit 1
 fi
-packages=(apache2-bin g++ cmake ninja-build)
-command -v node > /dev/null || packages+=(nodejs)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2> /dev/null | grep -q "install ok installed" ||
-    missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+node=()
+command -v node > /dev/null || node=(nodejs)
+scripts/install_deps.sh --build apache2-bin "${node[@]}"
 cmake -S . -B build-example -G Ninja -DCONVERT_BUILD_TESTS=OFF > /dev/null
 cmake --build build-example --target convert_cgi > /dev/null
 
