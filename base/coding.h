@@ -6,8 +6,8 @@
 
 // Stores `value` least significant byte first, whatever the host.
 inline void encodeInt32(unsigned char* dst, int32_t value) {
-  const uint32_t bits =
-      static_cast<uint32_t>(value);  // modulo 2^32: well defined
+  // Modulo 2^32: well defined.
+  const uint32_t bits = static_cast<uint32_t>(value);
   for (int i = 0; i < 4; ++i)
     dst[i] = static_cast<unsigned char>(bits >> (8 * i));
 }

@@ -284,11 +284,11 @@ bool createEmptyFileMode0777(const std::string& path) {
 
 bool setMode0777(const std::string& path) {
   if (holdsZeroByte(path)) return false;
-    // Refuses a symbolic link rather than changing the mode of whatever it
-    // points to. Linux 6.6 and later do that in one call; the C library's
-    // emulation for older kernels takes four (open, stat, chmod through /proc,
-    // close).
 #ifdef SYS_fchmodat2
+  // Refuses a symbolic link rather than changing the mode of whatever it
+  // points to. Linux 6.6 and later do that in one call; the C library's
+  // emulation for older kernels takes four (open, stat, chmod through /proc,
+  // close).
   if (::syscall(SYS_fchmodat2, AT_FDCWD, path.c_str(), 0777,
                 AT_SYMLINK_NOFOLLOW) == 0)
     return true;

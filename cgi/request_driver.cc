@@ -1,6 +1,7 @@
 #include "cgi/request_driver.h"
 
 #include <cstdlib>
+#include <string_view>
 #include <vector>
 
 #include "base/file_io.h"
@@ -59,8 +60,8 @@ bool convertInstallations(std::ostream& page,
   SourceTrade trade;
   FileJournal journal;
   while (sourceTrades.next(&trade)) {
-    if (isStopRequested())
-      return false;  // between trades: no trade is cut half way
+    // Between trades: no trade is cut half way.
+    if (isStopRequested()) return false;
     if (isKnownTrade(page, trade, known)) continue;
     if (readNumber(trade.field1) <= 10) continue;
     // A key the record cannot hold whole would never match on a later run:
@@ -81,6 +82,27 @@ bool convertInstallations(std::ostream& page,
   return true;
 }
 
+// Reads up to the announced number of bytes from `input` in pieces, as many as
+// arrive, handing each to `take`.
+template <typename Take>
+void readBodyPieces(std::istream& input, const std::string& contentLength,
+                    Take take) {
+  const int64_t announced = readNumber64(contentLength);
+  if (announced <= 0) return;
+  uint64_t remaining = static_cast<uint64_t>(announced);
+  char buffer[1 << 16];
+  while (remaining > 0) {
+    const std::size_t want = remaining < sizeof buffer
+                                 ? static_cast<std::size_t>(remaining)
+                                 : sizeof buffer;
+    input.read(buffer, static_cast<std::streamsize>(want));
+    const std::size_t got = static_cast<std::size_t>(input.gcount());
+    take(std::string_view(buffer, got));
+    remaining -= got;
+    if (got < want) break;
+  }
+}
+
 }  // namespace
 
 Environment readEnvironment() {
@@ -95,21 +117,9 @@ Environment readEnvironment() {
 
 std::string readRequestBody(std::istream& input,
                             const std::string& contentLength) {
-  const int64_t announced = readNumber64(contentLength);
   std::string body;
-  if (announced <= 0) return body;
-  uint64_t remaining = static_cast<uint64_t>(announced);
-  char buffer[1 << 16];
-  while (remaining > 0) {
-    const std::size_t want = remaining < sizeof buffer
-                                 ? static_cast<std::size_t>(remaining)
-                                 : sizeof buffer;
-    input.read(buffer, static_cast<std::streamsize>(want));
-    const std::size_t got = static_cast<std::size_t>(input.gcount());
-    body.append(buffer, got);
-    remaining -= got;
-    if (got < want) break;
-  }
+  readBodyPieces(input, contentLength,
+                 [&body](std::string_view piece) { body.append(piece); });
   return body;
 }
 
@@ -120,11 +130,16 @@ void runRequest(const Environment& environment, std::istream& input,
     // Any page the owner visits could post a hidden form here with paths of
     // its author's choosing. Browsers mark such a request; without the mark
     // (curl, older browsers) the form is served as always.
-    const bool isCrossSite = environment.secFetchSite == "cross-site";
-    const std::vector<std::string> form =
-        isCrossSite ? std::vector<std::string>()
-                    : decodeFormValues(
-                          readRequestBody(input, environment.contentLength));
+    std::vector<std::string> form;
+    if (environment.secFetchSite == "cross-site") {
+      // Its body is read and dropped, never decoded: a server that gives the
+      // program one socket for the body and the page (mod_cgid) resets the
+      // connection, and loses the page, when the program leaves it unread.
+      readBodyPieces(input, environment.contentLength, [](std::string_view) {});
+    } else {
+      form =
+          decodeFormValues(readRequestBody(input, environment.contentLength));
+    }
     if (form.size() != 3) {
       writeIncorrectFormData(page);
       page.flush();

@@ -30,7 +30,7 @@ std::string readRequestBody(std::istream& input,
 
 // Serves the request: writes the whole page to `page`, reading the body from
 // `input`. Every failure is reported on the page. A form that another web site
-// made the browser post is refused unread, as a form it cannot use.
+// made the browser post is refused undecoded, as a form it cannot use.
 void runRequest(const Environment& environment, std::istream& input,
                 std::ostream& page);
 

@@ -19,8 +19,8 @@ struct TradeStatsSlot {
 static_assert(sizeof(TradeStatsSlot) == 56, "slots are 56 bytes on disk");
 
 constexpr std::size_t kStatsSlotCount = 1440;
-constexpr std::size_t kStatsFileSize =
-    kStatsSlotCount * sizeof(TradeStatsSlot);  // 80,640
+// 80,640 bytes.
+constexpr std::size_t kStatsFileSize = kStatsSlotCount * sizeof(TradeStatsSlot);
 
 // Creates targetPath + "d/t/" + idText as 1,440 zeroed slots through
 // `journal`, replacing any file of that name (the journal keeps its bytes). On

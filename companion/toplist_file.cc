@@ -9,8 +9,8 @@ bool BreakIndexScanner::feed(std::string_view bytes) {
     if (c == '|') {
       ++pieceNumber_;
     } else if (c == '\n') {
-      breakIndex_ =
-          pieceNumber_;  // stays -1 for the piece before the first '|'
+      // Stays -1 for the piece before the first '|'.
+      breakIndex_ = pieceNumber_;
     }
   }
   return breakIndex_ != -1;

@@ -1,14 +1,20 @@
-// convert.cgi deployed under a real Apache httpd and driven by headless Chromium:
-// the form as a site owner sees it, a conversion, and an error page with its
-// return link. Runs as root (Apache drops to www-data for the program).
+// convert.cgi deployed under real web servers (e2e/lib/servers.mjs) and driven
+// by headless Chromium: the form as a site owner sees it, a conversion, an error
+// page with its return link, a form posted from another site, a request body
+// that comes slowly, and a long conversion that the browser leaves. Every
+// scenario runs against every server that it is meant for. Runs as root (the
+// servers run the program as www-data).
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
+import http from 'node:http';
 import path from 'node:path';
-import { after, before, test } from 'node:test';
+import { fileURLToPath } from 'node:url';
+import { after, before, describe, test } from 'node:test';
 import { chromium } from 'playwright-core';
 
-import { SERVER_USER, startApache, userIds } from './lib/apache.mjs';
+import { SERVER_USER, freePort, sleep, userIds } from './lib/daemon.mjs';
 import {
+  RECORD_SIZE,
   STATS_FILE_SIZE,
   capsLines,
   convertedSampleRecord,
@@ -21,14 +27,26 @@ import {
   summaryLine,
   toplistLine,
 } from './lib/installation.mjs';
-import { CLOSING, LOADING, added, openErrorWithLink, pageHead, skipping } from './lib/page.mjs';
+import {
+  CLOSING,
+  INCORRECT_FORM_DATA,
+  LOADING,
+  added,
+  openErrorWithLink,
+  pageHead,
+  skipping,
+} from './lib/page.mjs';
+import { chosenServers } from './lib/servers.mjs';
 
-const repo = path.resolve(import.meta.dirname, '..');
+const repo = fileURLToPath(new URL('..', import.meta.url));
 const binary = path.resolve(process.env.CONVERT_CGI ?? path.join(repo, 'build/convert.cgi'));
 const artifacts = path.resolve(process.env.E2E_ARTIFACTS ?? path.join(repo, 'build/e2e-artifacts'));
 const ownWorkDir = !process.env.E2E_WORK_DIR;
 // Outside /root: the server's user must reach every folder on the way.
 const workDir = process.env.E2E_WORK_DIR ?? fs.mkdtempSync('/tmp/convert-e2e-');
+// The long conversion creates 1.6 GB of statistics files: on tmpfs it takes
+// seconds, and its folder is removed as soon as it has been checked.
+const fastDir = process.env.E2E_FAST_DIR ?? '/dev/shm';
 const cgiDir = path.join(workDir, 'cgi-bin');
 const scriptFilename = path.join(cgiDir, 'convert.cgi');
 
@@ -44,15 +62,18 @@ const CHROMIUM_FLAGS = [
   '--disable-sync',
 ];
 
-let server;
 let context;
-let formUrl;
 let anyFailed = false;
 const serverUser = userIds(SERVER_USER);
 
+// Another web site: a page of its own, served to the browser as
+// http://localhost:<port>/ (a different site from 127.0.0.1).
+let foreignSite;
+let foreignPage = '';
+
 before(async () => {
   try {
-    assert.equal(process.getuid(), 0, 'run as root: Apache must start its children as www-data');
+    assert.equal(process.getuid(), 0, 'run as root: the servers start the program as www-data');
     assert.ok(fs.existsSync(binary), `no program at ${binary}: build it first`);
     makeFolder(workDir);
     fs.chmodSync(workDir, 0o755);
@@ -61,8 +82,14 @@ before(async () => {
     fs.chmodSync(scriptFilename, 0o755);
     fs.mkdirSync(artifacts, { recursive: true });
 
-    server = await startApache({ serverRoot: path.join(workDir, 'apache'), cgiDir });
-    formUrl = `${server.baseUrl}/cgi-bin/convert.cgi`;
+    const port = await freePort();
+    foreignSite = http.createServer((request, response) => {
+      response.writeHead(200, { 'content-type': 'text/html; charset=utf-8' });
+      response.end(foreignPage);
+    });
+    await new Promise((resolve) => foreignSite.listen(port, '127.0.0.1', resolve));
+    foreignSite.url = `http://localhost:${port}/`;
+
     context = await chromium.launchPersistentContext(path.join(workDir, 'profile'), {
       executablePath: CHROMIUM,
       headless: true,
@@ -77,44 +104,11 @@ before(async () => {
 });
 
 after(async () => {
-  try {
-    await context?.close();
-  } finally {
-    if (anyFailed && server) {
-      console.log(`--- Apache error log (${server.errorLog}) ---\n${server.errorLogText()}`);
-    }
-    await server?.stop();
-    if (!anyFailed && ownWorkDir) fs.rmSync(workDir, { recursive: true, force: true });
-    if (anyFailed) console.log(`test folder kept: ${workDir}`);
-  }
+  await context?.close();
+  foreignSite?.close();
+  if (!anyFailed && ownWorkDir) fs.rmSync(workDir, { recursive: true, force: true });
+  if (anyFailed) console.log(`test folder kept: ${workDir}`);
 });
-
-// Runs one scenario in a fresh tab, keeping a screenshot of where it ended.
-function scenario(name, body) {
-  test(name, async () => {
-    const logBefore = server.errorLogText().length;
-    const page = await context.newPage();
-    try {
-      await body(page);
-      assertNoProgramTrouble(server.errorLogText().slice(logBefore));
-    } catch (error) {
-      anyFailed = true;
-      throw error;
-    } finally {
-      await page
-        .screenshot({ path: path.join(artifacts, `${name}-end.png`), fullPage: true })
-        .catch((error) => console.log(`no screenshot of ${name}: ${error.message}`));
-      await page.close();
-    }
-  });
-}
-
-// Whatever the program writes to stderr, and a response the server could not
-// use, is logged by the CGI module.
-function assertNoProgramTrouble(errorLog) {
-  const complaints = errorLog.split('\n').filter((line) => /\[cgid?:/.test(line));
-  assert.deepEqual(complaints, [], 'the server logged trouble with the program');
-}
 
 const text = (bytes) => bytes.toString('latin1');
 
@@ -126,13 +120,51 @@ async function rawPage(response, method) {
   return text(await response.body());
 }
 
+// Compares two byte strings, naming the first differing byte rather than
+// printing megabytes.
+function assertSameBytes(actual, expected, label) {
+  const got = Buffer.isBuffer(actual) ? actual : Buffer.from(actual, 'latin1');
+  const want = Buffer.isBuffer(expected) ? expected : Buffer.from(expected, 'latin1');
+  if (got.equals(want)) return;
+  let at = 0;
+  while (at < got.length && at < want.length && got[at] === want[at]) at++;
+  const near = (bytes) => JSON.stringify(text(bytes.subarray(Math.max(0, at - 8), at + 40)));
+  assert.fail(
+    `${label} differs at byte ${at} (size ${got.length}, expected ${want.length}): ` +
+      `got ${near(got)}, expected ${near(want)}`,
+  );
+}
+
+// Compares two file trees byte for byte.
+function assertSameTree(actual, expected, label) {
+  assert.deepEqual(Object.keys(actual).sort(), Object.keys(expected).sort(), `${label}: files`);
+  for (const [name, bytes] of Object.entries(expected)) {
+    assertSameBytes(actual[name], bytes, `${label}: ${name}`);
+  }
+}
+
+function fileInfo(file) {
+  const info = fs.statSync(file);
+  return { mode: info.mode & 0o7777, uid: info.uid };
+}
+
+const addedByNote = (day) => `added by 127.0.0.1 on ${day}`;
+
+// Runs `convert` and returns its result and the days it may have dated the
+// records with: a run across midnight dates its later records with the next day.
+async function dated(convert) {
+  const dayBefore = serverDate();
+  const result = await convert();
+  return { result, days: [...new Set([dayBefore, serverDate()])] };
+}
+
 // The form as the browser shows it: posts back to the program, two empty text
 // fields and the button, in that order.
-async function checkForm(page) {
+async function checkForm(page, site) {
   assert.equal(await page.title(), 'Tolvane 3 - Kavrel v2 converter');
   const form = page.locator('form');
   assert.equal(await form.count(), 1);
-  assert.equal(await form.evaluate((f) => f.action), formUrl);
+  assert.equal(await form.evaluate((f) => f.action), site.formUrl);
   assert.equal(await form.evaluate((f) => f.method), 'post');
   const controls = await form.evaluate((f) =>
     [...f.elements].map((e) => ({ name: e.name, type: e.type, value: e.value })),
@@ -147,21 +179,35 @@ async function checkForm(page) {
   }
 }
 
-async function openForm(page) {
-  const response = await page.goto(formUrl);
-  assert.equal(await rawPage(response, 'GET'), pageHead(scriptFilename) + CLOSING);
-  await checkForm(page);
+async function openForm(page, site) {
+  const response = await page.goto(site.formUrl);
+  assert.equal(await rawPage(response, 'GET'), pageHead(scriptFilename) + site.formEnd);
+  await checkForm(page, site);
+}
+
+const isFormPost = (site) => (request) => request.url() === site.formUrl && request.method() === 'POST';
+
+// The response to the form's post; fails with the browser's error when there
+// was none (a connection the server broke, say).
+function formResponse(page, site) {
+  const failed = page
+    .waitForEvent('requestfailed', { predicate: isFormPost(site) })
+    .then((request) => assert.fail(`no page for the form post: ${request.failure()?.errorText}`));
+  failed.catch(() => {}); // the response came first
+  return Promise.race([page.waitForResponse((r) => isFormPost(site)(r.request())), failed]);
+}
+
+async function typeDirectories(page, site, source, target) {
+  await openForm(page, site);
+  await page.locator('input[name="tolvane3"]').pressSequentially(source);
+  await page.locator('input[name="kavrelv2"]').pressSequentially(target);
 }
 
 // Types the two directories, submits, and returns the raw result page once the
 // browser has loaded it.
-async function submitForm(page, source, target) {
-  await openForm(page);
-  await page.locator('input[name="tolvane3"]').pressSequentially(source);
-  await page.locator('input[name="kavrelv2"]').pressSequentially(target);
-  const responded = page.waitForResponse(
-    (r) => r.url() === formUrl && r.request().method() === 'POST',
-  );
+async function submitForm(page, site, source, target) {
+  await typeDirectories(page, site, source, target);
+  const responded = formResponse(page, site);
   await page.locator('input[name="submit"]').click();
   const response = await responded;
   await page.waitForLoadState('load');
@@ -176,34 +222,10 @@ async function submitForm(page, source, target) {
   return rawPage(response, 'POST');
 }
 
-// Compares two file trees byte for byte, naming the first differing byte.
-function assertSameTree(actual, expected, label) {
-  assert.deepEqual(Object.keys(actual).sort(), Object.keys(expected).sort(), `${label}: files`);
-  for (const [name, bytes] of Object.entries(expected)) {
-    const got = actual[name];
-    if (got.equals(bytes)) continue;
-    let at = 0;
-    while (at < got.length && at < bytes.length && got[at] === bytes[at]) at++;
-    assert.fail(
-      `${label}: ${name} differs at byte ${at} (size ${got.length}, expected ${bytes.length}): ` +
-        `got ${got.subarray(at, at + 16).toString('hex')}, ` +
-        `expected ${bytes.subarray(at, at + 16).toString('hex')}`,
-    );
-  }
-}
-
-function fileInfo(file) {
-  const info = fs.statSync(file);
-  return { mode: info.mode & 0o7777, uid: info.uid };
-}
-
-scenario('page-load', async (page) => {
-  await openForm(page);
-});
-
-scenario('conversion', async (page) => {
-  // A blank and a "+" in the folder name must survive the browser's form encoding.
-  const { source, target } = makeInstallations(path.join(workDir, 'site a+b'), {
+// A source of four trades against a target that holds the first: the second
+// and the third are imported, the 8 is passed over.
+function threeTradeCase(dir) {
+  const installations = makeInstallations(dir, {
     sourceTrades: [
       sampleTrade('20', 'known'),
       sampleTrade('8', 'passedover'),
@@ -213,90 +235,409 @@ scenario('conversion', async (page) => {
     targetRecords: [plainRecord(5, 'known')],
     owner: serverUser,
   });
+  const { source, target } = installations;
   const sourceBefore = readTree(source);
   const targetBefore = readTree(target);
-
-  const dayBefore = serverDate();
-  const body = await submitForm(page, source, target);
-  const dayAfter = serverDate();
-  assert.equal(
-    body,
-    pageHead(scriptFilename) + LOADING + skipping('known') + added('second') + added('third') + CLOSING,
-  );
-
-  const converted = readTree(target);
-  const expectedFor = (day) => {
-    const note = `added by 127.0.0.1 on ${day}`;
-    return {
-      ...targetBefore,
-      'd/t/i': Buffer.from('12'),
-      'd/t/index': Buffer.concat([
-        targetBefore['d/t/index'],
-        convertedSampleRecord(11, 'second', note),
-        convertedSampleRecord(12, 'third', note),
-      ]),
-      'd/tl.a1': Buffer.concat([
-        targetBefore['d/tl.a1'],
-        Buffer.from(toplistLine('second') + toplistLine('third')),
-      ]),
-      'd/caps': Buffer.from(capsLines(11) + capsLines(12)),
-      'd/t/sum': Buffer.from(summaryLine(11) + summaryLine(12)),
-      'd/t/11': Buffer.alloc(STATS_FILE_SIZE),
-      'd/t/12': Buffer.alloc(STATS_FILE_SIZE),
-      'd/h/second.his': Buffer.alloc(0),
-      'd/h/third.his': Buffer.alloc(0),
-    };
-  };
-  // A run across midnight dates its records with the later day.
-  const day =
-    dayAfter !== dayBefore && converted['d/t/index']?.equals(expectedFor(dayAfter)['d/t/index'])
-      ? dayAfter
-      : dayBefore;
-  const expected = expectedFor(day);
-  assertSameTree(converted, expected, 'target after the conversion');
-  assertSameTree(readTree(source), sourceBefore, 'source');
-  for (const name of ['d/t/11', 'd/t/12', 'd/h/second.his', 'd/h/third.his']) {
-    assert.deepEqual(fileInfo(target + name), { mode: 0o777, uid: serverUser.uid }, name);
-  }
-  await page.screenshot({ path: path.join(artifacts, 'conversion-result.png'), fullPage: true });
-
-  // Submitting again (a reload, a second click) imports nothing twice.
-  const again = await submitForm(page, source, target);
-  assert.equal(
-    again,
-    pageHead(scriptFilename) +
+  const expectedFor = (day) => ({
+    ...targetBefore,
+    'd/t/i': Buffer.from('12'),
+    'd/t/index': Buffer.concat([
+      targetBefore['d/t/index'],
+      convertedSampleRecord(11, 'second', addedByNote(day)),
+      convertedSampleRecord(12, 'third', addedByNote(day)),
+    ]),
+    'd/tl.a1': Buffer.concat([
+      targetBefore['d/tl.a1'],
+      Buffer.from(toplistLine('second') + toplistLine('third')),
+    ]),
+    'd/caps': Buffer.from(capsLines(11) + capsLines(12)),
+    'd/t/sum': Buffer.from(summaryLine(11) + summaryLine(12)),
+    'd/t/11': Buffer.alloc(STATS_FILE_SIZE),
+    'd/t/12': Buffer.alloc(STATS_FILE_SIZE),
+    'd/h/second.his': Buffer.alloc(0),
+    'd/h/third.his': Buffer.alloc(0),
+  });
+  return {
+    ...installations,
+    sourceBefore,
+    targetBefore,
+    page:
+      pageHead(scriptFilename) +
       LOADING +
       skipping('known') +
-      skipping('second') +
-      skipping('third') +
+      added('second') +
+      added('third') +
       CLOSING,
-  );
-  assertSameTree(readTree(target), expected, 'target after the second submit');
-});
+    // The target as the conversion leaves it, dated with one of `days`.
+    expectedTarget(converted, days) {
+      const day = days.find((d) => converted['d/t/index']?.equals(expectedFor(d)['d/t/index']));
+      return expectedFor(day ?? days[0]);
+    },
+  };
+}
 
-scenario('missing-counter', async (page) => {
-  const { source, target } = makeInstallations(path.join(workDir, 'no-counter'), {
-    sourceTrades: [sampleTrade('20', 'known'), sampleTrade('12', 'first')],
-    targetRecords: [plainRecord(5, 'known')],
-    targetFiles: { 'd/t/i': null },
-    owner: serverUser,
+// The scenarios. Each runs in a fresh tab against one server; `site` holds the
+// server and its form's address, and a folder for the scenario's installations.
+const SCENARIOS = [
+  {
+    name: 'page-load',
+    async run(page, site) {
+      await openForm(page, site);
+    },
+  },
+
+  {
+    name: 'conversion',
+    async run(page, site) {
+      // A blank and a "+" in the folder name must survive the browser's form encoding.
+      const trades = threeTradeCase(path.join(site.dataDir, 'site a+b'));
+      const { source, target } = trades;
+      const { result: body, days } = await dated(() => submitForm(page, site, source, target));
+      assert.equal(body, trades.page);
+      const converted = readTree(target);
+      const expected = trades.expectedTarget(converted, days);
+      assertSameTree(converted, expected, 'target after the conversion');
+      assertSameTree(readTree(source), trades.sourceBefore, 'source');
+      for (const name of ['d/t/11', 'd/t/12', 'd/h/second.his', 'd/h/third.his']) {
+        assert.deepEqual(fileInfo(target + name), { mode: 0o777, uid: serverUser.uid }, name);
+      }
+      await page.screenshot({ path: path.join(artifacts, `${site.name}-conversion-result.png`) });
+
+      // Submitting again (a reload, a second click) imports nothing twice.
+      const again = await submitForm(page, site, source, target);
+      assert.equal(
+        again,
+        pageHead(scriptFilename) +
+          LOADING +
+          skipping('known') +
+          skipping('second') +
+          skipping('third') +
+          CLOSING,
+      );
+      assertSameTree(readTree(target), expected, 'target after the second submit');
+    },
+  },
+
+  {
+    name: 'missing-counter',
+    async run(page, site) {
+      const { source, target } = makeInstallations(path.join(site.dataDir, 'no-counter'), {
+        sourceTrades: [sampleTrade('20', 'known'), sampleTrade('12', 'first')],
+        targetRecords: [plainRecord(5, 'known')],
+        targetFiles: { 'd/t/i': null },
+        owner: serverUser,
+      });
+      const targetBefore = readTree(target);
+      const body = await submitForm(page, site, source, target);
+      assert.equal(
+        body,
+        pageHead(scriptFilename) + LOADING + skipping('known') + openErrorWithLink(`${target}d/t/i`),
+      );
+      assertSameTree(readTree(target), targetBefore, 'target');
+      await page.screenshot({ path: path.join(artifacts, `${site.name}-missing-counter-error.png`) });
+
+      // The return link leads back to an empty form.
+      const link = page.getByRole('link', { name: 'click here to return to convert.cgi' });
+      const responded = page.waitForResponse((r) => r.url() === site.formUrl);
+      await link.click();
+      const response = await responded;
+      await page.waitForLoadState('load');
+      assert.equal(page.url(), site.formUrl);
+      assert.equal(await rawPage(response, 'GET'), pageHead(scriptFilename) + site.formEnd);
+      await checkForm(page, site);
+    },
+  },
+
+  {
+    // A page of another site that posts the form to the program: the browser
+    // marks the post as cross-site, and the program refuses it. Its own form
+    // still converts the same installations.
+    name: 'cross-site-form',
+    async run(page, site) {
+      const trades = threeTradeCase(path.join(site.dataDir, 'cross-site'));
+      const { source, target } = trades;
+      const attr = (value) => value.replaceAll('&', '&amp;').replaceAll('"', '&quot;');
+      foreignPage =
+        '<!DOCTYPE html><title>another site</title>' +
+        `<form action="${attr(site.formUrl)}" method="post">` +
+        `<input name="tolvane3" value="${attr(source)}">` +
+        `<input name="kavrelv2" value="${attr(target)}">` +
+        '<input type="submit" name="submit" value="submit"></form>';
+      await page.goto(foreignSite.url);
+      const responded = formResponse(page, site);
+      await page.locator('input[name="submit"]').click();
+      const response = await responded;
+      await page.waitForLoadState('load');
+      assert.equal((await response.request().allHeaders())['sec-fetch-site'], 'cross-site');
+      assert.equal(await rawPage(response, 'POST'), pageHead(scriptFilename) + INCORRECT_FORM_DATA);
+      assertSameTree(readTree(target), trades.targetBefore, 'target after the post from another site');
+
+      const { result: body, days } = await dated(() => submitForm(page, site, source, target));
+      assert.equal(body, trades.page);
+      const converted = readTree(target);
+      assertSameTree(converted, trades.expectedTarget(converted, days), 'target after the own form');
+    },
+  },
+
+  {
+    // A client that sends the body in pieces over about three seconds gets the
+    // page a browser gets.
+    name: 'slow-body',
+    forServer: (kind) => kind.usual,
+    async run(page, site) {
+      const trades = threeTradeCase(path.join(site.dataDir, 'slow body'));
+      const { source, target } = trades;
+      const form = new URLSearchParams([
+        ['tolvane3', source],
+        ['kavrelv2', target],
+        ['submit', 'submit'],
+      ]).toString();
+      const pieces = 7;
+      const started = Date.now();
+      const { result: response, days } = await dated(() =>
+        postSlowly(site.formUrl, form, pieces, 3000 / (pieces - 1)),
+      );
+      const elapsed = Date.now() - started;
+      assert.ok(elapsed >= 2900, `the body took ${elapsed} ms to send`);
+      assert.equal(response.status, 200);
+      assert.match(response.headers['content-type'], /^text\/html/);
+      assert.equal(response.body, trades.page);
+      const converted = readTree(target);
+      assertSameTree(converted, trades.expectedTarget(converted, days), 'target after the slow post');
+    },
+  },
+
+  leaveMidRun({ compressed: true }),
+  // Debian's Apache compresses the page, and Chromium sees the first line only
+  // when the first compressed block comes, late in the run: a browser that takes
+  // the page uncompressed leaves early.
+  leaveMidRun({ compressed: false }),
+];
+
+// The browser leaves as soon as the first trade of a long conversion is
+// reported. Whatever the server then does to the program, the target holds whole
+// trades only, and a second submit completes the conversion.
+function leaveMidRun({ compressed }) {
+  return {
+    name: compressed ? 'leave-mid-run' : 'leave-mid-run-uncompressed',
+    forServer: (kind) => kind.usual && (compressed || kind.compresses),
+    checksLog: false, // the server logs the client that went away
+    async run(page, site, t) {
+      const count = 20000;
+      const keys = Array.from({ length: count }, (_, i) => `trade${i}`);
+      const dir = fs.mkdtempSync(path.join(fastDir, 'convert-e2e-long-'));
+      fs.chmodSync(dir, 0o755);
+      try {
+        const { source, target } = makeInstallations(dir, {
+          sourceTrades: keys.map((key) => sampleTrade('20', key)),
+          owner: serverUser,
+        });
+        if (!compressed) await page.setExtraHTTPHeaders({ 'accept-encoding': 'identity' });
+        const dayBefore = serverDate();
+        await typeDirectories(page, site, source, target);
+        const responded = formResponse(page, site);
+        await page.locator('input[name="submit"]').click();
+        const encoding = (await responded).headers()['content-encoding'] ?? 'none';
+        await page.getByText('added trade0', { exact: false }).first().waitFor();
+        const shownAt = Date.now();
+        const atShow = fs.statSync(target + 'd/t/index').size / RECORD_SIZE;
+        await page.close();
+        const endedAt = await waitUntilRunEnded(target);
+        const days = [...new Set([dayBefore, serverDate()])];
+        const imported = assertWholeTrades(target, keys, days);
+        t.diagnostic(
+          `${site.name}: page encoding ${encoding}; ${atShow} trades in when the first line showed ` +
+            `and the page closed; the program ended ${((endedAt - shownAt) / 1000).toFixed(1)} s later ` +
+            `with ${imported} of ${count} trades in: ` +
+            (imported === count ? 'it ran to the end' : 'it stopped between two trades'),
+        );
+
+        const again = await context.newPage();
+        try {
+          const { result: body, days: laterDays } = await dated(() =>
+            submitForm(again, site, source, target),
+          );
+          const expectedPage =
+            pageHead(scriptFilename) +
+            LOADING +
+            keys.slice(0, imported).map(skipping).join('') +
+            keys.slice(imported).map(added).join('') +
+            CLOSING;
+          assertSameBytes(body, expectedPage, 'page of the second submit');
+          assert.equal(assertWholeTrades(target, keys, [...days, ...laterDays]), count);
+        } finally {
+          await again.close();
+        }
+      } finally {
+        fs.rmSync(dir, { recursive: true, force: true });
+      }
+    },
+  };
+}
+
+// Sends the form with the body cut into `pieces` parts, `gapMs` apart, and
+// returns status, headers and the body (decoded from chunks, as latin1).
+function postSlowly(url, body, pieces, gapMs) {
+  return new Promise((resolve, reject) => {
+    const request = http.request(url, {
+      method: 'POST',
+      headers: {
+        'content-type': 'application/x-www-form-urlencoded',
+        'content-length': Buffer.byteLength(body),
+      },
+    });
+    request.on('error', reject);
+    request.on('response', (response) => {
+      const chunks = [];
+      response.on('data', (chunk) => chunks.push(chunk));
+      response.on('error', reject);
+      response.on('end', () =>
+        resolve({
+          status: response.statusCode,
+          headers: response.headers,
+          body: text(Buffer.concat(chunks)),
+        }),
+      );
+    });
+    const size = Math.ceil(body.length / pieces);
+    (async () => {
+      for (let at = 0; at < body.length; at += size) {
+        if (at > 0) await sleep(gapMs);
+        request.write(body.slice(at, at + size));
+      }
+      request.end();
+    })().catch(reject);
   });
-  const targetBefore = readTree(target);
-  const body = await submitForm(page, source, target);
-  assert.equal(
-    body,
-    pageHead(scriptFilename) + LOADING + skipping('known') + openErrorWithLink(`${target}d/t/i`),
-  );
-  assertSameTree(readTree(target), targetBefore, 'target');
-  await page.screenshot({ path: path.join(artifacts, 'missing-counter-error.png'), fullPage: true });
+}
 
-  // The return link leads back to an empty form.
-  const link = page.getByRole('link', { name: 'click here to return to convert.cgi' });
-  const responded = page.waitForResponse((r) => r.url() === formUrl);
-  await link.click();
-  const response = await responded;
-  await page.waitForLoadState('load');
-  assert.equal(page.url(), formUrl);
-  assert.equal(await rawPage(response, 'GET'), pageHead(scriptFilename) + CLOSING);
-  await checkForm(page);
-});
+// Whether a copy of the program still runs (under any server's user).
+function programRuns() {
+  for (const entry of fs.readdirSync('/proc')) {
+    if (!/^\d+$/.test(entry)) continue;
+    try {
+      if (fs.readlinkSync(`/proc/${entry}/exe`) === scriptFilename) return true;
+    } catch {
+      // gone meanwhile, or a kernel thread
+    }
+  }
+  return false;
+}
+
+// Polls the target until no program runs and the index, the summary and the
+// counter have not changed for a second; returns when that began. Gives up
+// after two minutes.
+async function waitUntilRunEnded(target) {
+  const state = () =>
+    ['d/t/index', 'd/t/sum', 'd/t/i'].map((name) => fs.statSync(target + name).size).join() +
+    fs.readFileSync(target + 'd/t/i', 'latin1');
+  const start = Date.now();
+  let last = state();
+  let still = Date.now();
+  for (;;) {
+    await sleep(100);
+    const now = state();
+    if (now !== last) {
+      last = now;
+      still = Date.now();
+    } else if (Date.now() - still >= 1000 && !programRuns()) {
+      return still;
+    }
+    assert.ok(Date.now() - start < 120000, 'the program was still running after two minutes');
+  }
+}
+
+// Checks that the target, which started empty with the counter at 10, holds
+// the first trades of `keys` whole and nothing else: a record each in the index,
+// dated with one of `days`, its toplist, caps and summary lines, its statistics
+// and history files, and the counter at the last id issued. Returns how many.
+function assertWholeTrades(target, keys, days) {
+  const index = fs.readFileSync(target + 'd/t/index');
+  assert.equal(index.length % RECORD_SIZE, 0, `the index (${index.length} bytes) holds whole records`);
+  const count = index.length / RECORD_SIZE;
+  assert.ok(count <= keys.length, `${count} records for ${keys.length} trades`);
+  const imported = keys.slice(0, count);
+  const ids = imported.map((_, i) => 11 + i);
+  imported.forEach((key, i) => {
+    const record = index.subarray(i * RECORD_SIZE, (i + 1) * RECORD_SIZE);
+    const dated = days.map((day) => convertedSampleRecord(ids[i], key, addedByNote(day)));
+    if (!dated.some((expected) => record.equals(expected)))
+      assertSameBytes(record, dated[0], `record ${i}`);
+  });
+  const read = (name) => fs.readFileSync(target + name, 'latin1');
+  assert.equal(read('d/t/i'), String(10 + count), 'the counter');
+  assertSameBytes(read('d/tl.a1'), '|a|b|c|d|e|f|\n' + imported.map(toplistLine).join(''), 'd/tl.a1');
+  assertSameBytes(read('d/caps'), ids.map(capsLines).join(''), 'd/caps');
+  assertSameBytes(read('d/t/sum'), ids.map(summaryLine).join(''), 'd/t/sum');
+  const sorted = (names) => [...names].sort();
+  assert.deepEqual(
+    sorted(fs.readdirSync(target + 'd/t')),
+    sorted(['index', 'i', 'sum', ...ids.map(String)]),
+    'files in d/t',
+  );
+  assert.deepEqual(
+    sorted(fs.readdirSync(target + 'd/h')),
+    sorted(imported.map((key) => `${key}.his`)),
+    'd/h',
+  );
+  for (const id of ids)
+    assert.equal(fs.statSync(`${target}d/t/${id}`).size, STATS_FILE_SIZE, `d/t/${id}`);
+  for (const key of imported)
+    assert.equal(fs.statSync(`${target}d/h/${key}.his`).size, 0, `d/h/${key}.his`);
+  return count;
+}
+
+for (const kind of chosenServers()) {
+  describe(kind.title, () => {
+    const site = {
+      name: kind.name,
+      formEnd: kind.formEnd,
+      dataDir: path.join(workDir, 'data', kind.name),
+    };
+    before(async () => {
+      try {
+        site.server = await kind.start({ serverRoot: path.join(workDir, kind.name), cgiDir });
+        site.formUrl = `${site.server.baseUrl}/cgi-bin/convert.cgi`;
+      } catch (error) {
+        anyFailed = true;
+        throw error;
+      }
+    });
+    after(async () => {
+      if (anyFailed && site.server) console.log(site.server.logText());
+      await site.server?.stop();
+    });
+
+    for (const scenario of SCENARIOS) {
+      if (scenario.forServer && !scenario.forServer(kind)) continue;
+      test(scenario.name, { timeout: 180000 }, async (t) => {
+        const mark = site.server.logMark();
+        const page = await context.newPage();
+        try {
+          await scenario.run(page, site, t);
+          if (scenario.checksLog !== false) {
+            assert.deepEqual(
+              site.server.troubleSince(mark),
+              [],
+              'the server logged trouble with the program',
+            );
+          } else {
+            for (const line of site.server.logSince(mark)) t.diagnostic(`${kind.name} log: ${line}`);
+          }
+        } catch (error) {
+          anyFailed = true;
+          throw error;
+        } finally {
+          if (!page.isClosed()) {
+            await page
+              .screenshot({
+                path: path.join(artifacts, `${kind.name}-${scenario.name}-end.png`),
+                fullPage: true,
+              })
+              .catch((error) => console.log(`no screenshot of ${scenario.name}: ${error.message}`));
+            await page.close();
+          }
+        }
+      });
+    }
+  });
+}

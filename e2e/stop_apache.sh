@@ -1,6 +1,7 @@
 #!/bin/bash
-# Stops the Apache httpd whose pid file is given, if it still runs, and waits
-# until it has gone. Only that server: nothing is looked up by name.
+# Stops the server whose pid file is given (Apache httpd, nginx, fcgiwrap or
+# lighttpd), if it still runs, and waits until it has gone. Only that process:
+# nothing is looked up by name.
 set -uo pipefail
 pid_file=$1
 [ -f "$pid_file" ] || exit 0

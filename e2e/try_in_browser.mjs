@@ -3,11 +3,13 @@
 // until Ctrl-C. Run as root: Apache runs the program as www-data.
 import fs from 'node:fs';
 import path from 'node:path';
+import { fileURLToPath } from 'node:url';
 
 import { SERVER_USER, startApache, userIds } from './lib/apache.mjs';
 import { setTreeAccess } from './lib/installation.mjs';
 
-const repo = path.resolve(import.meta.dirname, '..');
+// Not import.meta.dirname: Debian 12's node (18) does not have it.
+const repo = fileURLToPath(new URL('..', import.meta.url));
 const binary = path.resolve(process.env.CONVERT_CGI ?? path.join(repo, 'build/convert.cgi'));
 const port = Number(process.env.PORT ?? 8080);
 

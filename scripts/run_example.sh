@@ -2,12 +2,14 @@
 # Builds convert.cgi and converts the bundled example installations: examples/tn3/ into a
 # scratch copy of examples/kv2/ (examples/ itself is never written). Prints the page the
 # program sends to the browser, then what the conversion changed in the target.
+# Needs only a compiler, CMake and Ninja (installed as root when missing); the build in
+# build-example/ leaves the tests out, so GoogleTest is not needed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install_deps.sh
-cmake -S . -B build -G Ninja > /dev/null
-cmake --build build --target convert_cgi > /dev/null
+scripts/install_deps.sh --build
+cmake -S . -B build-example -G Ninja -DCONVERT_BUILD_TESTS=OFF > /dev/null
+cmake --build build-example --target convert_cgi > /dev/null
 
 scratch=$(mktemp -d /tmp/convert_example_XXXXXX)
 cp -a examples/tn3 examples/kv2 "$scratch/"
@@ -19,8 +21,8 @@ listing > "$scratch/before.txt"
 
 body="tolvane3=${source_dir}&kavrelv2=${target_dir}&submit=submit"
 echo "=== page sent to the browser ==="
-printf '%s' "$body" | env -i CONTENT_LENGTH=${#body} SCRIPT_FILENAME="$PWD/build/convert.cgi" \
-  REMOTE_ADDR=127.0.0.1 TZ=UTC ./build/convert.cgi
+printf '%s' "$body" | env -i CONTENT_LENGTH=${#body} SCRIPT_FILENAME="$PWD/build-example/convert.cgi" \
+  REMOTE_ADDR=127.0.0.1 TZ=UTC ./build-example/convert.cgi
 echo
 echo
 echo "=== target installation $target_dir: what changed ==="

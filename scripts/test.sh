@@ -1,9 +1,9 @@
 #!/bin/bash
 # Builds everything and runs every test, the cheap checks first: formatting, the include
-# rules, the unit and end-to-end tests with warnings as errors, and the fault sweep; then the
-# long ones: the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, a
-# conversion under valgrind, the fuzzers for a bounded time, and the browser test against
-# real web servers.
+# rules, the README's server lines, the unit and end-to-end tests with warnings as errors,
+# and the fault sweep; then the long ones: the same tests under AddressSanitizer and
+# UndefinedBehaviorSanitizer, a conversion under valgrind, the fuzzers for a bounded time,
+# the browser test against real web servers, and the README's deployment commands.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install_deps.sh
@@ -12,6 +12,8 @@ echo "== formatting"
 git ls-files '*.cc' '*.h' | xargs clang-format --dry-run --Werror
 echo "== include rules"
 scripts/check_includes.sh
+echo "== the README's server lines are the tested ones"
+scripts/readme_check.sh snippets
 
 echo "== build with warnings as errors, run the tests"
 cmake -S . -B build -G Ninja -DCMAKE_COMPILE_WARNING_AS_ERROR=ON > /dev/null
@@ -35,5 +37,8 @@ scripts/fuzz.sh
 
 echo "== convert.cgi under web servers, driven by headless Chromium"
 scripts/browser_test.sh
+echo "== the README's deployment commands, run as written"
+scripts/readme_check.sh apache
+scripts/readme_check.sh servers
 
 echo "all tests passed"

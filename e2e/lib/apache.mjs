@@ -1,60 +1,42 @@
-// Runs a private Apache httpd (Debian's apache2-bin) that serves convert.cgi as a
-// CGI program: its own configuration, pid file and logs under one folder, bound
-// to 127.0.0.1 only, children running as www-data.
+// Private Apache httpd servers that serve convert.cgi as a CGI program, bound to
+// 127.0.0.1 only, children running as www-data, configuration, pid file and logs
+// under one folder:
+// - startApache: a hand-written configuration, prefork MPM and mod_cgi
+//   (Debian's apache2-bin is enough);
+// - startDebianApache: a private copy of Debian's /etc/apache2 as the apache2
+//   package ships it (event MPM), with mod_cgid enabled by a2enmod.
+// Both serve the program with the lines of e2e/servers/apache-cgi-bin.conf.
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
-import net from 'node:net';
 import path from 'node:path';
+
+import {
+  DEBIAN_CGI_DIR,
+  SERVER_USER,
+  WebServer,
+  onFreePort,
+  snippet,
+  userIds,
+  waitUntilServing,
+} from './daemon.mjs';
+
+export { SERVER_USER, stopByPidFile, userIds } from './daemon.mjs';
 
 export const APACHE_BINARY = '/usr/sbin/apache2';
 const MODULES = '/usr/lib/apache2/modules';
-export const SERVER_USER = 'www-data';
+const DEBIAN_CONFIG = '/etc/apache2';
+const PATH = '/usr/sbin:/usr/bin:/sbin:/bin';
 
-export function userIds(name) {
-  const line = fs
-    .readFileSync('/etc/passwd', 'utf8')
-    .split('\n')
-    .find((entry) => entry.startsWith(`${name}:`));
-  if (!line) throw new Error(`no user ${name} in /etc/passwd`);
-  const [, , uid, gid] = line.split(':');
-  return { uid: Number(uid), gid: Number(gid) };
-}
+// The program's lines; cgiDir has no trailing slash.
+const cgiLines = (cgiDir) => snippet('apache-cgi-bin.conf', { [DEBIAN_CGI_DIR]: cgiDir });
 
-// A port that nothing listened on a moment ago.
-export async function freePort() {
-  return new Promise((resolve, reject) => {
-    const probe = net.createServer();
-    probe.once('error', reject);
-    probe.listen(0, '127.0.0.1', () => {
-      const { port } = probe.address();
-      probe.close(() => resolve(port));
-    });
-  });
-}
+// What the program writes to stderr is logged by the CGI module, and a response
+// the server could not read or pass on as an error (the browser's request for a
+// favicon aside).
+const isCgiTrouble = (line) =>
+  /\[cgid?:/.test(line) || (/:(error|crit|alert|emerg)\]/.test(line) && !line.includes('/favicon.ico'));
 
-function connects(port) {
-  return new Promise((resolve) => {
-    const socket = net.connect({ host: '127.0.0.1', port });
-    socket.once('connect', () => {
-      socket.destroy();
-      resolve(true);
-    });
-    socket.once('error', () => resolve(false));
-  });
-}
-
-function isAlive(pid) {
-  try {
-    process.kill(pid, 0);
-    return true;
-  } catch (error) {
-    return error.code === 'EPERM';
-  }
-}
-
-const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
-
-function configuration({ port, serverRoot, cgiDir }) {
+function preforkConfiguration({ port, serverRoot, cgiDir }) {
   return `# Written by the convert.cgi browser test; serves only ${cgiDir}
 ServerRoot "${serverRoot}"
 ServerName 127.0.0.1
@@ -86,92 +68,112 @@ DocumentRoot "${serverRoot}/htdocs"
   Require all denied
 </Directory>
 
-ScriptAlias /cgi-bin/ "${cgiDir}/"
-<Directory "${cgiDir}">
-  Options None
-  AllowOverride None
-  Require all granted
-</Directory>
-`;
+${cgiLines(cgiDir)}`;
 }
 
-export class ApacheServer {
-  constructor(serverRoot, port) {
-    this.serverRoot = serverRoot;
-    this.port = port;
-    this.pidFile = path.join(serverRoot, 'httpd.pid');
-    this.errorLog = path.join(serverRoot, 'error.log');
-  }
-
-  get baseUrl() {
-    return `http://127.0.0.1:${this.port}`;
-  }
-
-  errorLogText() {
-    try {
-      return fs.readFileSync(this.errorLog, 'utf8');
-    } catch {
-      return '';
-    }
-  }
-
-  // Stops exactly the server of this pid file and waits until it has gone.
-  async stop() {
-    await stopByPidFile(this.pidFile);
-  }
-}
-
-export async function stopByPidFile(pidFile) {
-  let pid;
-  try {
-    pid = Number(fs.readFileSync(pidFile, 'utf8').trim());
-  } catch {
-    return; // never started, or already stopped
-  }
-  if (!Number.isInteger(pid) || pid <= 1) return;
-  if (isAlive(pid)) process.kill(pid, 'SIGTERM');
-  for (let waited = 0; isAlive(pid) && waited < 10000; waited += 100) {
-    await sleep(100);
-  }
-  if (isAlive(pid)) process.kill(pid, 'SIGKILL');
-  fs.rmSync(pidFile, { force: true });
-}
-
-// Starts Apache on 127.0.0.1:port (a fresh free port when port is 0) serving
-// the CGI programs of cgiDir under /cgi-bin/. serverRoot is created and holds the
-// configuration, the pid file and the logs.
-export async function startApache({ serverRoot, cgiDir, port = 0 }) {
-  const attempts = port === 0 ? 3 : 1;
-  let lastError;
-  for (let attempt = 0; attempt < attempts; attempt++) {
-    const chosen = port === 0 ? await freePort() : port;
-    try {
-      return await startOnce({ serverRoot, cgiDir, port: chosen });
-    } catch (error) {
-      lastError = error; // another program may have taken the port meanwhile
-    }
-  }
-  throw lastError;
-}
-
-async function startOnce({ serverRoot, cgiDir, port }) {
-  fs.mkdirSync(path.join(serverRoot, 'run'), { recursive: true });
-  fs.mkdirSync(path.join(serverRoot, 'htdocs'), { recursive: true });
-  const server = new ApacheServer(serverRoot, port);
-  fs.rmSync(server.pidFile, { force: true });
-  fs.rmSync(server.errorLog, { force: true });
-  const configFile = path.join(serverRoot, 'httpd.conf');
-  fs.writeFileSync(configFile, configuration({ port, serverRoot, cgiDir }));
-  // "-k start" detaches: the server lives on its own until stopped by pid file.
-  execFileSync(APACHE_BINARY, ['-f', configFile, '-k', 'start'], {
-    stdio: ['ignore', 'inherit', 'inherit'],
-    env: { PATH: '/usr/sbin:/usr/bin:/sbin:/bin' },
+function apacheServer(port, serverRoot, pidFile, errorLog) {
+  return new WebServer({
+    port,
+    pidFiles: [pidFile],
+    logFiles: [errorLog],
+    isTrouble: isCgiTrouble,
   });
-  for (let waited = 0; waited < 15000; waited += 100) {
-    if (fs.existsSync(server.pidFile) && (await connects(port))) return server;
-    await sleep(100);
-  }
-  const log = server.errorLogText();
+}
+
+async function startDetached(server, args, env, what) {
+  // "-k start" detaches: the server lives on its own until stopped by pid file.
+  execFileSync(APACHE_BINARY, [...args, '-k', 'start'], {
+    stdio: ['ignore', 'inherit', 'inherit'],
+    env: { PATH, ...env },
+  });
+  if (await waitUntilServing(server.pidFile, server.port)) return server;
+  const log = server.logText();
   await server.stop();
-  throw new Error(`Apache did not come up on 127.0.0.1:${port}\n${log}`);
+  throw new Error(`${what} did not come up on 127.0.0.1:${server.port}\n${log}`);
+}
+
+// Starts Apache (prefork, mod_cgi) on 127.0.0.1:port (a fresh free port when
+// port is 0) serving the CGI programs of cgiDir under /cgi-bin/. serverRoot is
+// created and holds the configuration, the pid file httpd.pid and the logs.
+export async function startApache({ serverRoot, cgiDir, port = 0 }) {
+  return onFreePort(async (chosen) => {
+    fs.mkdirSync(path.join(serverRoot, 'run'), { recursive: true });
+    fs.mkdirSync(path.join(serverRoot, 'htdocs'), { recursive: true });
+    const server = apacheServer(
+      chosen,
+      serverRoot,
+      path.join(serverRoot, 'httpd.pid'),
+      path.join(serverRoot, 'error.log'),
+    );
+    fs.rmSync(server.pidFile, { force: true });
+    fs.rmSync(server.errorLog, { force: true });
+    const configFile = path.join(serverRoot, 'httpd.conf');
+    fs.writeFileSync(configFile, preforkConfiguration({ port: chosen, serverRoot, cgiDir }));
+    return startDetached(server, ['-f', configFile], {}, 'Apache');
+  }, port);
+}
+
+// Runs a2enmod, a2enconf and the like on the private copy only: both honour
+// APACHE_CONFDIR, and they note the admin's choices under APACHE_STATE_DIRECTORY.
+function a2(command, args, confDir, stateDir) {
+  execFileSync(`/usr/sbin/${command}`, ['-q', ...args], {
+    stdio: ['ignore', 'ignore', 'inherit'],
+    env: { PATH, APACHE_CONFDIR: confDir, APACHE_STATE_DIRECTORY: stateDir },
+  });
+}
+
+// Prepares serverRoot/etc as a site owner would prepare /etc/apache2: mod_cgid
+// enabled, the program's lines as conf-available/convert-cgi.conf enabled in
+// place of Debian's serve-cgi-bin (which names /usr/lib/cgi-bin), no default
+// site, and only 127.0.0.1:port to listen on.
+function prepareDebianConfig(serverRoot, cgiDir) {
+  const confDir = path.join(serverRoot, 'etc');
+  const stateDir = path.join(serverRoot, 'state');
+  fs.rmSync(confDir, { recursive: true, force: true });
+  fs.mkdirSync(serverRoot, { recursive: true });
+  execFileSync('cp', ['-a', DEBIAN_CONFIG, confDir]); // keeps the relative links
+  if (!fs.existsSync(path.join(confDir, 'mods-enabled/mpm_event.load'))) {
+    throw new Error(`${DEBIAN_CONFIG} does not enable the event MPM as Debian ships it`);
+  }
+  a2('a2enmod', ['cgid'], confDir, stateDir);
+  a2('a2disconf', ['serve-cgi-bin'], confDir, stateDir);
+  a2('a2dissite', ['000-default'], confDir, stateDir);
+  fs.writeFileSync(path.join(confDir, 'conf-available/convert-cgi.conf'), cgiLines(cgiDir));
+  a2('a2enconf', ['convert-cgi'], confDir, stateDir);
+  return confDir;
+}
+
+// Starts Debian's Apache from a private copy of /etc/apache2 (see
+// prepareDebianConfig) on a free port. The variables that Debian's envvars sets
+// point into serverRoot, which holds the pid file apache2.pid and the logs; the
+// run and lock folders are made as apache2ctl makes them.
+export async function startDebianApache({ serverRoot, cgiDir }) {
+  const confDir = prepareDebianConfig(serverRoot, cgiDir);
+  const runDir = path.join(serverRoot, 'run');
+  const lockDir = path.join(serverRoot, 'lock');
+  const logDir = path.join(serverRoot, 'log');
+  const user = userIds(SERVER_USER);
+  for (const dir of [runDir, path.join(runDir, 'socks'), lockDir, logDir]) {
+    fs.mkdirSync(dir, { recursive: true });
+  }
+  fs.chownSync(path.join(runDir, 'socks'), user.uid, user.gid);
+  fs.chownSync(lockDir, user.uid, user.gid);
+  const env = {
+    APACHE_RUN_USER: SERVER_USER,
+    APACHE_RUN_GROUP: SERVER_USER,
+    APACHE_PID_FILE: path.join(serverRoot, 'apache2.pid'),
+    APACHE_RUN_DIR: runDir,
+    APACHE_LOCK_DIR: lockDir,
+    APACHE_LOG_DIR: logDir,
+    LANG: 'C',
+  };
+  return onFreePort(async (port) => {
+    fs.writeFileSync(
+      path.join(confDir, 'ports.conf'),
+      `# Written by the convert.cgi browser test\nListen 127.0.0.1:${port}\nServerName 127.0.0.1\n`,
+    );
+    const server = apacheServer(port, serverRoot, env.APACHE_PID_FILE, path.join(logDir, 'error.log'));
+    fs.rmSync(server.pidFile, { force: true });
+    return startDetached(server, ['-d', confDir], env, "Debian's Apache");
+  });
 }

@@ -31,6 +31,7 @@ export function pageHead(scriptFilename) {
 
 export const LOADING = 'loading conversion module...<br>\n';
 export const CLOSING = '<hr size=1 color=silver width=50% align=left></div>\n</body>\n</html>\n';
+export const INCORRECT_FORM_DATA = 'incorrect form data';
 export const skipping = (key) => `skipping ${key} - already exists in database<br>`;
 export const added = (key) => `added ${key}<br>`;
 

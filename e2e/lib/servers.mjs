@@ -1,0 +1,52 @@
+// The web servers that the browser test deploys convert.cgi under. Each start
+// function takes { serverRoot, cgiDir } and returns a running WebServer on a
+// free port of 127.0.0.1 that serves cgiDir/convert.cgi at /cgi-bin/convert.cgi
+// and runs it as www-data. `formEnd` is what the page of a plain page load
+// holds after the form.
+import { startApache, startDebianApache } from './apache.mjs';
+import { startLighttpd } from './lighttpd.mjs';
+import { startNginx } from './nginx.mjs';
+import { CLOSING, INCORRECT_FORM_DATA } from './page.mjs';
+
+export const SERVERS = [
+  {
+    name: 'apache-event-cgid',
+    title: "Debian's Apache: event MPM, mod_cgid",
+    start: startDebianApache,
+    formEnd: CLOSING,
+    compresses: true, // mod_deflate is on as Debian ships it
+    // The servers a site owner on Debian most likely has: they also take the
+    // long run that the browser leaves and the slow request body.
+    usual: true,
+  },
+  {
+    name: 'apache-prefork-cgi',
+    title: 'Apache: prefork MPM, mod_cgi',
+    start: startApache,
+    formEnd: CLOSING,
+  },
+  {
+    name: 'nginx-fcgiwrap',
+    title: 'nginx with fcgiwrap',
+    start: startNginx,
+    formEnd: CLOSING,
+    usual: true,
+  },
+  {
+    name: 'lighttpd-cgi',
+    title: 'lighttpd: mod_cgi',
+    start: startLighttpd,
+    // lighttpd passes CONTENT_LENGTH on every request, 0 without a body, and
+    // the program takes a CONTENT_LENGTH for a submitted form.
+    formEnd: INCORRECT_FORM_DATA,
+  },
+];
+
+// E2E_SERVERS="name,name" picks some of them.
+export function chosenServers(names = process.env.E2E_SERVERS) {
+  if (!names) return SERVERS;
+  const wanted = names.split(',');
+  const unknown = wanted.filter((name) => !SERVERS.some((server) => server.name === name));
+  if (unknown.length > 0) throw new Error(`unknown servers: ${unknown.join(', ')}`);
+  return SERVERS.filter((server) => wanted.includes(server.name));
+}
