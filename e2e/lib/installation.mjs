@@ -4,6 +4,8 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 
+import { fillIn, goldenText } from './page.mjs';
+
 // The 30 fields of a plausible source trade; fields[0] is field 1.
 export function sampleTrade(number, key) {
   const fields = Array.from({ length: 30 }, (_, i) => `v${i + 1}`);
@@ -17,28 +19,16 @@ export function sampleTrade(number, key) {
 
 export const sourceLine = (fields) => `|${fields.join('|')}|\n`;
 
-// Byte layout of the 996-byte target record.
-export const RECORD_SIZE = 996;
-const FIELDS = {
-  id: [0, 4],
-  key: [4, 100],
-  text3: [104, 100],
-  text21: [204, 15],
-  text4: [219, 50],
-  text5: [269, 20],
-  text6: [289, 15],
-  note: [304, 516],
-  presetZero: [820, 4],
-  number16: [824, 4],
-  presetOne: [828, 4],
-  presetMinus: [832, 12],
-  number20: [844, 4],
-  emptyText: [848, 32],
-  number12: [880, 4],
-  presetZeros: [884, 12],
-  number11: [896, 4],
-  slots10: [900, 96],
-};
+// The 996-byte target record, from the layout that a C++ test holds against the
+// program's fields: [name, offset, width, initial value of each 4-byte integer
+// or 'text'], in file order.
+const LAYOUT = goldenText('record_layout.txt')
+  .split('\n')
+  .filter((line) => line && !line.startsWith('#'))
+  .map((line) => line.split(' '))
+  .map(([name, offset, width, initial]) => [name, Number(offset), Number(width), initial]);
+const FIELDS = Object.fromEntries(LAYOUT.map(([name, offset, width]) => [name, [offset, width]]));
+export const RECORD_SIZE = LAYOUT.reduce((size, [, offset, width]) => Math.max(size, offset + width), 0);
 
 function putInt(record, name, value, index = 0) {
   record.writeInt32LE(value, FIELDS[name][0] + 4 * index);
@@ -55,11 +45,10 @@ function putText(record, name, text) {
 // A record with every field at its initial value, then `id` and `key`.
 export function plainRecord(id, key) {
   const record = Buffer.alloc(RECORD_SIZE);
-  putInt(record, 'id', -1);
-  putInt(record, 'presetOne', 1);
-  for (let i = 0; i < 3; i++) putInt(record, 'presetMinus', -1, i);
-  putInt(record, 'number20', -1);
-  putInt(record, 'number12', 1);
+  for (const [name, , width, initial] of LAYOUT) {
+    if (initial === 'text') continue;
+    for (let i = 0; i < width / 4; i++) putInt(record, name, Number(initial), i);
+  }
   putInt(record, 'id', id);
   putText(record, 'key', key);
   return record;
@@ -92,7 +81,7 @@ export function serverDate() {
 }
 
 export const capsLines = (id) => `|${id}|1|39|\n|${id}|2|42|\n|${id}|3|45|\n`;
-export const summaryLine = (id) => `|${id}${'|0'.repeat(42)}|\n`;
+export const summaryLine = (id) => fillIn(goldenText('summary_line.txt'), { ID: String(id) });
 export const toplistLine = (key) => `|${key}|v17|v18|v19|||\n`;
 export const STATS_FILE_SIZE = 80640;
 

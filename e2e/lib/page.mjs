@@ -1,46 +1,36 @@
 // The page convert.cgi sends, as the browser receives it: the server has taken
-// the CGI header off and sends the rest unchanged.
-export function pageHead(scriptFilename) {
-  return (
-    '<!DOCTYPE HTML PUBLIC "-//W3C//DTD HTML 4.01//EN" "http://www.w3.org/TR/html4/strict.dtd">\n' +
-    '<html>\n<head>\n' +
-    '<meta http-equiv="Content-Type" content="text/html; charset=utf-8">\n' +
-    '<title>Tolvane 3 - Kavrel v2 converter</title>\n' +
-    '<style type="text/css">\n' +
-    'html{margin:0; padding:0; border:none}\n' +
-    'body{ line-height:normal;  margin:0;  padding:0;  font-family:Verdana,Tahoma,Arial; ' +
-    'font-size:8.5pt; color:#000; background-color:#FFF;  border:none;}\n' +
-    '.formy{font-size:10px; font-family:Verdana,Tahoma,Arial; background-color:#fff; ' +
-    'border:1px solid #555}\n' +
-    '</style>\n</head>\n<body>\n' +
-    '<div style="width:50%; margin-left:auto; margin-right:auto; border:1px solid #ccc; ' +
-    'border-top:none;"><form action="convert.cgi" method="post">\n' +
-    '<div id="form_container">\n' +
-    `current path of convert.cgi <span style="font-weight:bold;">${scriptFilename}</span>\n` +
-    '<br><br>\n' +
-    'path to tolvane 3 <span style="font-weight:bold;">cgi-bin/tn3/</span> directory - ' +
-    '<input type="text" name="tolvane3" value="" size="80" class="formy">\n' +
-    '<br><br>\n' +
-    'path to kavrel v2 <span style="font-weight:bold;">cgi-bin/kv2/</span> directory - ' +
-    '<input type="text" name="kavrelv2" value="" size="80" class="formy">\n' +
-    '<br><br>\n' +
-    '<input type="submit" name="submit" value="submit" class="formy">\n' +
-    '</div>\n</form>\n'
-  );
-}
+// the CGI header off and sends the rest unchanged. The texts are the golden
+// files that the C++ tests use too (testing/golden/, see its README.md).
+import fs from 'node:fs';
 
-export const LOADING = 'loading conversion module...<br>\n';
-export const CLOSING = '<hr size=1 color=silver width=50% align=left></div>\n</body>\n</html>\n';
-export const INCORRECT_FORM_DATA = 'incorrect form data';
-export const skipping = (key) => `skipping ${key} - already exists in database<br>`;
-export const added = (key) => `added ${key}<br>`;
+const goldenDir = new URL('../../testing/golden/', import.meta.url);
+
+// The golden file `name`, byte for byte.
+export const goldenText = (name) => fs.readFileSync(new URL(name, goldenDir), 'latin1');
+
+// `text` with every @NAME@ replaced by values[NAME].
+export const fillIn = (text, values) =>
+  Object.entries(values).reduce((t, [name, value]) => t.replaceAll(`@${name}@`, () => value), text);
+
+const head = goldenText('page_head.txt');
+export const pageHead = (scriptFilename) =>
+  fillIn(head.slice(head.indexOf('\r\n\r\n') + 4), { SCRIPT: scriptFilename });
+
+export const LOADING = goldenText('loading_line.txt');
+export const CLOSING = goldenText('closing_block.txt');
+export const INCORRECT_FORM_DATA = goldenText('incorrect_form_data.txt');
+export const skipping = (key) => fillIn(goldenText('skipping_line.txt'), { KEY: key });
+export const added = (key) => fillIn(goldenText('added_line.txt'), { KEY: key });
+
+// "openFailed Unable to open file": the lead of each kind of error block.
+const leads = Object.fromEntries(
+  goldenText('error_leads.txt')
+    .split('\n')
+    .filter(Boolean)
+    .map((line) => [line.slice(0, line.indexOf(' ')), line.slice(line.indexOf(' ') + 1)]),
+);
 
 // The error block for a file that will not open, with the return link that
 // steps inside the trade loop show.
 export const openErrorWithLink = (file) =>
-  '<div align=center>\n<font style="font:normal 8pt arial;";><font style="color:red;">' +
-  '<b>Error</b></font><br>\n' +
-  `Unable to open file <b>${file}</b><br>\n` +
-  'Please check file permissions and try again<br>\n<br><br>\n' +
-  '<a href="convert.cgi">click here to return to convert.cgi</a><br>\n' +
-  '</font></div></body>\n</html>';
+  fillIn(goldenText('error_block.txt'), { LEAD: leads.openFailed, PATH: file, LINK: 'convert.cgi' });
