@@ -31,9 +31,6 @@ TEST(EndToEndTest, EnvironmentDecidesThePageShape) {
       // Set, however empty, CONTENT_LENGTH means a form was posted.
       {"empty CONTENT_LENGTH", emptyLength,
        pageHead(kScript) + incorrectFormData()},
-      {"missing source", postRequest("a=%2Fnone%2F&b=%2Fnone%2F&c=submit"),
-       pageHead(kScript) + loadingLine() +
-           errorBlock(ErrorLead::openFailed, "/none/d/t/index", false)},
       {"body larger than a pipe holds",
        postRequest("a=" + longPath + "&b=%2Fnone%2F&c=submit"),
        pageHead(kScript) + loadingLine() +
