@@ -36,10 +36,10 @@ struct Scene {
   Text body = [](const Installations& in) {
     return formBody(in.source, in.target);
   };
-  Text page;           // when set, exactly what follows the form
-  Check check;         // more about the page and the target, when set
-  Text pageAgain;      // a second run's page, when set
-  bool inside = true;  // the run may change the target
+  Text page;       // when set, exactly what follows the form
+  Check check;     // more about the page and the target, when set
+  Text pageAgain;  // a second run's page, when set
+  bool targetMayChange = true;
   Scene& dirs(const std::string& source, const std::string& target) {
     sourceName = source;
     targetName = target;
@@ -71,7 +71,7 @@ struct Scene {
   }
   // Not even the target changes.
   Scene& untouched() {
-    inside = false;
+    targetMayChange = false;
     return *this;
   }
 };
@@ -324,8 +324,8 @@ TEST_P(BadInputTest, EndsInAClearPageAndLeavesTheRestAlone) {
   if (s.setup) s.setup(in);
   const std::string root = in.dir.path();
   const auto snapshot = [&] {
-    return describeTree(s.inside ? readTreeOutside(root, in.target)
-                                 : readTree(root));
+    return describeTree(s.targetMayChange ? readTreeOutside(root, in.target)
+                                          : readTree(root));
   };
   const std::vector<std::string> before = snapshot();
 
