@@ -16,8 +16,8 @@ inline int32_t decodeInt32(const unsigned char* src) {
   const uint32_t bits = uint32_t{src[0]} | uint32_t{src[1]} << 8 |
                         uint32_t{src[2]} << 16 | uint32_t{src[3]} << 24;
   if (bits <= INT32_MAX) return static_cast<int32_t>(bits);
-  return -static_cast<int32_t>(~bits) -
-         1;  // avoids an implementation-defined cast
+  // Avoids an implementation-defined cast.
+  return -static_cast<int32_t>(~bits) - 1;
 }
 
 #endif  // CONVERT_BASE_CODING_H_

@@ -21,8 +21,17 @@ import tempfile
 import time
 import urllib.parse
 
-CLOSING_BLOCK = "<hr size=1 color=silver width=50% align=left></div>\n</body>\n</html>\n"
-ERROR_END = "</font></div></body>\n</html>"
+GOLDEN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "testing", "golden")
+
+
+def golden(name):
+    with open(os.path.join(GOLDEN, name), encoding="utf-8", newline="") as f:
+        return f.read()
+
+
+CLOSING_BLOCK = golden("closing_block.txt")
+# What every error block ends with, after its return link.
+ERROR_END = golden("error_block.txt").rsplit("@LINK@</a><br>\n", 1)[1]
 ERROR_LEAD = re.compile(r"(Unable to (?:open|read|write) file) <b>([^<]*)</b>")
 EMPTY_TARGET = {"d/t/index": b"", "d/t/i": b"10", "d/tl.a1": b"|a|b|c|d|e|f|\n", "d/caps": b"",
                 "d/t/sum": b""}

@@ -20,7 +20,9 @@ if ! printf '%s' "$body" | env -i CONTENT_LENGTH=${#body} SCRIPT_FILENAME="$PWD/
   exit 1
 fi
 added=$(grep -o 'added [^<]*<br>' "$scratch/page.html" | wc -l)
-if [ "$added" -eq 0 ] || ! grep -q '<hr size=1 color=silver width=50% align=left></div>' "$scratch/page.html"; then
+# The page must end with the closing block (testing/golden/ holds the expected texts).
+closing=testing/golden/closing_block.txt
+if [ "$added" -eq 0 ] || ! cmp -s <(tail -c "$(wc -c < "$closing")" "$scratch/page.html") "$closing"; then
   cat "$scratch/page.html"
   echo "valgrind: the run did not convert the examples" >&2
   exit 1
