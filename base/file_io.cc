@@ -214,12 +214,7 @@ FileResult appendBlock(const std::string& path, std::string_view block,
   if (written && !closed) {
     // The close reported a lost write: the bytes may not all be there. Take
     // out whatever of them did land.
-    bool again = false;
-    const int fdAgain = openForAppending(path, &again);
-    if (fdAgain >= 0) {
-      cutBackTo(fdAgain, *knownSize);
-      ::close(fdAgain);
-    }
+    truncateFileTo(path, *knownSize);
   }
   return written && closed ? FileResult::ok : FileResult::writeFailed;
 }
@@ -230,7 +225,8 @@ FileResult appendBytes(const std::string& path, std::string_view bytes) {
 }
 
 void truncateFileTo(const std::string& path, unsigned long long size) {
-  const int fd = openPath(path, O_WRONLY | O_NOFOLLOW);
+  // Follows a symbolic link as the append did.
+  const int fd = openPath(path, O_WRONLY);
   if (fd < 0) return;
   cutBackTo(fd, size);
   ::close(fd);
