@@ -11,15 +11,24 @@ bool readTargetIndex(std::ostream& page, const std::string& targetPath,
   if (!reader.isOpen())
     return reportFileResult(page, FileResult::openFailed, path, "");
   // The size is held in 64 bits: indexes of 2 GiB and more are read whole. It
-  // is a hint only: the loop reads on to the end of the file.
+  // is a hint only: once it is read, the loop goes on a record at a time until
+  // the end of the file shows.
+  unsigned long long expected = reader.size();
   records->reserve(static_cast<std::size_t>(
-      (reader.size() + kTargetTradeSize - 1) / kTargetTradeSize));
+      (expected + kTargetTradeSize - 1) / kTargetTradeSize + 1));
   // Read a batch of records at a time straight into their place in the list; a
   // short last record keeps its initial values after the bytes read.
-  constexpr std::size_t want = 256 * kTargetTradeSize;
+  constexpr std::size_t kBatchRecords = 256;
   for (;;) {
+    const unsigned long long expectedRecords =
+        (expected + kTargetTradeSize - 1) / kTargetTradeSize;
+    const std::size_t count = expectedRecords == 0 ? 1
+                              : expectedRecords < kBatchRecords
+                                  ? static_cast<std::size_t>(expectedRecords)
+                                  : kBatchRecords;
+    const std::size_t want = count * kTargetTradeSize;
     const std::size_t first = records->size();
-    records->resize(first + (want + kTargetTradeSize - 1) / kTargetTradeSize);
+    records->resize(first + count);
     for (std::size_t i = first; i < records->size(); ++i)
       initTargetTrade(&(*records)[i]);
     // The records lie end to end in the vector's storage: read through its
@@ -34,6 +43,7 @@ bool readTargetIndex(std::ostream& page, const std::string& targetPath,
       return reportFileResult(page, FileResult::readFailed, path, "");
     }
     if (got < want) break;  // the end of the file
+    expected = expected > got ? expected - got : 0;
   }
   return true;
 }
