@@ -236,9 +236,16 @@ void removeFile(const std::string& path) {
   if (!holdsZeroByte(path)) (void)::unlink(path.c_str());
 }
 
-FileResult replaceFileContents(const std::string& path,
-                               std::string_view bytes) {
-  return writeWholeFile(path, O_TRUNC, bytes);
+FileResult rewriteFile(const std::string& path, std::string_view bytes,
+                       unsigned long long sizeBefore) {
+  const int fd = openForWriting(path, 0);
+  if (fd < 0) return FileResult::openFailed;
+  std::size_t done = 0;
+  bool written = writeAll(fd, bytes, &done);
+  if (written && sizeBefore > bytes.size())
+    written = ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0;
+  const bool closed = closeChecked(fd);
+  return written && closed ? FileResult::ok : FileResult::writeFailed;
 }
 
 FileResult createFileWithContents(const std::string& path,

@@ -77,9 +77,13 @@ void truncateFileTo(const std::string& path, unsigned long long size);
 // Removes the file (not what a symbolic link there points to).
 void removeFile(const std::string& path);
 
-// Empties the file (creating it) and writes `bytes`, keeping its inode and
-// mode.
-FileResult replaceFileContents(const std::string& path, std::string_view bytes);
+// Writes `bytes` over the start of the file (creating it) and cuts off what is
+// left of its `sizeBefore` bytes after them, keeping its inode and mode. The
+// file is never emptied first, so a rewrite of the same length makes no page
+// of it anew: on a disk, emptying a small file for every trade costs a page
+// written per trade.
+FileResult rewriteFile(const std::string& path, std::string_view bytes,
+                       unsigned long long sizeBefore);
 
 // Creates the file, or empties it, and writes `bytes`. A symbolic link at
 // `path` is not followed (the open fails), so nothing it points to is touched.

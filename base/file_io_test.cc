@@ -17,7 +17,7 @@ TEST(FileIoTest, PathWithZeroByteIsNeverOpened) {
   std::string contents;
   EXPECT_EQ(FileResult::openFailed, readWholeFile(path, &contents));
   EXPECT_EQ(FileResult::openFailed, appendBytes(path, "x"));
-  EXPECT_EQ(FileResult::openFailed, replaceFileContents(path, "x"));
+  EXPECT_EQ(FileResult::openFailed, rewriteFile(path, "x", 0));
   EXPECT_FALSE(createEmptyFileMode0777(path));
   EXPECT_FALSE(setMode0777(path));
   EXPECT_EQ("keep", readFile(prefix));
@@ -28,7 +28,7 @@ TEST(FileIoTest, WriteToAFullDeviceIsReported) {
   const std::string link = dir.path() + "full";
   ASSERT_EQ(0, symlink("/dev/full", link.c_str()));
   EXPECT_EQ(FileResult::writeFailed, appendBytes(link, "data"));
-  EXPECT_EQ(FileResult::writeFailed, replaceFileContents(link, "data"));
+  EXPECT_EQ(FileResult::writeFailed, rewriteFile(link, "data", 0));
 }
 
 TEST(FileIoTest, PartialAppendIsCutBack) {
@@ -47,19 +47,26 @@ TEST(FileIoTest, PartialAppendIsCutBack) {
   EXPECT_EQ(std::string(1000, 'a'), readFile(path));
 }
 
-TEST(FileIoTest, ReplaceKeepsInodeAndMode) {
+TEST(FileIoTest, RewriteKeepsInodeAndModeAndCutsWhatIsLeft) {
   TempDir dir;
   const std::string path = dir.path() + "i";
-  writeFile(path, "12345");
-  ASSERT_EQ(0, chmod(path.c_str(), 0640));
-  struct stat before;
-  stat(path.c_str(), &before);
-  EXPECT_EQ(FileResult::ok, replaceFileContents(path, "7"));
-  struct stat after;
-  stat(path.c_str(), &after);
-  EXPECT_EQ(before.st_ino, after.st_ino);
-  EXPECT_EQ(0640, fileMode(path));
-  EXPECT_EQ("7", readFile(path));
+  const struct {
+    const char* before;
+    const char* after;
+  } cases[] = {{"12345", "7"}, {"99", "100"}, {"41", "42"}};
+  for (const auto& c : cases) {
+    writeFile(path, c.before);
+    ASSERT_EQ(0, chmod(path.c_str(), 0640));
+    struct stat before;
+    stat(path.c_str(), &before);
+    EXPECT_EQ(FileResult::ok,
+              rewriteFile(path, c.after, std::string(c.before).size()));
+    struct stat after;
+    stat(path.c_str(), &after);
+    EXPECT_EQ(before.st_ino, after.st_ino) << c.before;
+    EXPECT_EQ(0640, fileMode(path)) << c.before;
+    EXPECT_EQ(c.after, readFile(path)) << c.before;
+  }
 }
 
 TEST(FileIoTest, DirectoriesDoNotOpenAsFiles) {

@@ -1,5 +1,6 @@
 #include "base/file_journal.h"
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -28,13 +29,19 @@ FileResult FileJournal::append(const std::string& path, std::string_view block,
   return result;
 }
 
-FileResult FileJournal::replace(const std::string& path,
+FileResult FileJournal::rewrite(const std::string& path,
                                 std::string_view newContents,
                                 std::string oldContents) {
-  const FileResult result = replaceFileContents(path, newContents);
-  // An open that failed changed nothing; a failed write may have emptied it.
-  if (result != FileResult::openFailed)
-    changes_.push_back(Change{Undo::rewrite, path, 0, std::move(oldContents)});
+  const FileResult result = rewriteFile(path, newContents, oldContents.size());
+  // An open that failed changed nothing; a failed write may have left part of
+  // the new text over the old. Putting the old text back cuts off whatever of
+  // the new one reaches past it.
+  if (result != FileResult::openFailed) {
+    const unsigned long long written =
+        std::max(newContents.size(), oldContents.size());
+    changes_.push_back(
+        Change{Undo::rewrite, path, written, std::move(oldContents)});
+  }
   return result;
 }
 
@@ -59,7 +66,7 @@ void FileJournal::rollback() {
         removeFile(change->path);
         break;
       case Undo::rewrite:
-        (void)replaceFileContents(change->path, change->bytes);
+        (void)rewriteFile(change->path, change->bytes, change->size);
         break;
       case Undo::restore:
         (void)createFileWithContents(change->path, change->bytes);

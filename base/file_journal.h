@@ -23,9 +23,9 @@ class FileJournal {
   FileResult append(const std::string& path, std::string_view block,
                     std::string_view filler = std::string_view());
 
-  // Replaces the file's contents in place (same inode and mode) with
-  // `newContents`; `oldContents` is what it held, to be put back.
-  FileResult replace(const std::string& path, std::string_view newContents,
+  // Rewrites the file in place (same inode and mode) with `newContents`, as
+  // rewriteFile does; `oldContents` is what it held, to be put back.
+  FileResult rewrite(const std::string& path, std::string_view newContents,
                      std::string oldContents);
 
   // Creates the file as `size` zero bytes, as createZeroFile does.

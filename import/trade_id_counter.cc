@@ -67,7 +67,7 @@ bool nextTradeId(std::ostream& page, const std::string& targetPath,
   // would restart the numbering at 11.
   if (!reportFileResult(
           page,
-          journal->replace(path, toDecimalText(candidate), std::move(oldText)),
+          journal->rewrite(path, toDecimalText(candidate), std::move(oldText)),
           path, kReturnLink))
     return false;
   *id = candidate;
