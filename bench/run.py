@@ -497,6 +497,11 @@ def disk_benchmark(args, runner, data):
     print_row("convert.cgi, doubled", pair2, runs["new2"], on_disk=True)
     print_row("  floor, doubled", pair2, runs["floor2"], on_disk=True)
     print(LEGEND)
+    print("wall seconds of every run, in the order they ran, and in brackets the processors "
+          "that\nother processes kept busy meanwhile (the kernel's writeback threads included):")
+    for name, _, _ in steps:
+        print("  %-7s %s" % (name, "  ".join("%.2f (%.1f)" % (
+            r["wall_seconds"], r["others"] / r["wall_seconds"]) for r in runs[name])))
     print()
     check_floor_work(runs, (("new1", "floor1"), ("new2", "floor2")))
 
@@ -536,7 +541,7 @@ def disk_benchmark(args, runner, data):
               "%.1f MiB" % (p.imports, mib(peak), mib(limit)))
     busy = max(r["others"] / r["wall_seconds"] for v in runs.values() for r in v)
     print("(%.0f s for the disk cases; other processes kept at most %.2f processors busy "
-          "during a run)" % (time.time() - started, busy))
+          "during a run, the kernel's writeback included)" % (time.time() - started, busy))
     return 0 if all(results) else 1
 
 
