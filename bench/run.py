@@ -22,11 +22,12 @@ The three targets checked:
 
 With --disk, the same programs run again with the copies on a disk file
 system: DISK_IMPORTS into as many records and twice that, beside a build of
---reference when it is given, every copy flushed before its run and the
-folder cleaned and flushed after it. The targets checked there: the build
-takes at most half the time of the reference, sends at most 2 KiB per
-imported trade towards the disk, and doubling costs at most 2.3 times the
-time.
+--reference when it is given, interleaved, every copy flushed before its run
+and emptied and flushed after it (see Runner for why the emptied copies are
+deleted only at the end). The targets checked there: the build takes at most
+half the time of the reference, sends at most 2 KiB per imported trade
+towards the disk (write_bytes of /proc/PID/io, less what it cancelled), and
+doubling costs at most 2.3 times the time.
 """
 
 import argparse
@@ -59,6 +60,9 @@ DEFAULT_DISK = "/var/tmp/convert-bench-disk"
 DISK_TIME_LIMIT = 0.5  # of the time the reference build takes
 DISK_WRITE_LIMIT = 2048  # bytes sent towards the disk per imported trade
 BLOCK_SIZE = 4096
+# ext4 without a journal passes over an inode deleted less than a minute ago,
+# or six minutes when its inode table block is dirty, and creating files dirties it.
+QUIET_INODE_SECONDS = 380
 LOADING_LINE = b"loading conversion module...<br>\n"
 ERROR_MARK = b"Please check file permissions"
 
@@ -90,16 +94,19 @@ def busy_seconds():
 class Runner:
     """Runs the programs on fresh copies in a scratch directory.
 
-    With on_disk, every copy goes to a new subdirectory of its own, the copy is
-    flushed to storage before the timed run, and the file system again after
-    the cleaning, so that no run pays for the writeback of another. The disk
-    folder carries ext4's top-of-hierarchy attribute (chattr +T), which makes
-    the file system put each new subdirectory, and so the files created in it,
-    in a block group of its own. Without that, every run would create its files
-    beside the inodes the previous runs just deleted: without a journal, ext4
-    passes over an inode deleted in the last few minutes, one at a time, and
-    creating 50,000 files was seen to take 2.8, 6.0 and then 27 seconds in
-    three runs in a row. With it, 1.3 seconds every time."""
+    With on_disk, the copy is flushed to storage before the timed run and the
+    file system again after the cleaning, so that no run pays for the
+    writeback of another, and no file is deleted until the end (remove_copies).
+    Without a journal, ext4 passes over every inode deleted in the last six
+    minutes or so when it looks for a free one, one inode at a time, and it
+    looks from the start of the block group each time: in three runs in a row
+    that each created and deleted 50,000 files, creating them took 2.8, 6.0
+    and then 27 seconds, and a profile of the floor on copies beside deleted
+    ones spent half its time in that search. So every copy goes to a new
+    subdirectory, its files are emptied after the run (which gives the disk
+    space back and keeps the inodes), and the emptied copies are deleted when
+    the cases are done. A stamp file records when, and the next invocation
+    waits until the inodes deleted then are out of that window."""
 
     def __init__(self, args, scratch=None, on_disk=False):
         self.build = os.path.abspath(args.build_dir)
@@ -118,9 +125,6 @@ class Runner:
         self.copies = 0
         if on_disk:
             os.makedirs(self.folder, exist_ok=True)
-            if subprocess.run(["chattr", "+T", self.folder]).returncode != 0:
-                print("WARNING: chattr +T %s failed: later runs may create their files among "
-                      "the inodes that earlier runs deleted" % self.folder)
 
     def launch_program(self, argv, stdin_path, stdout_path, env):
         before = busy_seconds()
@@ -133,11 +137,12 @@ class Runner:
         return result
 
     def fresh_target(self, pair):
-        shutil.rmtree(self.scratch, ignore_errors=True)
         if self.on_disk:
             self.copies += 1
             self.scratch = os.path.join(self.folder, "convert-bench-copy-%d-%d" % (
                 os.getpid(), self.copies))
+        else:
+            shutil.rmtree(self.scratch, ignore_errors=True)
         os.makedirs(self.scratch)
         target = os.path.join(self.scratch, "kv2") + "/"
         subprocess.run(["cp", "-a", pair.target, target], check=True)
@@ -146,9 +151,43 @@ class Runner:
         return target
 
     def clean(self):
-        shutil.rmtree(self.scratch)
-        if self.on_disk:
+        if not self.on_disk:
+            shutil.rmtree(self.scratch)
+            return
+        for directory, _, files in os.walk(self.scratch):
+            for name in files:
+                os.truncate(os.path.join(directory, name), 0)
+        os.sync()
+
+    def copy_folders(self):
+        return [os.path.join(self.folder, name) for name in os.listdir(self.folder)
+                if name.startswith("convert-bench-copy")]
+
+    def wait_for_deleted_inodes(self):
+        """Waits until the inodes that the last remove_copies deleted no longer
+        slow down creating files."""
+        try:
+            left = QUIET_INODE_SECONDS - (time.time() - os.path.getmtime(self.stamp()))
+        except OSError:
+            return
+        if left > 0:
+            print("waiting %.0f s: the copies removed at the end of the last disk run were "
+                  "deleted too recently" % left, flush=True)
+            time.sleep(left)
+
+    def remove_copies(self):
+        if not self.on_disk:
+            shutil.rmtree(self.scratch, ignore_errors=True)
+            return
+        folders = self.copy_folders()
+        if folders:
+            subprocess.run(["rm", "-rf", "--"] + folders, check=False)
             os.sync()
+            with open(self.stamp(), "w"):
+                pass
+
+    def stamp(self):
+        return os.path.join(self.folder, "convert-bench-deleted")
 
     @staticmethod
     def measure_growth(result, target, before):
@@ -291,7 +330,7 @@ def main():
         try:
             status = disk_benchmark(args, runner, data) or status
         finally:
-            shutil.rmtree(runner.scratch, ignore_errors=True)
+            runner.remove_copies()
     return status
 
 
@@ -495,7 +534,14 @@ def disk_benchmark(args, runner, data):
         steps.append(("ref1", lambda p: runner.run_convert(p, reference), pair1))
     steps += [("new1", runner.run_convert, pair1), ("floor1", runner.run_floor, pair1),
               ("new2", runner.run_convert, pair2), ("floor2", runner.run_floor, pair2)]
+    # Every run keeps its inodes until the end: two files per import.
+    inodes = args.disk_reps * sum(2 * p.imports + 20 for _, _, p in steps)
+    if os.statvfs(runner.folder).f_favail < 1.2 * inodes:
+        sys.exit("the disk cases need %d free inodes in %s" % (inodes, args.disk))
     runs = {name: [] for name, _, _ in steps}
+    if runner.copy_folders():  # left behind by an interrupted run
+        runner.remove_copies()
+    runner.wait_for_deleted_inodes()
     for rep in range(args.disk_reps):
         print("disk repetition %d of %d ..." % (rep + 1, args.disk_reps), flush=True)
         for name, run, p in steps:
