@@ -7,14 +7,19 @@
 // STDOUT_FILE (created or emptied) as standard output. On success one line goes
 // to standard output:
 //
-//   wall_seconds=W cpu_seconds=U max_rss_kib=R write_bytes=B write_calls=C
-//   read_bytes=D read_calls=E exit_status=S
+//   wall_seconds=W cpu_seconds=U max_rss_kib=R write_chars=B write_calls=C
+//   read_chars=D read_calls=E write_bytes=F cancelled_write_bytes=G
+//   exit_status=S
 //
 // wall time runs from just before fork to the child's exit; the processor time
 // (user and system) and the peak resident set come from wait4's rusage; the
 // byte and call counts come from the child's /proc/PID/io, read while it is a
-// zombie, so they cover every write it made (files and page alike). A count
-// that cannot be read is -1.
+// zombie, so they cover every write it made (files and page alike). The chars
+// are what passed through write and read calls (wchar, rchar); write_bytes
+// is what the child sent towards storage, counted a page at a time as it made
+// page-cache pages dirty (nothing on a memory file system), and
+// cancelled_write_bytes what of that it threw away again before it was written
+// out, by truncating or deleting. A count that cannot be read is -1.
 //
 // The launcher is a small process on purpose: a forked child's resident set
 // before exec counts towards its peak, so a big parent would inflate it.
@@ -104,10 +109,13 @@ int main(int argc, char** argv) {
   }
   const int exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   std::printf(
-      "wall_seconds=%.6f cpu_seconds=%.6f max_rss_kib=%ld write_bytes=%lld "
-      "write_calls=%lld read_bytes=%lld read_calls=%lld exit_status=%d\n",
+      "wall_seconds=%.6f cpu_seconds=%.6f max_rss_kib=%ld write_chars=%lld "
+      "write_calls=%lld read_chars=%lld read_calls=%lld write_bytes=%lld "
+      "cancelled_write_bytes=%lld exit_status=%d\n",
       wall, seconds(usage.ru_utime) + seconds(usage.ru_stime), usage.ru_maxrss,
       ioCounter(text, "wchar:"), ioCounter(text, "syscw:"),
-      ioCounter(text, "rchar:"), ioCounter(text, "syscr:"), exitStatus);
+      ioCounter(text, "rchar:"), ioCounter(text, "syscr:"),
+      ioCounter(text, "\nwrite_bytes:"),
+      ioCounter(text, "cancelled_write_bytes:"), exitStatus);
   return 0;
 }

@@ -19,6 +19,15 @@ The three targets checked:
   3. peak resident memory stays within 3 times the two index files plus
      16 MiB, in every run, and in one more run with a large source (none of
      its trades is imported) and a small target.
+
+With --disk, the same programs run again with the copies on a disk file
+system: DISK_IMPORTS into as many records and twice that, beside a build of
+--reference when it is given, interleaved, every copy flushed before its run
+and emptied and flushed after it (see Runner for why the emptied copies are
+deleted only at the end). The targets checked there: the build takes at most
+half the time of the reference, sends at most 2 KiB per imported trade
+towards the disk (write_bytes of /proc/PID/io, less what it cancelled), and
+doubling costs at most 2.3 times the time.
 """
 
 import argparse
@@ -46,6 +55,14 @@ SCRIPT_FILENAME = "/usr/lib/cgi-bin/convert.cgi"
 # gets slower with every file deleted: the benchmark's own churn (it creates
 # and deletes hundreds of thousands of files) would slow every later run.
 DEFAULT_SCRATCH = "/dev/shm" if os.path.isdir("/dev/shm") else "/tmp"
+# The disk cases: a folder on the machine's disk file system, and their targets.
+DEFAULT_DISK = "/var/tmp/convert-bench-disk"
+DISK_TIME_LIMIT = 0.5  # of the time the reference build takes
+DISK_WRITE_LIMIT = 2048  # bytes sent towards the disk per imported trade
+BLOCK_SIZE = 4096
+# ext4 without a journal passes over an inode deleted less than a minute ago,
+# or six minutes when its inode table block is dirty, and creating files dirties it.
+QUIET_INODE_SECONDS = 380
 LOADING_LINE = b"loading conversion module...<br>\n"
 ERROR_MARK = b"Please check file permissions"
 
@@ -75,7 +92,23 @@ def busy_seconds():
 
 
 class Runner:
-    def __init__(self, args):
+    """Runs the programs on fresh copies in a scratch directory.
+
+    With on_disk, the copy is flushed to storage before the timed run and the
+    file system again after the cleaning, so that no run pays for the
+    writeback of another, and no file is deleted until the end (remove_copies).
+    Without a journal, ext4 passes over every inode deleted in the last six
+    minutes or so when it looks for a free one, one inode at a time, and it
+    looks from the start of the block group each time: in three runs in a row
+    that each created and deleted 50,000 files, creating them took 2.8, 6.0
+    and then 27 seconds, and a profile of the floor on copies beside deleted
+    ones spent half its time in that search. So every copy goes to a new
+    subdirectory, its files are emptied after the run (which gives the disk
+    space back and keeps the inodes), and the emptied copies are deleted when
+    the cases are done. A stamp file records when, and the next invocation
+    waits until the inodes deleted then are out of that window."""
+
+    def __init__(self, args, scratch=None, on_disk=False):
         self.build = os.path.abspath(args.build_dir)
         self.work = os.path.abspath(args.work)
         self.convert = os.path.join(self.build, "convert.cgi")
@@ -84,8 +117,14 @@ class Runner:
         for program in (self.convert, self.floor, self.launch):
             if not os.access(program, os.X_OK):
                 sys.exit("missing %s: build with bench/run.sh" % program)
-        # Only this subdirectory is ever emptied.
-        self.scratch = os.path.join(os.path.abspath(args.scratch), "convert-bench-copy")
+        # Only these subdirectories are ever emptied. The page goes there too,
+        # so that the bytes sent towards storage are all on one file system.
+        self.folder = os.path.abspath(scratch or args.scratch)
+        self.scratch = os.path.join(self.folder, "convert-bench-copy")
+        self.on_disk = on_disk
+        self.copies = 0
+        if on_disk:
+            os.makedirs(self.folder, exist_ok=True)
 
     def launch_program(self, argv, stdin_path, stdout_path, env):
         before = busy_seconds()
@@ -98,11 +137,57 @@ class Runner:
         return result
 
     def fresh_target(self, pair):
-        shutil.rmtree(self.scratch, ignore_errors=True)
+        if self.on_disk:
+            self.copies += 1
+            self.scratch = os.path.join(self.folder, "convert-bench-copy-%d-%d" % (
+                os.getpid(), self.copies))
+        else:
+            shutil.rmtree(self.scratch, ignore_errors=True)
         os.makedirs(self.scratch)
         target = os.path.join(self.scratch, "kv2") + "/"
         subprocess.run(["cp", "-a", pair.target, target], check=True)
+        if self.on_disk:
+            os.sync()
         return target
+
+    def clean(self):
+        if not self.on_disk:
+            shutil.rmtree(self.scratch)
+            return
+        for directory, _, files in os.walk(self.scratch):
+            for name in files:
+                os.truncate(os.path.join(directory, name), 0)
+        os.sync()
+
+    def copy_folders(self):
+        return [os.path.join(self.folder, name) for name in os.listdir(self.folder)
+                if name.startswith("convert-bench-copy")]
+
+    def wait_for_deleted_inodes(self):
+        """Waits until the inodes that the last remove_copies deleted no longer
+        slow down creating files."""
+        try:
+            left = QUIET_INODE_SECONDS - (time.time() - os.path.getmtime(self.stamp()))
+        except OSError:
+            return
+        if left > 0:
+            print("waiting %.0f s: the copies removed at the end of the last disk run were "
+                  "deleted too recently" % left, flush=True)
+            time.sleep(left)
+
+    def remove_copies(self):
+        if not self.on_disk:
+            shutil.rmtree(self.scratch, ignore_errors=True)
+            return
+        folders = self.copy_folders()
+        if folders:
+            subprocess.run(["rm", "-rf", "--"] + folders, check=False)
+            os.sync()
+            with open(self.stamp(), "w"):
+                pass
+
+    def stamp(self):
+        return os.path.join(self.folder, "convert-bench-deleted")
 
     @staticmethod
     def measure_growth(result, target, before):
@@ -110,23 +195,23 @@ class Runner:
         result["grew"] = after[0] - before[0]
         result["new_files"] = after[1] - before[1]
 
-    def run_convert(self, pair):
+    def run_convert(self, pair, binary=None):
         target = self.fresh_target(pair)
         before = tree_size(target)
         body = form_body(pair.source, target)
         body_path = os.path.join(self.work, "body")
-        page_path = os.path.join(self.work, "page.html")
+        page_path = os.path.join(self.scratch, "page.html")
         with open(body_path, "wb") as f:
             f.write(body)
         env = {"CONTENT_LENGTH": str(len(body)), "SCRIPT_FILENAME": SCRIPT_FILENAME,
                "REMOTE_ADDR": REMOTE_ADDR, "TZ": "UTC", "PATH": "/usr/bin:/bin"}
-        result = self.launch_program([self.convert], body_path, page_path, env)
+        result = self.launch_program([binary or self.convert], body_path, page_path, env)
         with open(page_path, "rb") as f:
             page = f.read()
         self.measure_growth(result, target, before)
         result["page"] = len(page)
         self.check_page(page, pair, result)
-        shutil.rmtree(self.scratch)
+        self.clean()
         return result
 
     def check_page(self, page, pair, result):
@@ -144,13 +229,13 @@ class Runner:
         before = tree_size(target)
         argv = [self.floor, target, pair.keys_file, str(pair.first_id), str(pair.toplist_bytes),
                 str(pair.caps_bytes), str(pair.summary_bytes)]
-        result = self.launch_program(argv, "/dev/null", os.path.join(self.work, "floor.out"),
+        result = self.launch_program(argv, "/dev/null", os.path.join(self.scratch, "floor.out"),
                                      {"PATH": "/usr/bin:/bin"})
         if result["exit_status"] != 0:
             sys.exit("bench_floor failed on %s" % pair.root)
         self.measure_growth(result, target, before)
         result["page"] = 0
-        shutil.rmtree(self.scratch)
+        self.clean()
         return result
 
 
@@ -162,17 +247,37 @@ def mib(n):
     return n / (1024 * 1024)
 
 
-def print_row(name, pair, runs):
+def stored(result):
+    """Bytes of page-cache pages that a run made dirty and did not throw away
+    again (truncated or deleted) before they were written out: what it sent
+    towards the disk, its file system's metadata included."""
+    return result["write_bytes"] - result["cancelled_write_bytes"]
+
+
+HEADER = ("%-27s %7s %7s %8s %7s %7s %6s %9s %8s %8s %8s %8s %8s %7s" % (
+    "case", "source", "target", "imported", "skipped", "wall s", "cpu s", "imports/s",
+    "peak MiB", "written", "to disk", "KiB/imp", "grew", "writes"))
+LEGEND = ("(wall: fork to exit; cpu: user + system; peak: peak resident set; written: MiB passed\n"
+          " to write calls, page included; to disk: MiB of pages made dirty and not thrown away\n"
+          " again, metadata included (write_bytes - cancelled_write_bytes of /proc/PID/io);\n"
+          " KiB/imp: that per imported trade; grew: MiB the target grew; writes: write calls)")
+
+
+def print_row(name, pair, runs, on_disk=False):
     wall = median(runs, "wall_seconds")
     rss = median(runs, "max_rss_kib") * 1024
-    written = median(runs, "write_bytes")
+    written = median(runs, "write_chars")
     imports = pair.imports
     rate = "%9.0f" % (imports / wall) if imports else "%9s" % "-"
-    skipped = pair.known
-    print("%-27s %7d %7d %8d %7d %7.3f %6.3f %s %8.1f %8.2f %8.2f %7d" % (
-        name, pair.source_trades(), pair.target_records, imports, skipped, wall,
-        median(runs, "cpu_seconds"), rate, mib(rss), mib(written), mib(median(runs, "grew")),
-        int(median(runs, "write_calls"))))
+    if on_disk:
+        to_disk = statistics.median(stored(r) for r in runs)
+        disk = "%8.2f %8s" % (mib(to_disk), "%.2f" % (to_disk / 1024 / imports) if imports else "-")
+    else:  # a memory file system sends nothing to storage
+        disk = "%8s %8s" % ("-", "-")
+    print("%-27s %7d %7d %8d %7d %7.3f %6.3f %s %8.1f %8.2f %s %8.2f %7d" % (
+        name, pair.source_trades(), pair.target_records, imports, pair.known, wall,
+        median(runs, "cpu_seconds"), rate, mib(rss), mib(written), disk,
+        mib(median(runs, "grew")), int(median(runs, "write_calls"))))
 
 
 def main():
@@ -191,29 +296,94 @@ def main():
                         help="trades of the smaller all-known case (source = target)")
     parser.add_argument("--quick", action="store_true",
                         help="a tenth of the default sizes, 3 repetitions")
+    parser.add_argument("--disk", nargs="?", const=DEFAULT_DISK, metavar="DIR",
+                        help="also run the disk cases, with the copies in DIR on a disk file "
+                        "system (default %s)" % DEFAULT_DISK)
+    parser.add_argument("--disk-only", action="store_true",
+                        help="run only the disk cases (implies --disk)")
+    parser.add_argument("--disk-imports", type=int, default=50000,
+                        help="imports into as many records in the first disk case")
+    parser.add_argument("--disk-reps", type=int, default=3, help="runs of every disk case")
+    parser.add_argument("--reference", metavar="REV",
+                        help="a git revision to build and run beside convert.cgi in the first "
+                        "imports case, in memory and on the disk (the before of the disk's time "
+                        "target)")
     args = parser.parse_args()
+    if args.disk_only and not args.disk:
+        args.disk = DEFAULT_DISK
     if args.quick:
         args.imports, args.target, args.known, args.reps = 400, 500, 5000, 3
+        args.disk_imports //= 10
     if args.imports > args.target * 10:
         sys.exit("--imports is too large for --target")
 
-    runner = Runner(args)
-    try:
-        return benchmark(args, runner)
-    finally:  # also when a run went wrong: leave no copy behind
-        shutil.rmtree(runner.scratch, ignore_errors=True)
+    data = os.path.join(os.path.abspath(args.work), "data")
+    status = 0
+    if not args.disk_only:
+        runner = Runner(args)
+        try:
+            status = benchmark(args, runner, data)
+        finally:  # also when a run went wrong: leave no copy behind
+            shutil.rmtree(runner.scratch, ignore_errors=True)
+    if args.disk:
+        runner = Runner(args, scratch=args.disk, on_disk=True)
+        try:
+            status = disk_benchmark(args, runner, data) or status
+        finally:
+            runner.remove_copies()
+    return status
 
 
-def benchmark(args, runner):
-    data = os.path.join(runner.work, "data")
+def generate_pair(data, name, known, imports, target, below=0):
+    return installations.generate(
+        os.path.join(data, "%s-k%d-i%d-t%d-b%d" % (name, known, imports, target, below)),
+        known, imports, target, below)
+
+
+def reference_binary(args, runner):
+    """convert.cgi built from the revision --reference, built once."""
+    if not hasattr(args, "reference_binary"):
+        import identity  # here, because it imports this module
+        args.reference_binary = identity.build_reference(args.reference, runner.work)
+    return args.reference_binary
+
+
+def wall_ratio(runs, a, b):
+    return median(runs[a], "wall_seconds") / median(runs[b], "wall_seconds")
+
+
+def paired(runs, a, b):
+    """The spread of the ratio a / b over the runs, taken pairwise."""
+    values = [x["wall_seconds"] / y["wall_seconds"] for x, y in zip(runs[a], runs[b])]
+    if len(values) < 4:
+        return "per-run %.2f to %.2f" % (min(values), max(values))
+    quartiles = statistics.quantiles(values, n=4)
+    return "middle half of the per-run ratios %.2f to %.2f" % (quartiles[0], quartiles[2])
+
+
+def check(results, ok, text):
+    results.append(ok)
+    print("[%s] %s" % ("PASS" if ok else "FAIL", text))
+
+
+def check_floor_work(runs, pairs):
+    """The ratio means something only while the floor does the conversion's
+    file work: the same files, the same bytes (lines of the same length)."""
+    for a, b in pairs:
+        files = (runs[a][0]["new_files"], runs[b][0]["new_files"])
+        grew = (runs[a][0]["grew"], runs[b][0]["grew"])
+        if files[0] != files[1] or abs(grew[0] - grew[1]) > 0.01 * grew[0]:
+            sys.exit("the floor no longer does the conversion's file work: %d files and %d bytes "
+                     "against %d files and %d bytes" % (files[1], grew[1], files[0], grew[0]))
+
+
+def benchmark(args, runner, data):
     started = time.time()
     print("generating installations under %s ..." % data, flush=True)
     known_small = args.target - args.imports if args.target > args.imports else args.target // 5
 
     def pair(name, known, imports, target, below=0):
-        return installations.generate(
-            os.path.join(data, "%s-k%d-i%d-t%d-b%d" % (name, known, imports, target, below)),
-            known, imports, target, below)
+        return generate_pair(data, name, known, imports, target, below)
 
     imports1 = pair("imports", known_small, args.imports, args.target)
     imports2 = pair("imports", 2 * known_small, 2 * args.imports, 2 * args.target)
@@ -230,6 +400,9 @@ def benchmark(args, runner):
              ("floor2", runner.run_floor, imports2),
              ("known1", runner.run_convert, known1),
              ("known2", runner.run_convert, known2)]
+    if args.reference:
+        reference = reference_binary(args, runner)
+        steps.insert(0, ("reference1", lambda p: runner.run_convert(p, reference), imports1))
     runs = {name: [] for name, _, _ in steps}
     # A first round that is not counted: the first runs after a pause pay
     # for memory that the machine has to map in afresh.
@@ -267,9 +440,9 @@ def benchmark(args, runner):
     print()
     print("median of %d runs; convert.cgi %s; copies written in %s" % (
         args.reps, runner.convert, runner.scratch))
-    print("%-27s %7s %7s %8s %7s %7s %6s %9s %8s %8s %8s %7s" % (
-        "case", "source", "target", "imported", "skipped", "wall s", "cpu s", "imports/s",
-        "peak MiB", "written", "grew", "writes"))
+    print(HEADER)
+    if args.reference:
+        print_row("reference %s" % args.reference, imports1, runs["reference1"])
     print_row("convert.cgi", imports1, runs["convert1"])
     print_row("  floor", imports1, runs["floor1"])
     print_row("  same sizes, none imported", loading, runs["loading"])
@@ -278,62 +451,43 @@ def benchmark(args, runner):
     print_row("convert.cgi, all known", known1, runs["known1"])
     print_row("convert.cgi, all known x2", known2, runs["known2"])
     print_row("convert.cgi, big source", heavy, runs["heavy"])
-    print("(wall: fork to exit; cpu: user + system; peak: peak resident set; written: MiB the\n"
-          " process wrote, page included; grew: MiB the target grew; writes: write calls)")
+    print(LEGEND)
     print()
 
-    # The ratio means something only while the floor does the conversion's
-    # file work: the same files, the same bytes (lines of the same length).
-    for a, b in (("convert1", "floor1"), ("convert2", "floor2")):
-        files = (runs[a][0]["new_files"], runs[b][0]["new_files"])
-        grew = (runs[a][0]["grew"], runs[b][0]["grew"])
-        if files[0] != files[1] or abs(grew[0] - grew[1]) > 0.01 * grew[0]:
-            sys.exit("the floor no longer does the conversion's file work: %d files and %d bytes "
-                     "against %d files and %d bytes" % (files[1], grew[1], files[0], grew[0]))
-
+    check_floor_work(runs, (("convert1", "floor1"), ("convert2", "floor2")))
     results = []
-
-    def check(ok, text):
-        results.append(ok)
-        print("[%s] %s" % ("PASS" if ok else "FAIL", text))
-
-    def ratio(a, b):
-        return median(runs[a], "wall_seconds") / median(runs[b], "wall_seconds")
-
-    def paired(a, b):
-        values = [x["wall_seconds"] / y["wall_seconds"] for x, y in zip(runs[a], runs[b])]
-        if len(values) < 4:
-            return "per-run %.2f to %.2f" % (min(values), max(values))
-        quartiles = statistics.quantiles(values, n=4)
-        return "middle half of the per-run ratios %.2f to %.2f" % (quartiles[0], quartiles[2])
-
-    r = ratio("convert1", "floor1")
+    r = wall_ratio(runs, "convert1", "floor1")
     text = "%d imports into %d records: convert.cgi / floor = %.2f (limit %.1f; %s)" % (
-        imports1.imports, imports1.target_records, r, FLOOR_LIMIT, paired("convert1", "floor1"))
+        imports1.imports, imports1.target_records, r, FLOOR_LIMIT,
+        paired(runs, "convert1", "floor1"))
     if r < 1:
         # The floor does a part of the conversion's work: it cannot be slower.
         results.append(False)
         print("[INVALID] %s: the floor came out slower than the conversion, so the machine "
               "disturbed this run; run again" % text)
     else:
-        check(r <= FLOOR_LIMIT, text)
+        check(results, r <= FLOOR_LIMIT, text)
     gap = median(runs["convert1"], "wall_seconds") - median(runs["floor1"], "wall_seconds")
     print("       convert.cgi - floor = %.3f s, %.1f us per import; loading the same installations "
           "with nothing to import takes %.3f s" % (
               gap, 1e6 * gap / imports1.imports, median(runs["loading"], "wall_seconds")))
-    r2 = ratio("floor2", "floor1")
-    r = ratio("convert2", "convert1")
-    check(r <= DOUBLING_LIMIT,
+    if args.reference:
+        print("       reference %s / floor = %.2f, convert.cgi / reference = %.2f (%s)" % (
+            args.reference, wall_ratio(runs, "reference1", "floor1"),
+            wall_ratio(runs, "convert1", "reference1"), paired(runs, "convert1", "reference1")))
+    r2 = wall_ratio(runs, "floor2", "floor1")
+    r = wall_ratio(runs, "convert2", "convert1")
+    check(results, r <= DOUBLING_LIMIT,
           "doubling a run of imports (%d into %d against %d into %d): time x %.2f "
           "(limit %.1f; %s; the floor grew x %.2f)" % (
               imports2.imports, imports2.target_records, imports1.imports,
-              imports1.target_records, r, DOUBLING_LIMIT, paired("convert2", "convert1"), r2))
-    r = ratio("known2", "known1")
-    check(r <= DOUBLING_LIMIT,
+              imports1.target_records, r, DOUBLING_LIMIT, paired(runs, "convert2", "convert1"), r2))
+    r = wall_ratio(runs, "known2", "known1")
+    check(results, r <= DOUBLING_LIMIT,
           "doubling a run where every trade is known (%d against %d, %d against %d): "
           "time x %.2f (limit %.1f; %s)" % (
               known2.known, known2.target_records, known1.known, known1.target_records, r,
-              DOUBLING_LIMIT, paired("known2", "known1")))
+              DOUBLING_LIMIT, paired(runs, "known2", "known1")))
     worst = None
     for name, p in (("convert1", imports1), ("convert2", imports2), ("known1", known1),
                     ("known2", known2), ("heavy", heavy)):
@@ -342,7 +496,7 @@ def benchmark(args, runner):
         if worst is None or peak / limit > worst[0] / worst[1]:
             worst = (peak, limit, p)
     peak, limit, p = worst
-    check(peak <= limit,
+    check(results, peak <= limit,
           "peak resident memory: at worst %.1f MiB against a limit of %.1f MiB "
           "(3 x %.1f MiB of index files + 16 MiB; %d-trade source, %d-record target)" % (
               mib(peak), mib(limit), mib(p.index_bytes()), p.source_trades(),
@@ -352,6 +506,103 @@ def benchmark(args, runner):
     if disturbed:
         print("WARNING: %d of %d timed runs shared the machine with other busy processes; "
               "run again when it is idle" % (disturbed, len(steps) * args.reps))
+    return 0 if all(results) else 1
+
+
+def disk_benchmark(args, runner, data):
+    """IMPORTS into as many records and twice that, with the copies on a disk
+    file system; returns the exit status."""
+    started = time.time()
+    kind = subprocess.run(["stat", "-f", "-c", "%T", runner.folder],
+                          check=True, capture_output=True, text=True).stdout.strip()
+    if kind in ("tmpfs", "ramfs"):
+        sys.exit("--disk %s is on %s: the disk cases need a disk file system" % (args.disk, kind))
+    n = args.disk_imports
+    print("generating the disk installations under %s ..." % data, flush=True)
+    pair1 = generate_pair(data, "disk", n // 5, n, n)
+    pair2 = generate_pair(data, "disk", 2 * (n // 5), 2 * n, 2 * n)
+    # The statistics files take whole blocks, whether written or reserved.
+    need = (2 * n * -(-installations.STATS_FILE_SIZE // BLOCK_SIZE) * BLOCK_SIZE
+            + tree_size(pair2.target)[0])
+    free = shutil.disk_usage(runner.folder).free
+    if free < 1.2 * need:
+        sys.exit("the disk cases need %.1f GiB in %s, and %.1f GiB are free" % (
+            need / 2**30, args.disk, free / 2**30))
+    steps = []
+    if args.reference:
+        reference = reference_binary(args, runner)
+        steps.append(("ref1", lambda p: runner.run_convert(p, reference), pair1))
+    steps += [("new1", runner.run_convert, pair1), ("floor1", runner.run_floor, pair1),
+              ("new2", runner.run_convert, pair2), ("floor2", runner.run_floor, pair2)]
+    # Every run keeps its inodes until the end: two files per import.
+    inodes = args.disk_reps * sum(2 * p.imports + 20 for _, _, p in steps)
+    if os.statvfs(runner.folder).f_favail < 1.2 * inodes:
+        sys.exit("the disk cases need %d free inodes in %s" % (inodes, args.disk))
+    runs = {name: [] for name, _, _ in steps}
+    if runner.copy_folders():  # left behind by an interrupted run
+        runner.remove_copies()
+    runner.wait_for_deleted_inodes()
+    for rep in range(args.disk_reps):
+        print("disk repetition %d of %d ..." % (rep + 1, args.disk_reps), flush=True)
+        for name, run, p in steps:
+            runs[name].append(run(p))
+
+    print()
+    print("on the disk: median of %d runs; copies written in %s (%s)" % (
+        args.disk_reps, runner.folder, kind))
+    print(HEADER)
+    if args.reference:
+        print_row("reference %s" % args.reference, pair1, runs["ref1"], on_disk=True)
+    print_row("convert.cgi", pair1, runs["new1"], on_disk=True)
+    print_row("  floor", pair1, runs["floor1"], on_disk=True)
+    print_row("convert.cgi, doubled", pair2, runs["new2"], on_disk=True)
+    print_row("  floor, doubled", pair2, runs["floor2"], on_disk=True)
+    print(LEGEND)
+    print("wall seconds of every run, in the order they ran, and in brackets the processors "
+          "that\nother processes kept busy meanwhile (the kernel's writeback threads included):")
+    for name, _, _ in steps:
+        print("  %-7s %s" % (name, "  ".join("%.2f (%.1f)" % (
+            r["wall_seconds"], r["others"] / r["wall_seconds"]) for r in runs[name])))
+    print()
+    check_floor_work(runs, (("new1", "floor1"), ("new2", "floor2")))
+
+    results = []
+    for a, b, p in (("new1", "floor1", pair1), ("new2", "floor2", pair2)) + (
+            (("ref1", "floor1", pair1),) if args.reference else ()):
+        print("       %d imports into %d records on the disk: %s / floor = %.2f (%s)" % (
+            p.imports, p.target_records, "reference" if a == "ref1" else "convert.cgi",
+            wall_ratio(runs, a, b), paired(runs, a, b)))
+    if args.reference:
+        r = wall_ratio(runs, "new1", "ref1")
+        check(results, r <= DISK_TIME_LIMIT,
+              "%d imports into %d records on the disk: convert.cgi / reference %s = %.2f "
+              "(limit %.1f; %s)" % (pair1.imports, pair1.target_records, args.reference, r,
+                                    DISK_TIME_LIMIT, paired(runs, "new1", "ref1")))
+    for name, p in (("new1", pair1), ("new2", pair2)):
+        worst = max(stored(r) for r in runs[name]) / p.imports
+        check(results, worst <= DISK_WRITE_LIMIT,
+              "sent towards the disk per imported trade (%d imports): at most %.0f bytes in any "
+              "run (limit %d; write_bytes %.0f, cancelled %.0f, write calls %.0f bytes per trade, "
+              "medians)" % (p.imports, worst, DISK_WRITE_LIMIT,
+                            median(runs[name], "write_bytes") / p.imports,
+                            median(runs[name], "cancelled_write_bytes") / p.imports,
+                            median(runs[name], "write_chars") / p.imports))
+    r = wall_ratio(runs, "new2", "new1")
+    check(results, r <= DOUBLING_LIMIT,
+          "doubling the imports on the disk (%d into %d against %d into %d): time x %.2f "
+          "(limit %.1f; %s; the floor grew x %.2f)" % (
+              pair2.imports, pair2.target_records, pair1.imports, pair1.target_records, r,
+              DOUBLING_LIMIT, paired(runs, "new2", "new1"),
+              wall_ratio(runs, "floor2", "floor1")))
+    for name, p in (("new1", pair1), ("new2", pair2)):
+        peak = max(x["max_rss_kib"] for x in runs[name]) * 1024
+        limit = MEMORY_FACTOR * p.index_bytes() + MEMORY_ALLOWANCE
+        check(results, peak <= limit,
+              "peak resident memory on the disk (%d imports): %.1f MiB against a limit of "
+              "%.1f MiB" % (p.imports, mib(peak), mib(limit)))
+    busy = max(r["others"] / r["wall_seconds"] for v in runs.values() for r in v)
+    print("(%.0f s for the disk cases; other processes kept at most %.2f processors busy "
+          "during a run, the kernel's writeback included)" % (time.time() - started, busy))
     return 0 if all(results) else 1
 
 

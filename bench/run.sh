@@ -9,6 +9,12 @@
 #   bench/run.sh --quick          a tenth of those sizes, 3 repetitions; seconds
 #   bench/run.sh --reps 11 --imports 8000 --target 10000 --known 20000
 #   bench/run.sh --scratch /tmp   write the copies on disk instead of /dev/shm
+#   bench/run.sh --disk --reference 18fe686
+#                                 also 50,000 imports into 50,000 records and 100,000 into
+#                                 100,000 on the disk (/var/tmp/convert-bench-disk, or
+#                                 --disk DIR), 3 runs each, beside a build of the revision;
+#                                 needs about 10 GiB free for a while, 10 to 20 minutes
+#   bench/run.sh --disk-only ...  the disk cases alone
 #   bench/run.sh --no-micro       skip the Google Benchmark cases
 #   bench/run.sh --identity       also compare every output byte with a build of git HEAD
 # Other options go to bench/run.py (see python3 bench/run.py --help). The benchmark's own
