@@ -102,10 +102,10 @@ class Runner:
     looks from the start of the block group each time: in three runs in a row
     that each created and deleted 50,000 files, creating them took 2.8, 6.0
     and then 27 seconds, and a profile of the floor on copies beside deleted
-    ones spent half its time in that search. So every copy goes to a new
-    subdirectory, its files are emptied after the run (which gives the disk
-    space back and keeps the inodes), and the emptied copies are deleted when
-    the cases are done. A stamp file records when, and the next invocation
+    ones spent a third to a half of its time in that search. So every copy
+    goes to a new subdirectory, its files are emptied after the run (which
+    gives the disk space back and keeps the inodes), and the emptied copies
+    are deleted when the cases are done. A stamp file records when, and the next invocation
     waits until the inodes deleted then are out of that window."""
 
     def __init__(self, args, scratch=None, on_disk=False):
