@@ -33,14 +33,14 @@ int openForWriting(const std::string& path, int flags) {
   return openPath(path, O_WRONLY | O_CREAT | flags);
 }
 
-// Writes all of `bytes`; `done` tells how many reached the file either way.
-bool writeAll(int fd, std::string_view bytes, std::size_t* done) {
-  *done = 0;
-  while (*done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + *done, bytes.size() - *done);
+// Writes all of `bytes`, looping over short writes.
+bool writeAll(int fd, std::string_view bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
-    *done += static_cast<std::size_t>(n);
+    done += static_cast<std::size_t>(n);
   }
   return true;
 }
@@ -87,9 +87,7 @@ bool reserveZeros(int fd, std::size_t size) {
   } while (result != 0 && errno == EINTR);
   if (result == 0) return true;
   if (errno != EOPNOTSUPP && errno != ENOSYS) return false;
-  const std::string zeros(size, '\0');
-  std::size_t done = 0;
-  return writeAll(fd, zeros, &done);
+  return writeAll(fd, std::string(size, '\0'));
 }
 
 // Closes and reports whether the close succeeded (a delayed write error shows
@@ -101,8 +99,7 @@ FileResult writeWholeFile(const std::string& path, int flags,
                           std::string_view bytes) {
   const int fd = openForWriting(path, flags);
   if (fd < 0) return FileResult::openFailed;
-  std::size_t done = 0;
-  const bool written = writeAll(fd, bytes, &done);
+  const bool written = writeAll(fd, bytes);
   const bool closed = closeChecked(fd);
   return written && closed ? FileResult::ok : FileResult::writeFailed;
 }
@@ -206,8 +203,8 @@ FileResult appendBlock(const std::string& path, std::string_view block,
     padded.append(filler.substr(partial)).append(block);
     bytes = padded;
   }
-  std::size_t done = 0;
-  const bool written = writeAll(fd, bytes, &done);
+  outcome->sizeAfter = *knownSize + bytes.size();
+  const bool written = writeAll(fd, bytes);
   // A partial record would shift every later record: cut the file back.
   if (!written) cutBackTo(fd, *knownSize);
   const bool closed = closeChecked(fd);
@@ -240,8 +237,7 @@ FileResult rewriteFile(const std::string& path, std::string_view bytes,
                        unsigned long long sizeBefore) {
   const int fd = openForWriting(path, 0);
   if (fd < 0) return FileResult::openFailed;
-  std::size_t done = 0;
-  bool written = writeAll(fd, bytes, &done);
+  bool written = writeAll(fd, bytes);
   if (written && sizeBefore > bytes.size())
     written = ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0;
   const bool closed = closeChecked(fd);

@@ -49,10 +49,11 @@ class FileReader {
   unsigned long long bytesRead_ = 0;
 };
 
-// What an append found: the file's size before it, and whether the append
-// created the file.
+// What an append found: the file's size before it and after it (with any
+// filler), and whether the append created the file.
 struct AppendOutcome {
   unsigned long long sizeBefore = 0;
+  unsigned long long sizeAfter = 0;
   bool created = false;
 };
 

@@ -16,13 +16,7 @@ FileResult FileJournal::append(const std::string& path, std::string_view block,
   changes_.push_back(Change{outcome.created ? Undo::remove : Undo::cutBack,
                             path, outcome.sizeBefore, std::string()});
   if (result == FileResult::ok) {
-    // The filler that completed a partial unit counts as appended too.
-    const std::size_t partial =
-        filler.empty()
-            ? 0
-            : static_cast<std::size_t>(outcome.sizeBefore % filler.size());
-    const std::size_t padding = partial == 0 ? 0 : filler.size() - partial;
-    sizes_[path] = outcome.sizeBefore + padding + block.size();
+    sizes_[path] = outcome.sizeAfter;
   } else {
     sizes_.erase(path);
   }
