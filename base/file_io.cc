@@ -3,14 +3,9 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
-
-#if !defined(SYS_fchmodat2) && (defined(__x86_64__) || defined(__aarch64__))
-#define SYS_fchmodat2 452  // Linux 6.6; the headers of older systems lack it
-#endif
 
 namespace {
 
@@ -94,16 +89,6 @@ bool reserveZeros(int fd, std::size_t size) {
 // here).
 bool closeChecked(int fd) { return ::close(fd) == 0 || errno == EINTR; }
 
-// Opens with `flags` (O_TRUNC creates or empties the file) and writes `bytes`.
-FileResult writeWholeFile(const std::string& path, int flags,
-                          std::string_view bytes) {
-  const int fd = openForWriting(path, flags);
-  if (fd < 0) return FileResult::openFailed;
-  const bool written = writeAll(fd, bytes);
-  const bool closed = closeChecked(fd);
-  return written && closed ? FileResult::ok : FileResult::writeFailed;
-}
-
 }  // namespace
 
 FileReader::FileReader(const std::string& path, bool followLinks) {
@@ -117,6 +102,7 @@ FileReader::FileReader(const std::string& path, bool followLinks) {
   fd_ = fd;
   isRegular_ = S_ISREG(info.st_mode);
   size_ = isRegular_ ? static_cast<unsigned long long>(info.st_size) : 0;
+  mode_ = info.st_mode & 07777;
 }
 
 FileReader::~FileReader() {
@@ -244,9 +230,13 @@ FileResult rewriteFile(const std::string& path, std::string_view bytes,
   return written && closed ? FileResult::ok : FileResult::writeFailed;
 }
 
-FileResult createFileWithContents(const std::string& path,
-                                  std::string_view bytes) {
-  return writeWholeFile(path, O_TRUNC | O_NOFOLLOW, bytes);
+FileResult restoreFile(const std::string& path, const ReplacedFile& old) {
+  const int fd = openForWriting(path, O_TRUNC | O_NOFOLLOW);
+  if (fd < 0) return FileResult::openFailed;
+  const bool written = writeAll(fd, old.bytes);
+  (void)::fchmod(fd, static_cast<mode_t>(old.mode));
+  const bool closed = closeChecked(fd);
+  return written && closed ? FileResult::ok : FileResult::writeFailed;
 }
 
 FileResult createZeroFile(const std::string& path, std::size_t size,
@@ -263,12 +253,16 @@ FileResult createZeroFile(const std::string& path, std::size_t size,
       const FileResult read = readAll(&old, &bytes);
       if (read != FileResult::ok) return read;
       replaced->bytes = std::move(bytes);
+      replaced->mode = old.mode();
     }
     fd = openForWriting(path, O_TRUNC | O_NOFOLLOW);
     replaced->existed = fd >= 0;
   }
   if (fd < 0) return FileResult::openFailed;
   const bool written = reserveZeros(fd, size);
+  // Through the descriptor that made the file: exactly this file, with no
+  // path to look up again (and no /proc, which a chroot may lack).
+  (void)::fchmod(fd, 0777);
   const bool closed = closeChecked(fd);
   return written && closed ? FileResult::ok : FileResult::writeFailed;
 }
@@ -279,21 +273,6 @@ bool createEmptyFileMode0777(const std::string& path) {
   // Through the descriptor just opened: exactly this file, in one call.
   const bool opened = ::fchmod(fd, 0777) == 0;
   return closeChecked(fd) && opened;
-}
-
-bool setMode0777(const std::string& path) {
-  if (holdsZeroByte(path)) return false;
-#ifdef SYS_fchmodat2
-  // Refuses a symbolic link rather than changing the mode of whatever it
-  // points to. Linux 6.6 and later do that in one call; the C library's
-  // emulation for older kernels takes four (open, stat, chmod through /proc,
-  // close).
-  if (::syscall(SYS_fchmodat2, AT_FDCWD, path.c_str(), 0777,
-                AT_SYMLINK_NOFOLLOW) == 0)
-    return true;
-  if (errno == EOPNOTSUPP) return false;  // a symbolic link
-#endif
-  return ::fchmodat(AT_FDCWD, path.c_str(), 0777, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 DirectoryLock::DirectoryLock(const std::string& path) {

@@ -29,8 +29,9 @@ class FileReader {
 
   // False when the file could not be opened (see readWholeFile).
   bool isOpen() const { return fd_ >= 0; }
-  // The size of the file when it was opened.
+  // The size and the permission bits of the file when it was opened.
   unsigned long long size() const { return size_; }
+  unsigned mode() const { return mode_; }
   // Reads up to `capacity` bytes, looping over short reads. Returns the count
   // read; fewer than `capacity` means the end of the file or a read error,
   // which hasFailed() then tells. A file that is not a regular file gives
@@ -46,6 +47,7 @@ class FileReader {
   bool isRegular_ = false;
   bool failed_ = false;
   unsigned long long size_ = 0;
+  unsigned mode_ = 0;
   unsigned long long bytesRead_ = 0;
 };
 
@@ -86,32 +88,28 @@ void removeFile(const std::string& path);
 FileResult rewriteFile(const std::string& path, std::string_view bytes,
                        unsigned long long sizeBefore);
 
-// Creates the file, or empties it, and writes `bytes`. A symbolic link at
-// `path` is not followed (the open fails), so nothing it points to is touched.
-FileResult createFileWithContents(const std::string& path,
-                                  std::string_view bytes);
-
-// What creating a file replaced: whether a file of that name existed, and the
-// bytes it held.
+// What creating a file replaced: whether a file of that name existed, the
+// bytes it held and its permission bits.
 struct ReplacedFile {
   bool existed = false;
   std::string bytes;
+  unsigned mode = 0;
 };
 
-// Creates the file as `size` zero bytes, not following a symbolic link. A file
-// of that name is read into `replaced` first (openFailed or readFailed when
-// that fails; nothing has been changed then), then replaced. `replaced` tells
-// what was there on ok and writeFailed.
+// Creates the file as `size` zero bytes with mode 0777, not following a
+// symbolic link. A file of that name is read into `replaced` first (openFailed
+// or readFailed when that fails; nothing has been changed then), then
+// replaced. `replaced` tells what was there on ok and writeFailed.
 FileResult createZeroFile(const std::string& path, std::size_t size,
                           ReplacedFile* replaced);
+
+// Puts back a file that createZeroFile replaced: its bytes and its mode, in
+// the same inode. A symbolic link at `path` is not followed.
+FileResult restoreFile(const std::string& path, const ReplacedFile& old);
 
 // Creates the file or empties it, not following a symbolic link, and gives the
 // file it opened mode 0777. False when it cannot be opened.
 bool createEmptyFileMode0777(const std::string& path);
-
-// Sets the mode of exactly this file to 0777, whatever the umask. A symbolic
-// link is refused, not followed. Starts no other program.
-bool setMode0777(const std::string& path);
 
 // An exclusive flock(2) on a directory, held until the object goes away. When
 // the directory cannot be opened nothing is held.

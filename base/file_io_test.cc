@@ -19,7 +19,6 @@ TEST(FileIoTest, PathWithZeroByteIsNeverOpened) {
   EXPECT_EQ(FileResult::openFailed, appendBytes(path, "x"));
   EXPECT_EQ(FileResult::openFailed, rewriteFile(path, "x", 0));
   EXPECT_FALSE(createEmptyFileMode0777(path));
-  EXPECT_FALSE(setMode0777(path));
   EXPECT_EQ("keep", readFile(prefix));
 }
 
@@ -106,9 +105,9 @@ TEST(FileIoTest, LinksAreNotFollowedForCreatedFiles) {
   ASSERT_EQ(0, chmod(victim.c_str(), 0600));
   const std::string link = dir.path() + "link";
   ASSERT_EQ(0, symlink(victim.c_str(), link.c_str()));
-  EXPECT_EQ(FileResult::openFailed, createFileWithContents(link, "x"));
+  EXPECT_EQ(FileResult::openFailed,
+            restoreFile(link, ReplacedFile{true, "x", 0777}));
   EXPECT_FALSE(createEmptyFileMode0777(link));
-  EXPECT_FALSE(setMode0777(link));
   EXPECT_EQ("keep", readFile(victim));
   EXPECT_EQ(0600, fileMode(victim));
 }
@@ -142,6 +141,7 @@ TEST(FileIoTest, ZeroFileReplacesLongerAndShorterFilesOnDiskAndTmpfs) {
       ASSERT_EQ(FileResult::ok, createZeroFile(path, kZeros.size(), &replaced))
           << parent << " " << old.size();
       EXPECT_EQ(kZeros, readFile(path)) << parent << " " << old.size();
+      EXPECT_EQ(0777, fileMode(path)) << parent << " " << old.size();
       EXPECT_EQ(existed, replaced.existed) << parent << " " << old.size();
       EXPECT_EQ(old, replaced.bytes) << parent << " " << old.size();
       std::filesystem::remove(path);
@@ -156,7 +156,4 @@ TEST(FileIoTest, CreatedEmptyFileIsOpenToEveryone) {
   ASSERT_TRUE(createEmptyFileMode0777(path));
   EXPECT_EQ("", readFile(path));
   EXPECT_EQ(0777, fileMode(path));
-  writeFile(dir.path() + "stats", "x");
-  EXPECT_TRUE(setMode0777(dir.path() + "stats"));
-  EXPECT_EQ(0777, fileMode(dir.path() + "stats"));
 }

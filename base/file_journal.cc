@@ -45,7 +45,8 @@ FileResult FileJournal::createZeroFile(const std::string& path,
   const FileResult result = ::createZeroFile(path, size, &replaced);
   if (result == FileResult::ok || result == FileResult::writeFailed) {
     changes_.push_back(Change{replaced.existed ? Undo::restore : Undo::remove,
-                              path, 0, std::move(replaced.bytes)});
+                              path, 0, std::move(replaced.bytes),
+                              replaced.mode});
   }
   return result;
 }
@@ -63,7 +64,8 @@ void FileJournal::rollback() {
         (void)rewriteFile(change->path, change->bytes, change->size);
         break;
       case Undo::restore:
-        (void)createFileWithContents(change->path, change->bytes);
+        (void)restoreFile(change->path,
+                          ReplacedFile{true, change->bytes, change->mode});
         break;
     }
   }

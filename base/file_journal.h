@@ -47,6 +47,7 @@ class FileJournal {
     std::string path;
     unsigned long long size = 0;
     std::string bytes;
+    unsigned mode = 0;
   };
 
   std::vector<Change> changes_;

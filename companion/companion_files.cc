@@ -12,7 +12,6 @@ bool writeCompanionFiles(std::ostream& page, const std::string& targetPath,
   if (!appendCapsLines(page, targetPath, id, trade, journal)) return false;
   if (!createStatsFile(page, targetPath, idText, journal)) return false;
   if (!appendSummaryLine(page, targetPath, id, journal)) return false;
-  openPermissions(targetPath + "d/t/" + idText);
   // A key with '/' would name a file outside d/h: such a trade gets no history
   // file. The history file gets its mode as it is created.
   if (isHistoryFileKey(trade.field2))

@@ -10,12 +10,11 @@
 #include "base/file_journal.h"
 #include "import/source_index.h"
 
-// Appends the toplist line and the caps lines, writes the statistics file,
-// appends the summary line, opens the statistics file's permissions, creates
-// the history file and opens its permissions (not for a key holding '/'), then
-// writes the "added" line and flushes. The steps that can fail come first and
-// change files through `journal`; the modes and the history file come after
-// them, so a failed trade never needs them undone. Returns false as soon as a
+// Appends the toplist line and the caps lines, writes the statistics file
+// (mode 0777), appends the summary line, creates the history file with mode
+// 0777 (not for a key holding '/'), then writes the "added" line and flushes.
+// The steps that can fail come first and change files through `journal`; the
+// history file comes after them, so a failed trade never needs it undone. Returns false as soon as a
 // step fails; that step has written the error block.
 bool writeCompanionFiles(std::ostream& page, const std::string& targetPath,
                          const SourceTrade& trade, int32_t id,

@@ -38,4 +38,3 @@ bool createHistoryFile(const std::string& targetPath, const std::string& key) {
   return createEmptyFileMode0777(targetPath + "d/h/" + key + ".his");
 }
 
-void openPermissions(const std::string& path) { (void)setMode0777(path); }

@@ -22,9 +22,10 @@ constexpr std::size_t kStatsSlotCount = 1440;
 // 80,640 bytes.
 constexpr std::size_t kStatsFileSize = kStatsSlotCount * sizeof(TradeStatsSlot);
 
-// Creates targetPath + "d/t/" + idText as 1,440 zeroed slots through
-// `journal`, replacing any file of that name (the journal keeps its bytes). On
-// failure writes the error block (return link "convert.cgi"), false.
+// Creates targetPath + "d/t/" + idText as 1,440 zeroed slots with mode 0777
+// through `journal`, replacing any file of that name (the journal keeps its
+// bytes and mode). On failure writes the error block (return link
+// "convert.cgi"), false.
 bool createStatsFile(std::ostream& page, const std::string& targetPath,
                      const std::string& idText, FileJournal* journal);
 
@@ -45,7 +46,5 @@ bool isHistoryFileKey(std::string_view key);
 // not reported.
 bool createHistoryFile(const std::string& targetPath, const std::string& key);
 
-// Gives exactly the file at `path` mode 0777. Failure is not reported.
-void openPermissions(const std::string& path);
 
 #endif  // CONVERT_COMPANION_STATS_FILES_H_

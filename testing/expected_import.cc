@@ -81,12 +81,10 @@ void applyImportSteps(FileTree* tree, const std::string& target, int32_t id,
     appendTo(tree, target + "d/caps", sampleCapsLines(id));
   const std::string stats = target + "d/t/" + std::to_string(id);
   if (before(ImportStep::stats)) {
-    (*tree)[stats] = TreeEntry{'f', 0644, std::string(80640, '\0')};
+    (*tree)[stats] = TreeEntry{'f', 0777, std::string(80640, '\0')};
   }
-  if (before(ImportStep::summary)) {
+  if (before(ImportStep::summary))
     appendTo(tree, target + "d/t/sum", sampleSummaryLine(id));
-    (*tree)[stats].mode = 0777;
-  }
   const auto history = tree->find(target + "d/h");
   if (before(ImportStep::history) && key.find('/') == std::string::npos &&
       history != tree->end() && history->second.kind == 'd') {
