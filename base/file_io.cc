@@ -9,31 +9,54 @@
 
 namespace {
 
+// Calls interrupted by a signal are repeated, but not for ever: the handlers
+// the program installs restart calls, so an interruption is rare, and a run
+// must end in bounded time whatever happens.
+constexpr int kMaxInterruptions = 64;
+
+template <typename Call>
+auto retryInterrupted(Call call) -> decltype(call()) {
+  decltype(call()) result = call();
+  for (int i = 0; i < kMaxInterruptions && result < 0 && errno == EINTR; ++i)
+    result = call();
+  return result;
+}
+
 bool holdsZeroByte(const std::string& path) {
   return path.find('\0') != std::string::npos;
 }
 
-// Opens `path`, retrying an interrupted open; never opens the prefix before a
-// zero byte of the path.
+// Opens `path`; never opens the prefix before a zero byte of the path. Never
+// waits: a FIFO opens (or fails) at once, instead of waiting for a writer or a
+// reader that may never come.
 int openPath(const std::string& path, int flags) {
   if (holdsZeroByte(path)) return -1;
-  int fd;
-  do {
-    fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
+  return retryInterrupted([&] {
+    return ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
+  });
 }
 
 int openForWriting(const std::string& path, int flags) {
   return openPath(path, O_WRONLY | O_CREAT | flags);
 }
 
+// Keeps `fd` when it is a regular file, filling `info`; closes it and returns
+// -1 otherwise. A FIFO, a socket or a device where a file of the installation
+// belongs is a file that will not open: reading or writing it could block,
+// never end, or reach something else entirely.
+int keepIfRegular(int fd, struct stat* info) {
+  if (fd < 0) return fd;
+  if (::fstat(fd, info) == 0 && S_ISREG(info->st_mode)) return fd;
+  ::close(fd);
+  return -1;
+}
+
 // Writes all of `bytes`, looping over short writes.
 bool writeAll(int fd, std::string_view bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = retryInterrupted(
+        [&] { return ::write(fd, bytes.data() + done, bytes.size() - done); });
     if (n <= 0) return false;
     done += static_cast<std::size_t>(n);
   }
@@ -50,25 +73,38 @@ off_t regularFileSize(int fd) {
 // Cuts the file open at `fd` back to `size` when it is longer. The size was
 // measured before the write: whatever did or did not land, nothing that was
 // there before is removed.
-void cutBackTo(int fd, unsigned long long size) {
+bool cutBackTo(int fd, unsigned long long size) {
   const off_t now = regularFileSize(fd);
-  if (now < 0 || static_cast<unsigned long long>(now) <= size) return;
-  (void)::ftruncate(fd, static_cast<off_t>(size));
+  if (now < 0) return false;
+  if (static_cast<unsigned long long>(now) <= size) return true;
+  return ::ftruncate(fd, static_cast<off_t>(size)) == 0;
 }
 
-// Opens for appending without creating; when nothing is there, creates the
-// file exclusively, so that `created` is known for certain.
-int openForAppending(const std::string& path, bool* created) {
+// How often an append looks again when the file was not there for a plain open
+// but was there for the exclusive create.
+constexpr int kAppendOpenAttempts = 3;
+
+// Opens a regular file for appending without creating it; when nothing is
+// there, creates it exclusively, so that `created` is known for certain. A
+// dangling symbolic link is neither opened nor created through: it fails, like
+// anything that is not a regular file.
+int openForAppending(const std::string& path, bool* created,
+                     struct stat* info) {
   *created = false;
-  for (;;) {
+  for (int attempt = 0; attempt < kAppendOpenAttempts; ++attempt) {
     const int fd = openPath(path, O_WRONLY | O_APPEND);
-    if (fd >= 0 || errno != ENOENT) return fd;
+    if (fd >= 0) return keepIfRegular(fd, info);
+    if (errno != ENOENT) return -1;
     const int made = openForWriting(path, O_APPEND | O_EXCL);
-    if (made >= 0 || errno != EEXIST) {
-      *created = made >= 0;
+    if (made >= 0) {
+      *created = true;
       return made;
     }
+    // EEXIST after ENOENT: a dangling link, or a file that came between the
+    // two opens. Look once more, then give up.
+    if (errno != EEXIST) return -1;
   }
+  return -1;
 }
 
 // Makes the empty file at `fd` `size` zero bytes long. Reserving the space
@@ -76,10 +112,8 @@ int openForAppending(const std::string& path, bool* created) {
 // most of the time of a large conversion; only a file system that cannot
 // reserve gets the zeros written.
 bool reserveZeros(int fd, std::size_t size) {
-  int result;
-  do {
-    result = ::fallocate(fd, 0, 0, static_cast<off_t>(size));
-  } while (result != 0 && errno == EINTR);
+  const int result = retryInterrupted(
+      [&] { return ::fallocate(fd, 0, 0, static_cast<off_t>(size)); });
   if (result == 0) return true;
   if (errno != EOPNOTSUPP && errno != ENOSYS) return false;
   return writeAll(fd, std::string(size, '\0'));
@@ -92,16 +126,11 @@ bool closeChecked(int fd) { return ::close(fd) == 0 || errno == EINTR; }
 }  // namespace
 
 FileReader::FileReader(const std::string& path, bool followLinks) {
-  const int fd = openPath(path, followLinks ? O_RDONLY : O_RDONLY | O_NOFOLLOW);
-  if (fd < 0) return;
   struct stat info;
-  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-    ::close(fd);
-    return;
-  }
-  fd_ = fd;
-  isRegular_ = S_ISREG(info.st_mode);
-  size_ = isRegular_ ? static_cast<unsigned long long>(info.st_size) : 0;
+  fd_ = keepIfRegular(
+      openPath(path, followLinks ? O_RDONLY : O_RDONLY | O_NOFOLLOW), &info);
+  if (fd_ < 0) return;
+  size_ = static_cast<unsigned long long>(info.st_size);
   mode_ = info.st_mode & 07777;
 }
 
@@ -111,18 +140,14 @@ FileReader::~FileReader() {
 
 std::size_t FileReader::read(char* buffer, std::size_t capacity) {
   if (fd_ < 0) return 0;
-  if (!isRegular_ && bytesRead_ + capacity > kNonRegularReadLimit) {
-    capacity = static_cast<std::size_t>(kNonRegularReadLimit - bytesRead_);
-  }
   std::size_t done = 0;
   while (done < capacity) {
-    const ssize_t n = ::read(fd_, buffer + done, capacity - done);
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = retryInterrupted(
+        [&] { return ::read(fd_, buffer + done, capacity - done); });
     if (n < 0) failed_ = true;
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);
   }
-  bytesRead_ += done;
   return done;
 }
 
@@ -160,68 +185,61 @@ FileResult readWholeFile(const std::string& path, std::string* contents) {
 }
 
 FileResult appendBlock(const std::string& path, std::string_view block,
-                       std::string_view filler,
-                       std::optional<unsigned long long> knownSize,
-                       AppendOutcome* outcome) {
+                       std::string_view filler, AppendOutcome* outcome) {
   bool created = false;
-  const int fd = openForAppending(path, &created);
+  struct stat info;
+  const int fd = openForAppending(path, &created, &info);
   if (fd < 0) return FileResult::openFailed;
-  if (created) knownSize = 0;
-  if (!knownSize) {
-    // Without its size the append could be neither aligned nor undone. A
-    // device or a pipe counts as empty: nothing of it can be cut back.
-    struct stat info;
-    if (::fstat(fd, &info) != 0) {
-      ::close(fd);
-      return FileResult::openFailed;
-    }
-    knownSize = S_ISREG(info.st_mode)
-                    ? static_cast<unsigned long long>(info.st_size)
-                    : 0;
-  }
-  outcome->sizeBefore = *knownSize;
+  const unsigned long long sizeBefore =
+      created ? 0 : static_cast<unsigned long long>(info.st_size);
+  outcome->sizeBefore = sizeBefore;
   outcome->created = created;
   std::string padded;
   std::string_view bytes = block;
   const std::size_t partial =
-      filler.empty() ? 0 : static_cast<std::size_t>(*knownSize % filler.size());
+      filler.empty() ? 0 : static_cast<std::size_t>(sizeBefore % filler.size());
   if (partial != 0) {
     padded.append(filler.substr(partial)).append(block);
     bytes = padded;
   }
-  outcome->sizeAfter = *knownSize + bytes.size();
   const bool written = writeAll(fd, bytes);
   // A partial record would shift every later record: cut the file back.
-  if (!written) cutBackTo(fd, *knownSize);
+  if (!written) (void)cutBackTo(fd, sizeBefore);
   const bool closed = closeChecked(fd);
   if (written && !closed) {
     // The close reported a lost write: the bytes may not all be there. Take
     // out whatever of them did land.
-    truncateFileTo(path, *knownSize);
+    (void)truncateFileTo(path, sizeBefore);
   }
   return written && closed ? FileResult::ok : FileResult::writeFailed;
 }
 
 FileResult appendBytes(const std::string& path, std::string_view bytes) {
   AppendOutcome outcome;
-  return appendBlock(path, bytes, std::string_view(), std::nullopt, &outcome);
+  return appendBlock(path, bytes, std::string_view(), &outcome);
 }
 
-void truncateFileTo(const std::string& path, unsigned long long size) {
+FileResult truncateFileTo(const std::string& path, unsigned long long size) {
   // Follows a symbolic link as the append did.
-  const int fd = openPath(path, O_WRONLY);
-  if (fd < 0) return;
-  cutBackTo(fd, size);
-  ::close(fd);
+  struct stat info;
+  const int fd = keepIfRegular(openPath(path, O_WRONLY), &info);
+  if (fd < 0) return FileResult::openFailed;
+  const bool cut = cutBackTo(fd, size);
+  const bool closed = closeChecked(fd);
+  return cut && closed ? FileResult::ok : FileResult::writeFailed;
 }
 
-void removeFile(const std::string& path) {
-  if (!holdsZeroByte(path)) (void)::unlink(path.c_str());
+FileResult removeFile(const std::string& path) {
+  if (holdsZeroByte(path)) return FileResult::openFailed;
+  if (::unlink(path.c_str()) == 0 || errno == ENOENT) return FileResult::ok;
+  return FileResult::writeFailed;
 }
 
 FileResult rewriteFile(const std::string& path, std::string_view bytes,
                        unsigned long long sizeBefore) {
-  const int fd = openForWriting(path, 0);
+  // The file was there to be read: a missing one is not made anew.
+  struct stat info;
+  const int fd = keepIfRegular(openPath(path, O_WRONLY), &info);
   if (fd < 0) return FileResult::openFailed;
   bool written = writeAll(fd, bytes);
   if (written && sizeBefore > bytes.size())
@@ -231,7 +249,9 @@ FileResult rewriteFile(const std::string& path, std::string_view bytes,
 }
 
 FileResult restoreFile(const std::string& path, const ReplacedFile& old) {
-  const int fd = openForWriting(path, O_TRUNC | O_NOFOLLOW);
+  struct stat info;
+  const int fd =
+      keepIfRegular(openForWriting(path, O_TRUNC | O_NOFOLLOW), &info);
   if (fd < 0) return FileResult::openFailed;
   const bool written = writeAll(fd, old.bytes);
   (void)::fchmod(fd, static_cast<mode_t>(old.mode));
@@ -255,7 +275,8 @@ FileResult createZeroFile(const std::string& path, std::size_t size,
       replaced->bytes = std::move(bytes);
       replaced->mode = old.mode();
     }
-    fd = openForWriting(path, O_TRUNC | O_NOFOLLOW);
+    struct stat info;
+    fd = keepIfRegular(openForWriting(path, O_TRUNC | O_NOFOLLOW), &info);
     replaced->existed = fd >= 0;
   }
   if (fd < 0) return FileResult::openFailed;
@@ -268,7 +289,9 @@ FileResult createZeroFile(const std::string& path, std::size_t size,
 }
 
 bool createEmptyFileMode0777(const std::string& path) {
-  const int fd = openForWriting(path, O_TRUNC | O_NOFOLLOW);
+  struct stat info;
+  const int fd =
+      keepIfRegular(openForWriting(path, O_TRUNC | O_NOFOLLOW), &info);
   if (fd < 0) return false;
   // Through the descriptor just opened: exactly this file, in one call.
   const bool opened = ::fchmod(fd, 0777) == 0;
@@ -278,11 +301,7 @@ bool createEmptyFileMode0777(const std::string& path) {
 DirectoryLock::DirectoryLock(const std::string& path) {
   const int fd = openPath(path, O_RDONLY | O_DIRECTORY);
   if (fd < 0) return;
-  int result;
-  do {
-    result = ::flock(fd, LOCK_EX);
-  } while (result != 0 && errno == EINTR);
-  if (result != 0) {
+  if (retryInterrupted([&] { return ::flock(fd, LOCK_EX); }) != 0) {
     ::close(fd);
     return;
   }

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -22,12 +25,34 @@ TEST(FileIoTest, PathWithZeroByteIsNeverOpened) {
   EXPECT_EQ("keep", readFile(prefix));
 }
 
-TEST(FileIoTest, WriteToAFullDeviceIsReported) {
+TEST(FileIoTest, OnlyRegularFilesOpenAndNothingWaits) {
   TempDir dir;
-  const std::string link = dir.path() + "full";
-  ASSERT_EQ(0, symlink("/dev/full", link.c_str()));
-  EXPECT_EQ(FileResult::writeFailed, appendBytes(link, "data"));
-  EXPECT_EQ(FileResult::writeFailed, rewriteFile(link, "data", 0));
+  const std::string fifo = dir.path() + "fifo";
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0666));
+  const std::string socketPath = dir.path() + "socket";
+  const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(
+      0, bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address));
+  const std::string device = dir.path() + "full";
+  ASSERT_EQ(0, symlink("/dev/full", device.c_str()));
+  const std::string dangling = dir.path() + "dangling";
+  ASSERT_EQ(0, symlink((dir.path() + "nowhere").c_str(), dangling.c_str()));
+  for (const std::string& path : {fifo, socketPath, device, dangling}) {
+    std::string contents;
+    ReplacedFile replaced;
+    EXPECT_EQ(FileResult::openFailed, readWholeFile(path, &contents)) << path;
+    EXPECT_EQ(FileResult::openFailed, appendBytes(path, "x")) << path;
+    EXPECT_EQ(FileResult::openFailed, rewriteFile(path, "x", 0)) << path;
+    EXPECT_EQ(FileResult::openFailed, createZeroFile(path, 8, &replaced))
+        << path;
+    EXPECT_FALSE(createEmptyFileMode0777(path)) << path;
+  }
+  // Nothing was made through the link.
+  EXPECT_FALSE(std::filesystem::exists(dir.path() + "nowhere"));
+  close(listener);
 }
 
 TEST(FileIoTest, PartialAppendIsCutBack) {
@@ -89,8 +114,7 @@ TEST(FileIoTest, AppendBlockCompletesAPartialUnitFirst) {
   for (const auto& c : cases) {
     writeFile(path, c.before);
     AppendOutcome outcome;
-    EXPECT_EQ(FileResult::ok,
-              appendBlock(path, "BBBB", "1234", std::nullopt, &outcome))
+    EXPECT_EQ(FileResult::ok, appendBlock(path, "BBBB", "1234", &outcome))
         << c.before;
     EXPECT_EQ(c.after, readFile(path)) << c.before;
     EXPECT_EQ(c.before.size(), outcome.sizeBefore) << c.before;
@@ -112,16 +136,10 @@ TEST(FileIoTest, LinksAreNotFollowedForCreatedFiles) {
   EXPECT_EQ(0600, fileMode(victim));
 }
 
-TEST(FileIoTest, EndlessDeviceReadsToALimit) {
-  std::string contents;
-  ASSERT_EQ(FileResult::ok, readWholeFile("/dev/zero", &contents));
-  EXPECT_EQ(FileReader::kNonRegularReadLimit, contents.size());
-}
-
-TEST(FileIoTest, RegularFilesAreReadWholeBeyondTheDeviceLimit) {
+TEST(FileIoTest, RegularFilesAreReadWholeBeyondTheirFirstPiece) {
   TempDir dir;
   const std::string path = dir.path() + "index";
-  const std::string big(3 * FileReader::kNonRegularReadLimit + 7, 'x');
+  const std::string big((3 << 20) + 7, 'x');
   writeFile(path, big);
   std::string contents;
   ASSERT_EQ(FileResult::ok, readWholeFile(path, &contents));

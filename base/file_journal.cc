@@ -1,25 +1,15 @@
 #include "base/file_journal.h"
 
 #include <algorithm>
-#include <optional>
 #include <utility>
 
 FileResult FileJournal::append(const std::string& path, std::string_view block,
                                std::string_view filler) {
-  std::optional<unsigned long long> knownSize;
-  const auto known = sizes_.find(path);
-  if (known != sizes_.end()) knownSize = known->second;
   AppendOutcome outcome;
-  const FileResult result =
-      appendBlock(path, block, filler, knownSize, &outcome);
+  const FileResult result = appendBlock(path, block, filler, &outcome);
   if (result == FileResult::openFailed) return result;
   changes_.push_back(Change{outcome.created ? Undo::remove : Undo::cutBack,
                             path, outcome.sizeBefore, std::string()});
-  if (result == FileResult::ok) {
-    sizes_[path] = outcome.sizeAfter;
-  } else {
-    sizes_.erase(path);
-  }
   return result;
 }
 
@@ -55,10 +45,10 @@ void FileJournal::rollback() {
   for (auto change = changes_.rbegin(); change != changes_.rend(); ++change) {
     switch (change->undo) {
       case Undo::cutBack:
-        truncateFileTo(change->path, change->size);
+        (void)truncateFileTo(change->path, change->size);
         break;
       case Undo::remove:
-        removeFile(change->path);
+        (void)removeFile(change->path);
         break;
       case Undo::rewrite:
         (void)rewriteFile(change->path, change->bytes, change->size);
@@ -70,6 +60,4 @@ void FileJournal::rollback() {
     }
   }
   changes_.clear();
-  // Sizes learnt from appends that were undone no longer hold.
-  sizes_.clear();
 }

@@ -7,16 +7,14 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "base/file_io.h"
 
 // Each operation does what the file_io operation of the same name does and
-// remembers what it needs to undo it, learnt from the calls it makes anyway:
-// an appended file's size comes from the first append to it in the run and
-// then from the lengths appended, so an append costs no extra call. The
-// journal assumes that nothing else writes these files while it is in use.
+// remembers what it needs to undo it, learnt from the calls it makes anyway.
+// The journal assumes that nothing else writes these files while it is in
+// use.
 class FileJournal {
  public:
   // Appends as appendBlock does (an empty filler adds nothing).
@@ -51,8 +49,6 @@ class FileJournal {
   };
 
   std::vector<Change> changes_;
-  // The size of every file appended to so far, after its last append.
-  std::unordered_map<std::string, unsigned long long> sizes_;
 };
 
 #endif  // CONVERT_BASE_FILE_JOURNAL_H_

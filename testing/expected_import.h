@@ -36,8 +36,8 @@ enum class ImportStep {
 
 // Applies to `tree` what importing sampleTrade(number, key) as `id` writes
 // into the target installation at `target` (relative to the tree's root, with
-// its trailing "/"): every step before `failedStep`, which wrote nothing. A
-// toplist that is not a regular file (a gate) is left alone.
+// its trailing "/"): every step before `failedStep`, which wrote nothing. An
+// appended file that is not a regular file is left alone.
 void applyImport(FileTree* tree, const std::string& target, int32_t id,
                  const std::string& key, ImportStep failedStep);
 // The same for the steps from `firstStep` on, for a trade whose earlier steps

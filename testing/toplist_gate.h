@@ -6,26 +6,28 @@
 #include <chrono>
 #include <string>
 
-// The target's toplist becomes a FIFO, so the run waits at the toplist step
-// (after its counter and index steps) until the test lets it go on. No later
-// trade may reach the toplist.
+// A run that opens the target's toplist (after its counter and index steps)
+// is held there until the test lets it go on. Every later open, the test's
+// own included, passes. The toplist must exist as a regular file before the
+// gate is made, and the test must not open it between the gate's making and
+// waitForRun. Needs root (a fanotify permission event).
 class ToplistGate {
  public:
   explicit ToplistGate(const std::string& target);
-  ~ToplistGate();
+  ~ToplistGate();  // lets a held run go on
   ToplistGate(const ToplistGate&) = delete;
   ToplistGate& operator=(const ToplistGate&) = delete;
 
-  // Waits until the run opens the toplist to measure it. False on timeout.
+  // Waits until a run opens the toplist, and holds it there. False on
+  // timeout.
   bool waitForRun(std::chrono::milliseconds timeout);
-  // Lets the run measure `firstLine`, then takes and returns the line it
-  // appends ("<timeout>" when it does not come).
-  std::string release(const std::string& firstLine,
-                      std::chrono::milliseconds timeout);
+  // Lets the held run go on.
+  void release();
 
  private:
   std::string path_;
-  int writer_ = -1;
+  int fanotify_ = -1;
+  int held_ = -1;  // the descriptor of the held open, to answer
 };
 
 #endif  // CONVERT_TESTING_TOPLIST_GATE_H_
