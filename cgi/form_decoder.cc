@@ -12,54 +12,105 @@ unsigned digitValue(unsigned char x) {
 
 }  // namespace
 
-FormPair FormDecoder::nextPair() {
-  const std::string_view pending = std::string_view(pending_).substr(start_);
-  const std::size_t equals = pending.find('=');
-  if (equals == std::string_view::npos) return FormPair{};
-  const std::string_view rawName = pending.substr(0, equals);
-  const std::string_view rest = pending.substr(equals + 1);
-  const std::size_t ampersand = rest.find('&');
-  const std::string_view rawValue = rest.substr(0, ampersand);
-  FormPair pair{decodeFormText(rawName), decodeFormText(rawValue)};
-  start_ = ampersand == std::string_view::npos
-               ? pending_.size()
-               : start_ + equals + 1 + ampersand + 1;
-  return pair;
+void FormTextDecoder::feed(std::string_view raw, std::string* text) {
+  std::size_t i = 0;
+  while (i < raw.size()) {
+    if (escapeLength_ >= 0) {
+      // The two bytes after a "%" are taken whatever they are.
+      escape_[escapeLength_++] = raw[i++];
+      if (escapeLength_ == 2) {
+        const unsigned high =
+            digitValue(static_cast<unsigned char>(escape_[0]));
+        const unsigned low = digitValue(static_cast<unsigned char>(escape_[1]));
+        text->push_back(
+            static_cast<char>(static_cast<unsigned char>(16 * high + low)));
+        escapeLength_ = -1;
+      }
+      continue;
+    }
+    const std::size_t special = raw.find_first_of("+%", i);
+    const std::size_t plainEnd =
+        special == std::string_view::npos ? raw.size() : special;
+    text->append(raw.substr(i, plainEnd - i));
+    i = plainEnd;
+    if (i == raw.size()) break;
+    if (raw[i] == '+') {
+      text->push_back(' ');
+    } else {
+      escapeLength_ = 0;
+    }
+    ++i;
+  }
+}
+
+void FormTextDecoder::finish(std::string* text) {
+  // Too near the end for an escape: keep the "%" and what follows it.
+  if (escapeLength_ >= 0) {
+    text->push_back('%');
+    text->append(escape_, static_cast<std::size_t>(escapeLength_));
+  }
+  escapeLength_ = -1;
 }
 
 std::string decodeFormText(std::string_view raw) {
   std::string text;
   text.reserve(raw.size());
-  for (std::size_t i = 0; i < raw.size(); ++i) {
-    const char c = raw[i];
-    if (c == '+') {
-      text.push_back(' ');
-    } else if (c == '%') {
-      if (i + 2 >= raw.size()) {
-        // Too near the end for an escape: keep the "%" and what follows it
-        // unchanged.
-        text.append(raw.substr(i));
-        break;
-      }
-      const unsigned high = digitValue(static_cast<unsigned char>(raw[i + 1]));
-      const unsigned low = digitValue(static_cast<unsigned char>(raw[i + 2]));
-      text.push_back(
-          static_cast<char>(static_cast<unsigned char>(16 * high + low)));
-      i += 2;
-    } else {
-      text.push_back(c);
-    }
-  }
+  FormTextDecoder decoder;
+  decoder.feed(raw, &text);
+  decoder.finish(&text);
   return text;
 }
 
-std::vector<std::string> decodeFormValues(std::string body) {
-  FormDecoder decoder(std::move(body));
-  std::vector<std::string> values;
-  for (;;) {
-    FormPair pair = decoder.nextPair();
-    if (pair.name.empty()) break;
-    values.push_back(std::move(pair.value));
+void FormDecoder::feed(std::string_view piece) {
+  std::size_t i = 0;
+  while (i < piece.size() && state_ != State::done) {
+    if (state_ == State::name) {
+      // A name runs to the first "=", across any "&" before it.
+      const std::size_t equals = piece.find('=', i);
+      if (equals == std::string_view::npos) {
+        if (i < piece.size()) nameIsEmpty_ = false;
+        break;
+      }
+      if (equals > i) nameIsEmpty_ = false;
+      i = equals + 1;
+      if (nameIsEmpty_) {
+        // The end mark: no pair after it is read.
+        state_ = State::done;
+        break;
+      }
+      state_ = State::value;
+      continue;
+    }
+    // A value runs to the next "&"; an escape never reaches past it.
+    const std::size_t ampersand = piece.find('&', i);
+    const std::size_t end =
+        ampersand == std::string_view::npos ? piece.size() : ampersand;
+    valueDecoder_.feed(piece.substr(i, end - i), &value_);
+    i = end;
+    if (ampersand != std::string_view::npos) {
+      ++i;
+      endValue();
+    }
   }
-  return values;
+}
+
+void FormDecoder::finish() {
+  // A remainder without "=" is the end mark; an open value ends here.
+  if (state_ == State::value) endValue();
+  state_ = State::done;
+}
+
+void FormDecoder::endValue() {
+  valueDecoder_.finish(&value_);
+  values_.push_back(std::move(value_));
+  value_.clear();
+  nameIsEmpty_ = true;
+  state_ = values_.size() < kKeptValues ? State::name : State::done;
+}
+
+std::vector<std::string> decodeFormValues(std::string_view body) {
+  FormDecoder decoder;
+  decoder.feed(body);
+  decoder.finish();
+  return decoder.takeValues();
 }

@@ -115,12 +115,13 @@ Environment readEnvironment() {
   return environment;
 }
 
-std::string readRequestBody(std::istream& input,
-                            const std::string& contentLength) {
-  std::string body;
+std::vector<std::string> readFormValues(std::istream& input,
+                                        const std::string& contentLength) {
+  FormDecoder decoder;
   readBodyPieces(input, contentLength,
-                 [&body](std::string_view piece) { body.append(piece); });
-  return body;
+                 [&decoder](std::string_view piece) { decoder.feed(piece); });
+  decoder.finish();
+  return decoder.takeValues();
 }
 
 void runRequest(const Environment& environment, std::istream& input,
@@ -137,8 +138,7 @@ void runRequest(const Environment& environment, std::istream& input,
       // connection, and loses the page, when the program leaves it unread.
       readBodyPieces(input, environment.contentLength, [](std::string_view) {});
     } else {
-      form =
-          decodeFormValues(readRequestBody(input, environment.contentLength));
+      form = readFormValues(input, environment.contentLength);
     }
     if (form.size() != 3) {
       writeIncorrectFormData(page);

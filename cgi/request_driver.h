@@ -7,6 +7,7 @@
 #include <istream>
 #include <ostream>
 #include <string>
+#include <vector>
 
 // What the run takes from the CGI environment.
 struct Environment {
@@ -22,11 +23,13 @@ struct Environment {
 // Reads CONTENT_LENGTH, SCRIPT_FILENAME, REMOTE_ADDR and HTTP_SEC_FETCH_SITE.
 Environment readEnvironment();
 
-// Reads up to the announced number of bytes from `input`, as many as arrive; a
-// negative or unreadable length gives an empty body. Memory grows with what
-// arrives, not with the claim.
-std::string readRequestBody(std::istream& input,
-                            const std::string& contentLength);
+// Reads the body (up to the announced number of bytes from `input`, as many as
+// arrive; a negative or unreadable length gives an empty body) to its end, in
+// pieces, and decodes it into the form's values (at most
+// FormDecoder::kKeptValues of them). Memory grows with the values kept, not
+// with the body or the claim.
+std::vector<std::string> readFormValues(std::istream& input,
+                                        const std::string& contentLength);
 
 // Serves the request: writes the whole page to `page`, reading the body from
 // `input`. Every failure is reported on the page. A form that another web site

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <optional>
 
 #include "import/target_trade.h"
 #include "testing/cgi_runner.h"
@@ -40,6 +41,9 @@ struct Scene {
   Check check;     // more about the page and the target, when set
   Text pageAgain;  // a second run's page, when set
   bool targetMayChange = true;
+  // When set, the scene runs through the program, whose peak memory must stay
+  // within this many bytes.
+  std::optional<unsigned long long> peakMemoryLimit;
   Scene& dirs(const std::string& source, const std::string& target) {
     sourceName = source;
     targetName = target;
@@ -74,6 +78,10 @@ struct Scene {
     targetMayChange = false;
     return *this;
   }
+  Scene& inProgramWithin(unsigned long long bytes) {
+    peakMemoryLimit = bytes;
+    return *this;
+  }
 };
 
 void PrintTo(const Scene& s, std::ostream* os) { *os << s.name; }
@@ -84,10 +92,23 @@ Scene scene(std::string name) {
   return s;
 }
 
-std::string runInside(const Installations& in, const std::string& body) {
+std::string runInside(const Installations& in, const std::string& body,
+                      std::optional<unsigned long long> peakMemoryLimit) {
   CgiRequest request = postRequest(body);
   request.workingDirectory = in.dir.path() + "cwd";
-  return pageAfterForm(runInProcess(request));
+  if (!peakMemoryLimit) return pageAfterForm(runInProcess(request));
+  request.measurePeakMemory = true;
+  const CgiResult result = runConvertCgi(request);
+  EXPECT_FALSE(result.memoryExceeded || result.timedOut);
+  EXPECT_LE(result.peakMemoryBytes, *peakMemoryLimit);
+  return pageAfterForm(result.page);
+}
+
+// `unit` repeated to at most `size` bytes.
+std::string repeated(const std::string& unit, std::size_t size) {
+  std::string bytes = unit;
+  while (2 * bytes.size() <= size) bytes += bytes;
+  return bytes;
 }
 
 std::string garbledBytes(std::size_t size) {
@@ -168,6 +189,13 @@ std::vector<Scene> scenes() {
       scene("ThousandsOfPairs")
           .posts(text(manyPairs))
           .ends(text(incorrectFormData()))
+          .untouched(),
+      // Memory holds the values kept, not a value per pair: at most the body
+      // and 16 MiB.
+      scene("FortyEightMegabytesOfPairs")
+          .posts([](const Installations&) { return repeated("a=&", 48 << 20); })
+          .ends(text(incorrectFormData()))
+          .inProgramWithin((48 << 20) + (16 << 20))
           .untouched(),
       scene("TenMegabytesWithoutAPair")
           .posts(text(std::string(10 << 20, 'x')))
@@ -329,13 +357,13 @@ TEST_P(BadInputTest, EndsInAClearPageAndLeavesTheRestAlone) {
   };
   const std::vector<std::string> before = snapshot();
 
-  const std::string page = runInside(in, s.body(in));
+  const std::string page = runInside(in, s.body(in), s.peakMemoryLimit);
   if (s.page) {
     EXPECT_EQ(s.page(in), page);
   }
   if (s.check) s.check(in, page);
   if (s.pageAgain) {
-    EXPECT_EQ(s.pageAgain(in), runInside(in, s.body(in)));
+    EXPECT_EQ(s.pageAgain(in), runInside(in, s.body(in), s.peakMemoryLimit));
   }
   EXPECT_EQ(before, snapshot());
 }

@@ -35,6 +35,7 @@ struct ChildPlan {
   std::optional<std::string> workingDirectory;
   std::optional<unsigned long long> fileSizeLimit;
   std::optional<unsigned> runAsUid;
+  std::string peakMemoryFile;  // run through the launcher when set
 };
 
 ChildPlan planChild(const CgiRequest& request) {
@@ -79,6 +80,15 @@ ChildPlan planChild(const CgiRequest& request) {
   }
   char program[] = CONVERT_CGI_PATH;
   char* arguments[] = {program, nullptr};
+  if (!plan->peakMemoryFile.empty()) {
+    char launcher[] = "/usr/bin/time";
+    char format[] = "-f%M";  // KiB
+    char output[] = "-o";
+    char* launched[] = {launcher, format, output, plan->peakMemoryFile.data(),
+                        program,  nullptr};
+    execve(launcher, launched, plan->environment.data());
+    _exit(127);
+  }
   execve(program, arguments, plan->environment.data());
   _exit(127);
 }
@@ -104,6 +114,12 @@ RunningCgi::RunningCgi(const CgiRequest& request) {
   }
   signal(SIGPIPE, SIG_IGN);  // a child that ends early must not end the test
   ChildPlan plan = planChild(request);
+  if (request.measurePeakMemory) {
+    char name[] = "/tmp/convert_peak.XXXXXX";
+    const int fd = mkstemp(name);
+    if (fd >= 0) close(fd);
+    peakMemoryFile_ = plan.peakMemoryFile = name;
+  }
   pid_ = fork();
   if (pid_ == 0) execChild(&plan, input[0], output[1]);
   close(input[0]);
@@ -182,6 +198,14 @@ void RunningCgi::collect(int inputFd, int outputFd, std::string body,
     usleep(5000);
   }
   std::lock_guard<std::mutex> lock(mutex_);
+  if (!peakMemoryFile_.empty()) {
+    // The launcher's last line is the program's peak, in KiB.
+    std::ifstream peak(peakMemoryFile_);
+    std::string line, last;
+    while (std::getline(peak, line)) last = line;
+    result_.peakMemoryBytes = std::strtoull(last.c_str(), nullptr, 10) << 10;
+    unlink(peakMemoryFile_.c_str());
+  }
   result_.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   result_.termSignal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   ended_ = true;

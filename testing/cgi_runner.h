@@ -29,6 +29,10 @@ struct CgiRequest {
   // The child is killed when it runs longer or holds more memory than this.
   std::chrono::milliseconds timeout = std::chrono::seconds(60);
   unsigned long long memoryLimitBytes = 1ull << 30;
+  // Reads the program's peak memory from wait4's rusage, through a small
+  // launcher (GNU time): a child forked from the test would count the test's
+  // memory as its own. pid() is then the launcher's.
+  bool measurePeakMemory = false;
 };
 
 struct CgiResult {
@@ -37,6 +41,8 @@ struct CgiResult {
   int termSignal = 0;   // the signal that ended the child, if one did
   bool timedOut = false;
   bool memoryExceeded = false;
+  // The program's peak resident memory, with measurePeakMemory.
+  unsigned long long peakMemoryBytes = 0;
 };
 
 // A request posting `body` with the matching CONTENT_LENGTH.
@@ -73,6 +79,7 @@ class RunningCgi {
                unsigned long long memoryLimit);
 
   pid_t pid_ = -1;
+  std::string peakMemoryFile_;  // where the launcher writes the peak
   std::thread collector_;
   std::mutex mutex_;
   std::condition_variable changed_;
