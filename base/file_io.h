@@ -1,24 +1,28 @@
 // The only code that touches files. Every operation opens, uses and closes its
 // file within the call (or within the lifetime of its object), checks every
 // write and close, and writes nothing to the page: callers report what
-// happened.
+// happened. Only regular files open, and no open ever waits: a FIFO, a socket,
+// a device or a dangling symbolic link where a file belongs is a file that
+// will not open.
 #ifndef CONVERT_BASE_FILE_IO_H_
 #define CONVERT_BASE_FILE_IO_H_
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
 enum class FileResult { ok, openFailed, readFailed, writeFailed };
 
 // Reads a whole regular file into `contents`. openFailed when the path holds a
-// zero byte, does not exist, cannot be read or is not a regular file (a
-// directory, a FIFO, a socket, a device, a dangling symbolic link); readFailed
-// when a read fails with an error other than the end of the file.
-FileResult readWholeFile(const std::string& path, std::string* contents);
+// zero byte, does not exist, cannot be read or is not a regular file (or is a
+// symbolic link, unless `followLinks`); readFailed when a read fails with an
+// error other than the end of the file.
+FileResult readWholeFile(const std::string& path, std::string* contents,
+                         bool followLinks = true);
 
-// A regular file opened for reading, closed when the object goes away. Opening
-// never waits: whatever is not a regular file does not open.
+// A regular file opened for reading, closed when the object goes away.
 class FileReader {
  public:
   // A symbolic link at `path` is followed unless `followLinks` is false, in
@@ -31,7 +35,7 @@ class FileReader {
   // False when the file could not be opened (see readWholeFile).
   bool isOpen() const { return fd_ >= 0; }
   // The size and the permission bits of the file when it was opened.
-  unsigned long long size() const { return size_; }
+  uint64_t size() const { return size_; }
   unsigned mode() const { return mode_; }
   // Reads up to `capacity` bytes, looping over short reads. Returns the count
   // read; fewer than `capacity` means the end of the file or a read error,
@@ -43,46 +47,48 @@ class FileReader {
  private:
   int fd_ = -1;
   bool failed_ = false;
-  unsigned long long size_ = 0;
+  uint64_t size_ = 0;
   unsigned mode_ = 0;
 };
 
 // What an append found: the file's size before it, and whether the append
 // created the file.
 struct AppendOutcome {
-  unsigned long long sizeBefore = 0;
+  uint64_t sizeBefore = 0;
   bool created = false;
 };
 
 // Appends `block` to the regular file, creating it, so that it starts at a
 // multiple of the filler's size: when the file ends part way into such a unit,
 // the bytes of `filler` from that point on complete it first (an empty filler
-// adds nothing). Nothing is created through a dangling symbolic link, and
-// whatever is not a regular file gives openFailed. On writeFailed the file has
-// been cut back to its size before the call, so a partial write never stays
-// behind. `outcome` is filled on ok and writeFailed.
+// adds nothing). Nothing is created through a dangling symbolic link. On
+// writeFailed the file has been cut back to its size before the call, so a
+// partial write never stays behind. `outcome` is filled on ok and writeFailed.
 FileResult appendBlock(const std::string& path, std::string_view block,
                        std::string_view filler, AppendOutcome* outcome);
 
-// Appends `bytes` to the file, creating it; see appendBlock.
-FileResult appendBytes(const std::string& path, std::string_view bytes);
+// A regular file that exists, opened for reading and writing through one
+// descriptor (never created; a symbolic link is followed), to be read whole
+// and then rewritten in place. Closed when the object goes away.
+class RewritableFile {
+ public:
+  explicit RewritableFile(const std::string& path);
+  ~RewritableFile();
+  RewritableFile(const RewritableFile&) = delete;
+  RewritableFile& operator=(const RewritableFile&) = delete;
 
-// Cuts the regular file back to `size` bytes when it is longer; never
-// lengthens it.
-FileResult truncateFileTo(const std::string& path, unsigned long long size);
+  bool isOpen() const { return fd_ >= 0; }
+  // Reads the whole file into `contents`: readFailed on a read error.
+  FileResult readAll(std::string* contents);
+  // Writes `bytes` over the start of the file and cuts off what is left of its
+  // `sizeBefore` bytes after them, keeping its inode and mode, then closes it.
+  // A rewrite of the same length makes no page of the file anew.
+  FileResult rewriteAndClose(std::string_view bytes, uint64_t sizeBefore);
 
-// Removes the file (not what a symbolic link there points to). A file that is
-// not there counts as removed.
-FileResult removeFile(const std::string& path);
-
-// Writes `bytes` over the start of the regular file (which must exist) and cuts
-// off what is left of its `sizeBefore` bytes after them, keeping its inode and
-// mode. The
-// file is never emptied first, so a rewrite of the same length makes no page
-// of it anew: on a disk, emptying a small file for every trade costs a page
-// written per trade.
-FileResult rewriteFile(const std::string& path, std::string_view bytes,
-                       unsigned long long sizeBefore);
+ private:
+  int fd_ = -1;
+  uint64_t size_ = 0;
+};
 
 // What creating a file replaced: whether a file of that name existed, the
 // bytes it held and its permission bits.
@@ -92,21 +98,74 @@ struct ReplacedFile {
   unsigned mode = 0;
 };
 
+// Called with what a create is about to replace, before it is changed.
+using KeepReplaced = std::function<void(const ReplacedFile&)>;
+
 // Creates the file as `size` zero bytes with mode 0777, not following a
 // symbolic link. A file of that name is read into `replaced` first (openFailed
-// or readFailed when that fails; nothing has been changed then), then
-// replaced. `replaced` tells what was there on ok and writeFailed.
+// or readFailed when that fails; nothing has been changed then) and handed to
+// `keep`, then replaced. `replaced` tells what was there on ok and
+// writeFailed.
 FileResult createZeroFile(const std::string& path, std::size_t size,
-                          ReplacedFile* replaced);
+                          const KeepReplaced& keep, ReplacedFile* replaced);
 
-// Puts back a file that createZeroFile replaced: its bytes and its mode, in
-// the same inode. A symbolic link at `path` is not followed.
-FileResult restoreFile(const std::string& path, const ReplacedFile& old);
+// Creates the file empty with mode 0777, or empties a file of that name, not
+// following a symbolic link. A non-empty file is read and handed to `keep`
+// before it is emptied. False when it cannot be opened, is not a regular file,
+// or its bytes cannot be read.
+bool createEmptyFileMode0777(const std::string& path, const KeepReplaced& keep);
 
-// Creates the file or empties it, not following a symbolic link, and gives the
-// file it opened mode 0777. False when it cannot be opened or is not a regular
-// file.
-bool createEmptyFileMode0777(const std::string& path);
+// Writes `old` back at `path`: its bytes over the file (created when missing),
+// cut to their length, in the same inode, and its mode when `restoreMode`. A
+// symbolic link is followed only when `followLinks`.
+FileResult putBackFile(const std::string& path, std::string_view bytes,
+                       bool followLinks, bool restoreMode, unsigned mode);
+
+// Cuts the regular file back to `size` bytes when it is longer; never
+// lengthens it. A file that is not there is left so.
+FileResult truncateFileTo(const std::string& path, uint64_t size);
+
+// Removes the file (not what a symbolic link there points to). A file that is
+// not there counts as removed.
+FileResult removeFile(const std::string& path);
+
+// The state of a path, not following a final symbolic link for `kind`.
+struct PathState {
+  enum class Kind { missing, regular, other } kind = Kind::missing;
+  uint64_t size = 0;  // of a regular file, through a symbolic link
+};
+// False when the state cannot be learnt (an error other than a missing path).
+bool readPathState(const std::string& path, PathState* state);
+
+// A file kept open for the whole run to hold a log that must survive a crash:
+// written in place, cut, and made durable on request.
+class DurableFile {
+ public:
+  DurableFile() = default;
+  ~DurableFile();
+  DurableFile(const DurableFile&) = delete;
+  DurableFile& operator=(const DurableFile&) = delete;
+
+  // Opens the regular file at `path` for reading and writing, creating it
+  // (never through a symbolic link) when it is not there; `created` tells.
+  bool open(const std::string& path, bool* created);
+  bool isOpen() const { return fd_ >= 0; }
+  // Writes `bytes` at `offset`, then cuts the file to end right after them.
+  bool writeAndCut(uint64_t offset, std::string_view bytes);
+  // Writes `bytes` at `offset`.
+  bool writeAt(uint64_t offset, std::string_view bytes);
+  // Makes the file's bytes and size durable.
+  bool syncData();
+  // Makes every change on the file system that holds the file durable.
+  bool syncFileSystem();
+  void close();
+
+ private:
+  int fd_ = -1;
+};
+
+// Makes the names in the directory durable.
+bool syncDirectory(const std::string& path);
 
 // An exclusive flock(2) on a directory, held until the object goes away. When
 // the directory cannot be opened nothing is held.
@@ -116,7 +175,6 @@ class DirectoryLock {
   ~DirectoryLock();
   DirectoryLock(const DirectoryLock&) = delete;
   DirectoryLock& operator=(const DirectoryLock&) = delete;
-  bool isHeld() const { return fd_ >= 0; }
 
  private:
   int fd_ = -1;

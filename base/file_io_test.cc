@@ -12,6 +12,26 @@
 
 #include "testing/temp_dir.h"
 
+namespace {
+
+FileResult append(const std::string& path, std::string_view bytes) {
+  AppendOutcome outcome;
+  return appendBlock(path, bytes, std::string_view(), &outcome);
+}
+
+// Reads the file and writes `bytes` in its place, as the counter is.
+FileResult rewrite(const std::string& path, std::string_view bytes) {
+  RewritableFile file(path);
+  std::string old;
+  const FileResult read = file.readAll(&old);
+  if (read != FileResult::ok) return read;
+  return file.rewriteAndClose(bytes, old.size());
+}
+
+const KeepReplaced kKeepNothing = [](const ReplacedFile&) {};
+
+}  // namespace
+
 TEST(FileIoTest, PathWithZeroByteIsNeverOpened) {
   TempDir dir;
   const std::string prefix = dir.path() + "file";
@@ -19,9 +39,9 @@ TEST(FileIoTest, PathWithZeroByteIsNeverOpened) {
   const std::string path = prefix + std::string("\0tail", 5);
   std::string contents;
   EXPECT_EQ(FileResult::openFailed, readWholeFile(path, &contents));
-  EXPECT_EQ(FileResult::openFailed, appendBytes(path, "x"));
-  EXPECT_EQ(FileResult::openFailed, rewriteFile(path, "x", 0));
-  EXPECT_FALSE(createEmptyFileMode0777(path));
+  EXPECT_EQ(FileResult::openFailed, append(path, "x"));
+  EXPECT_EQ(FileResult::openFailed, rewrite(path, "x"));
+  EXPECT_FALSE(createEmptyFileMode0777(path, kKeepNothing));
   EXPECT_EQ("keep", readFile(prefix));
 }
 
@@ -44,11 +64,12 @@ TEST(FileIoTest, OnlyRegularFilesOpenAndNothingWaits) {
     std::string contents;
     ReplacedFile replaced;
     EXPECT_EQ(FileResult::openFailed, readWholeFile(path, &contents)) << path;
-    EXPECT_EQ(FileResult::openFailed, appendBytes(path, "x")) << path;
-    EXPECT_EQ(FileResult::openFailed, rewriteFile(path, "x", 0)) << path;
-    EXPECT_EQ(FileResult::openFailed, createZeroFile(path, 8, &replaced))
+    EXPECT_EQ(FileResult::openFailed, append(path, "x")) << path;
+    EXPECT_EQ(FileResult::openFailed, rewrite(path, "x")) << path;
+    EXPECT_EQ(FileResult::openFailed,
+              createZeroFile(path, 8, kKeepNothing, &replaced))
         << path;
-    EXPECT_FALSE(createEmptyFileMode0777(path)) << path;
+    EXPECT_FALSE(createEmptyFileMode0777(path, kKeepNothing)) << path;
   }
   // Nothing was made through the link.
   EXPECT_FALSE(std::filesystem::exists(dir.path() + "nowhere"));
@@ -64,7 +85,7 @@ TEST(FileIoTest, PartialAppendIsCutBack) {
   void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
   const rlimit limit{1500, old.rlim_max};
   setrlimit(RLIMIT_FSIZE, &limit);
-  const FileResult result = appendBytes(path, std::string(996, 'b'));
+  const FileResult result = append(path, std::string(996, 'b'));
   setrlimit(RLIMIT_FSIZE, &old);
   signal(SIGXFSZ, oldHandler);
   EXPECT_EQ(FileResult::writeFailed, result);
@@ -83,8 +104,7 @@ TEST(FileIoTest, RewriteKeepsInodeAndModeAndCutsWhatIsLeft) {
     ASSERT_EQ(0, chmod(path.c_str(), 0640));
     struct stat before;
     stat(path.c_str(), &before);
-    EXPECT_EQ(FileResult::ok,
-              rewriteFile(path, c.after, std::string(c.before).size()));
+    EXPECT_EQ(FileResult::ok, rewrite(path, c.after));
     struct stat after;
     stat(path.c_str(), &after);
     EXPECT_EQ(before.st_ino, after.st_ino) << c.before;
@@ -97,7 +117,7 @@ TEST(FileIoTest, DirectoriesDoNotOpenAsFiles) {
   TempDir dir;
   std::string contents;
   EXPECT_EQ(FileResult::openFailed, readWholeFile(dir.path(), &contents));
-  EXPECT_EQ(FileResult::openFailed, appendBytes(dir.path(), "x"));
+  EXPECT_EQ(FileResult::openFailed, append(dir.path(), "x"));
   EXPECT_FALSE(FileReader(dir.path()).isOpen());
 }
 
@@ -130,8 +150,8 @@ TEST(FileIoTest, LinksAreNotFollowedForCreatedFiles) {
   const std::string link = dir.path() + "link";
   ASSERT_EQ(0, symlink(victim.c_str(), link.c_str()));
   EXPECT_EQ(FileResult::openFailed,
-            restoreFile(link, ReplacedFile{true, "x", 0777}));
-  EXPECT_FALSE(createEmptyFileMode0777(link));
+            putBackFile(link, "x", /*followLinks=*/false, true, 0777));
+  EXPECT_FALSE(createEmptyFileMode0777(link, kKeepNothing));
   EXPECT_EQ("keep", readFile(victim));
   EXPECT_EQ(0600, fileMode(victim));
 }
@@ -156,8 +176,15 @@ TEST(FileIoTest, ZeroFileReplacesLongerAndShorterFilesOnDiskAndTmpfs) {
       const bool existed = !old.empty();
       if (existed) writeFile(path, old);
       ReplacedFile replaced;
-      ASSERT_EQ(FileResult::ok, createZeroFile(path, kZeros.size(), &replaced))
+      std::string kept = "nothing";
+      ASSERT_EQ(FileResult::ok,
+                createZeroFile(
+                    path, kZeros.size(),
+                    [&](const ReplacedFile& before) { kept = before.bytes; },
+                    &replaced))
           << parent << " " << old.size();
+      // Handed over before it was changed.
+      EXPECT_EQ(existed ? old : "nothing", kept) << parent << " " << old.size();
       EXPECT_EQ(kZeros, readFile(path)) << parent << " " << old.size();
       EXPECT_EQ(0777, fileMode(path)) << parent << " " << old.size();
       EXPECT_EQ(existed, replaced.existed) << parent << " " << old.size();
@@ -171,7 +198,10 @@ TEST(FileIoTest, CreatedEmptyFileIsOpenToEveryone) {
   TempDir dir;
   const std::string path = dir.path() + "k.his";
   writeFile(path, "old");
-  ASSERT_TRUE(createEmptyFileMode0777(path));
+  std::string kept;
+  ASSERT_TRUE(createEmptyFileMode0777(
+      path, [&](const ReplacedFile& before) { kept = before.bytes; }));
+  EXPECT_EQ("old", kept);
   EXPECT_EQ("", readFile(path));
   EXPECT_EQ(0777, fileMode(path));
 }

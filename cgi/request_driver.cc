@@ -1,5 +1,6 @@
 #include "cgi/request_driver.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,16 @@ bool importTrade(std::ostream& page, const std::string& target,
   return writeCompanionFiles(page, target, trade, id, idText, journal);
 }
 
+// The run's journal keeps its log in the target's d/t, under a name that no
+// statistics file can have.
+const char kJournalName[] = "d/t/convert.journal";
+
+// A group of trades is made durable at once: one sync for many trades, and
+// after a kill or a power cut the next run imports the whole group again. It
+// ends after this many trades or this long, whichever comes first.
+constexpr int kGroupTrades = 500;
+constexpr auto kGroupTime = std::chrono::seconds(1);
+
 // Imports every trade of the source that the target lacks. Returns false when a
 // step ended the run (it has written the error block) or a stop was asked for.
 bool convertInstallations(std::ostream& page,
@@ -51,6 +62,12 @@ bool convertInstallations(std::ostream& page,
   // A second run over the same target (a double-click, a reload) waits here,
   // then sees this run's trades in the index it loads.
   const DirectoryLock lock(target + "d/t");
+  // A run that was cut off left its group's log: put every file back first,
+  // so that the group's trades are imported again, whole.
+  std::string failedPath;
+  const FileResult recovered =
+      recoverFromLog(target, kJournalName, &failedPath);
+  if (!reportFileResult(page, recovered, failedPath, kReturnLink)) return false;
   std::vector<TargetTrade> targetTrades;
   if (!readTargetIndex(page, target, &targetTrades)) return false;
   const KnownTradeKeys known(targetTrades);
@@ -58,10 +75,13 @@ bool convertInstallations(std::ostream& page,
 
   SourceTradeReader sourceTrades(sourceIndex);
   SourceTrade trade;
-  FileJournal journal;
+  FileJournal journal(target, kJournalName,
+                      {"d/t/index", "d/tl.a1", "d/caps", "d/t/sum"});
+  int groupTrades = 0;
+  auto groupStart = std::chrono::steady_clock::now();
   while (sourceTrades.next(&trade)) {
     // Between trades: no trade is cut half way.
-    if (isStopRequested()) return false;
+    if (isStopRequested()) break;
     if (isKnownTrade(page, trade, known)) continue;
     if (readNumber(trade.field1) <= 10) continue;
     // A key the record cannot hold whole would never match on a later run:
@@ -70,6 +90,7 @@ bool convertInstallations(std::ostream& page,
       writeUnstorableKeyLine(page, trade.field2);
       continue;
     }
+    if (groupTrades == 0) groupStart = std::chrono::steady_clock::now();
     if (!importTrade(page, target, trade, loadedIds, remoteAddress, &journal)) {
       // A trade is imported whole or not at all: a half trade's record would
       // make every later run skip it, and its missing files would never be
@@ -78,8 +99,14 @@ bool convertInstallations(std::ostream& page,
       return false;
     }
     journal.commit();
+    if (++groupTrades >= kGroupTrades ||
+        std::chrono::steady_clock::now() - groupStart >= kGroupTime) {
+      journal.endGroup();
+      groupTrades = 0;
+    }
   }
-  return true;
+  journal.finish();
+  return !isStopRequested();
 }
 
 // Reads up to the announced number of bytes from `input` in pieces, as many as

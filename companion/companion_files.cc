@@ -15,7 +15,7 @@ bool writeCompanionFiles(std::ostream& page, const std::string& targetPath,
   // A key with '/' would name a file outside d/h: such a trade gets no history
   // file. The history file gets its mode as it is created.
   if (isHistoryFileKey(trade.field2))
-    createHistoryFile(targetPath, trade.field2);
+    createHistoryFile(targetPath, trade.field2, journal);
   writeAddedLine(page, trade.field2);
   return true;
 }

@@ -34,7 +34,7 @@ bool isHistoryFileKey(std::string_view key) {
   return key.find('/') == std::string_view::npos;
 }
 
-bool createHistoryFile(const std::string& targetPath, const std::string& key) {
-  return createEmptyFileMode0777(targetPath + "d/h/" + key + ".his");
+bool createHistoryFile(const std::string& targetPath, const std::string& key,
+                       FileJournal* journal) {
+  return journal->createEmptyFile(targetPath + "d/h/" + key + ".his");
 }
-

@@ -42,9 +42,9 @@ bool appendSummaryLine(std::ostream& page, const std::string& targetPath,
 bool isHistoryFileKey(std::string_view key);
 
 // Creates or empties targetPath + "d/h/" + key + ".his" (not through a
-// symbolic link) and gives it mode 0777. Returns whether it did; a failure is
-// not reported.
-bool createHistoryFile(const std::string& targetPath, const std::string& key);
-
+// symbolic link) with mode 0777, through `journal`, which keeps the bytes of
+// a file it empties. Returns whether it did; a failure is not reported.
+bool createHistoryFile(const std::string& targetPath, const std::string& key,
+                       FileJournal* journal);
 
 #endif  // CONVERT_COMPANION_STATS_FILES_H_

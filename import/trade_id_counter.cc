@@ -55,8 +55,13 @@ bool nextTradeId(std::ostream& page, const std::string& targetPath,
                  const LoadedTradeIds& loaded, FileJournal* journal,
                  int32_t* id) {
   const std::string path = targetPath + "d/t/i";
+  // Read and rewritten through one descriptor: a counter that cannot be
+  // written fails at the open, as it would at a second one.
+  RewritableFile counter(path);
+  if (!counter.isOpen())
+    return reportFileResult(page, FileResult::openFailed, path, kReturnLink);
   std::string oldText;
-  if (!reportFileResult(page, readWholeFile(path, &oldText), path, kReturnLink))
+  if (!reportFileResult(page, counter.readAll(&oldText), path, kReturnLink))
     return false;
   int32_t candidate = 0;
   if (!nextFreeId(parseCounter(oldText), loaded, &candidate)) {
@@ -67,7 +72,8 @@ bool nextTradeId(std::ostream& page, const std::string& targetPath,
   // would restart the numbering at 11.
   if (!reportFileResult(
           page,
-          journal->rewrite(path, toDecimalText(candidate), std::move(oldText)),
+          journal->rewrite(&counter, path, toDecimalText(candidate),
+                           std::move(oldText)),
           path, kReturnLink))
     return false;
   *id = candidate;

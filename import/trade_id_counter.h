@@ -32,8 +32,8 @@ int32_t parseCounter(const std::string& text);
 // Reads targetPath + "d/t/i", works out the next identifier and writes it back
 // in place through `journal`, which keeps the old text to put back. On failure
 // the error block (return link "convert.cgi") has been written: the counter
-// file would not open or read, its write failed, or no identifier is left, in
-// which case the file is not touched.
+// file would not open for reading and writing or would not read, its write
+// failed, or no identifier is left, in which case the file is not touched.
 bool nextTradeId(std::ostream& page, const std::string& targetPath,
                  const LoadedTradeIds& loaded, FileJournal* journal,
                  int32_t* id);

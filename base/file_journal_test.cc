@@ -1,0 +1,129 @@
+#include "base/file_journal.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "testing/file_tree.h"
+#include "testing/temp_dir.h"
+
+namespace {
+
+// A counter, an appended file and two files that creates replace.
+void writeFiles(const std::string& root) {
+  writeFile(root + "index", "0123");
+  writeFile(root + "i", "10");
+  writeFile(root + "11", "old statistics");
+  chmod((root + "11").c_str(), 0640);
+  writeFile(root + "k.his", "old history");
+}
+
+// One unit through `journal`: the counter, an append to the index and to a
+// file it creates, the statistics file and the history file.
+void changeEveryKind(const std::string& root, FileJournal* journal) {
+  RewritableFile counter(root + "i");
+  std::string old;
+  ASSERT_EQ(FileResult::ok, counter.readAll(&old));
+  ASSERT_EQ(FileResult::ok, journal->rewrite(&counter, root + "i", "11", old));
+  ASSERT_EQ(FileResult::ok, journal->append(root + "index", "4567"));
+  ASSERT_EQ(FileResult::ok, journal->append(root + "caps", "c"));
+  ASSERT_EQ(FileResult::ok, journal->createZeroFile(root + "11", 8));
+  ASSERT_TRUE(journal->createEmptyFile(root + "k.his"));
+}
+
+}  // namespace
+
+TEST(FileJournalTest, LogOfACutOffGroupPutsEveryFileBack) {
+  TempDir dir;
+  const std::string root = dir.path();
+  writeFiles(root);
+  const FileTree before = readTree(root);
+  {
+    FileJournal journal(root, "log", {"index", "caps"});
+    changeEveryKind(root, &journal);
+    journal.commit();
+    ASSERT_EQ(FileResult::ok, journal.append(root + "index", "89"));
+    journal.commit();
+    // Cut off: neither the end of the group nor of the run comes.
+  }
+  ASSERT_TRUE(fileExists(root + "log"));
+  std::string failed;
+  EXPECT_EQ(FileResult::ok, recoverFromLog(root, "log", &failed));
+  EXPECT_EQ(describeTree(before), describeTree(readTree(root)));
+  // Nothing is left to put back.
+  EXPECT_EQ(FileResult::ok, recoverFromLog(root, "log", &failed));
+}
+
+TEST(FileJournalTest, UndoThatCannotFinishIsFinishedByTheNextRun) {
+  TempDir dir;
+  const std::string root = dir.path();
+  writeFiles(root);
+  FileJournal journal(root, "log", {"index", "caps"});
+  changeEveryKind(root, &journal);
+  journal.commit();
+  ASSERT_EQ(FileResult::ok, journal.append(root + "index", "89"));
+  // The unit's undo cannot cut the index back while a directory stands in
+  // its way.
+  std::filesystem::rename(root + "index", root + "moved");
+  makeDirectories(root + "index");
+  EXPECT_FALSE(journal.rollback());
+  std::string failed;
+  EXPECT_EQ(FileResult::writeFailed, recoverFromLog(root, "log", &failed));
+  EXPECT_EQ(root + "index", failed);
+  std::filesystem::remove(root + "index");
+  std::filesystem::rename(root + "moved", root + "index");
+  EXPECT_EQ(FileResult::ok, recoverFromLog(root, "log", &failed));
+  // The first unit stays; the second is gone, and so is the log.
+  EXPECT_EQ("01234567", readFile(root + "index"));
+  EXPECT_EQ("11", readFile(root + "i"));
+  EXPECT_FALSE(fileExists(root + "log"));
+}
+
+TEST(FileJournalTest, FinishedRunLeavesNoLog) {
+  TempDir dir;
+  const std::string root = dir.path();
+  writeFiles(root);
+  FileJournal journal(root, "log", {"index", "caps"});
+  changeEveryKind(root, &journal);
+  journal.commit();
+  journal.endGroup();
+  ASSERT_EQ(FileResult::ok, journal.append(root + "index", "89"));
+  journal.commit();
+  journal.finish();
+  EXPECT_FALSE(fileExists(root + "log"));
+  EXPECT_EQ("0123456789", readFile(root + "index"));
+}
+
+TEST(UndoLogTest, ReadsRecordsUpToTheFirstTornOrStaleOne) {
+  UndoRecord cut;
+  cut.name = "index";
+  cut.size = 4;
+  UndoRecord putBack;
+  putBack.kind = UndoRecord::Kind::putBack;
+  putBack.name = "11";
+  putBack.bytes = std::string(100, 'x');
+  UndoLogEncoder encoder;
+  const std::string header = encoder.startGroup(1);
+  const std::string first = encoder.encode(cut);
+  const std::string log = header + first + encoder.encode(putBack);
+  std::vector<UndoRecord> records;
+  for (std::size_t end = 0; end <= log.size(); ++end) {
+    const bool started = decodeUndoLog(log.substr(0, end), &records);
+    EXPECT_EQ(end >= header.size(), started) << end;
+    const std::size_t whole = end == log.size()                     ? 2
+                              : end >= header.size() + first.size() ? 1
+                                                                    : 0;
+    EXPECT_EQ(whole, records.size()) << end;
+  }
+  ASSERT_TRUE(decodeUndoLog(log, &records));
+  EXPECT_EQ(putBack.bytes, records[1].bytes);
+  // A newer group written over the log: what is left of the older one after
+  // it does not count.
+  UndoLogEncoder newer;
+  std::string rewritten = newer.startGroup(2);
+  rewritten += newer.encode(cut);
+  ASSERT_TRUE(
+      decodeUndoLog(rewritten + log.substr(rewritten.size()), &records));
+  EXPECT_EQ(1u, records.size());
+}

@@ -1,0 +1,134 @@
+#include "base/undo_log.h"
+
+namespace {
+
+// "convert undo log", version 1.
+constexpr std::string_view kMagic = "CVUNDO1\n";
+
+// FNV-1a over `bytes`, continuing from `hash`: enough to tell a torn or stale
+// record, which is all the log needs.
+uint64_t hashBytes(uint64_t hash, std::string_view bytes) {
+  for (const char c : bytes) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ull;
+  }
+  return hash;
+}
+
+constexpr uint64_t kHashStart = 14695981039346656037ull;
+
+void putUint64(std::string* out, uint64_t value) {
+  for (int i = 0; i < 8; ++i)
+    out->push_back(static_cast<char>((value >> (8 * i)) & 0xff));
+}
+
+// Reads the next 8 bytes as a little-endian number; false past the end.
+bool takeUint64(std::string_view* in, uint64_t* value) {
+  if (in->size() < 8) return false;
+  *value = 0;
+  for (int i = 0; i < 8; ++i)
+    *value |= uint64_t{static_cast<unsigned char>((*in)[i])} << (8 * i);
+  in->remove_prefix(8);
+  return true;
+}
+
+bool takeBytes(std::string_view* in, uint64_t length, std::string* out) {
+  if (in->size() < length) return false;
+  out->assign(in->data(), static_cast<std::size_t>(length));
+  in->remove_prefix(static_cast<std::size_t>(length));
+  return true;
+}
+
+// kind, flags, mode, size, then the name and the bytes, each after its
+// length.
+std::string encodeBody(const UndoRecord& record) {
+  std::string body;
+  body.push_back(static_cast<char>(record.kind));
+  body.push_back(static_cast<char>((record.followLinks ? 1 : 0) |
+                                   (record.restoresMode ? 2 : 0)));
+  putUint64(&body, record.mode);
+  putUint64(&body, record.size);
+  putUint64(&body, record.name.size());
+  body.append(record.name);
+  putUint64(&body, record.bytes.size());
+  body.append(record.bytes);
+  return body;
+}
+
+bool decodeBody(std::string_view body, UndoRecord* record) {
+  if (body.size() < 2) return false;
+  const auto kind = static_cast<UndoRecord::Kind>(body[0]);
+  if (kind != UndoRecord::Kind::cutBack && kind != UndoRecord::Kind::remove &&
+      kind != UndoRecord::Kind::putBack) {
+    return false;
+  }
+  record->kind = kind;
+  record->followLinks = (body[1] & 1) != 0;
+  record->restoresMode = (body[1] & 2) != 0;
+  body.remove_prefix(2);
+  uint64_t mode = 0;
+  uint64_t length = 0;
+  if (!takeUint64(&body, &mode) || !takeUint64(&body, &record->size) ||
+      !takeUint64(&body, &length) || !takeBytes(&body, length, &record->name) ||
+      !takeUint64(&body, &length) || !takeBytes(&body, length, &record->bytes))
+    return false;
+  record->mode = static_cast<unsigned>(mode & 07777);
+  return body.empty() && !record->name.empty();
+}
+
+}  // namespace
+
+std::string UndoLogEncoder::startGroup(uint64_t groupTag) {
+  std::string header(kMagic);
+  putUint64(&header, groupTag);
+  chain_ = hashBytes(kHashStart, header);
+  return header;
+}
+
+std::string UndoLogEncoder::encode(const UndoRecord& record) {
+  const std::string body = encodeBody(record);
+  chain_ = hashBytes(chain_, body);
+  std::string out;
+  putUint64(&out, body.size());
+  putUint64(&out, chain_);
+  out.append(body);
+  return out;
+}
+
+bool decodeUndoLog(std::string_view bytes, std::vector<UndoRecord>* records) {
+  records->clear();
+  const std::size_t headerSize = kMagic.size() + 8;
+  if (bytes.size() < headerSize || bytes.substr(0, kMagic.size()) != kMagic)
+    return false;
+  uint64_t chain = hashBytes(kHashStart, bytes.substr(0, headerSize));
+  bytes.remove_prefix(headerSize);
+  for (;;) {
+    uint64_t length = 0;
+    uint64_t check = 0;
+    if (!takeUint64(&bytes, &length) || !takeUint64(&bytes, &check) ||
+        bytes.size() < length)
+      return true;
+    const std::string_view body =
+        bytes.substr(0, static_cast<std::size_t>(length));
+    const uint64_t next = hashBytes(chain, body);
+    UndoRecord record;
+    if (next != check || !decodeBody(body, &record)) return true;
+    records->push_back(std::move(record));
+    chain = next;
+    bytes.remove_prefix(static_cast<std::size_t>(length));
+  }
+}
+
+FileResult applyUndoRecord(const std::string& root, const UndoRecord& record) {
+  const std::string path = root + record.name;
+  switch (record.kind) {
+    case UndoRecord::Kind::cutBack:
+      return truncateFileTo(path, record.size);
+    case UndoRecord::Kind::remove:
+      return removeFile(path);
+    case UndoRecord::Kind::putBack:
+      return putBackFile(path, record.bytes, record.followLinks,
+                         record.restoresMode, record.mode);
+  }
+  return FileResult::writeFailed;
+}
