@@ -3,10 +3,13 @@
 
 Usage: scripts/fault_sweep.py CONVERT_CGI_PATH
 
-Builds a source with one trade the target already holds and two new ones, runs
-the conversion once under strace to list every call on the installation files,
-then reruns it on a fresh copy of the target for each occurrence of each call,
-with that one occurrence failing (an error, or a SIGTERM). After each run the
+Builds a source with one trade the target already holds and two new ones, and a
+target holding, beside the known trade, files that the import replaces (a
+statistics file for the first new identifier, a history file of the second new
+key). Runs the conversion once under strace to list every call on the
+installation files, then reruns it on a fresh copy of the target for each
+occurrence of each call, with that one occurrence failing (an error, or a
+SIGTERM). After each run the
 target must be one of the states a whole number of trades leaves, a partial
 state needs an error block on the page, and a second run without the fault must
 complete the import. Exits 1 when any case fails.
@@ -37,6 +40,10 @@ EMPTY_TARGET = {"d/t/index": b"", "d/t/i": b"10", "d/tl.a1": b"|a|b|c|d|e|f|\n",
                 "d/t/sum": b""}
 KNOWN_TRADE = ("15", "known")
 NEW_TRADES = [("21", "alpha"), ("22", "beta")]
+# Left in the target by an earlier installation, for the import to replace: the
+# statistics file of the identifier the first new trade gets (the known trade
+# takes 11) and the history file of the second new trade.
+ORPHANS = {"d/t/12": b"old statistics", "d/h/beta.his": b"old history"}
 WORKERS = 2
 RUN_TIMEOUT = 20  # seconds; a run that hangs fails its case
 
@@ -59,9 +66,9 @@ def trade_line(number, key):
 
 
 def write_installation(directory, files):
-    """Writes {relative path: bytes} under directory, with an empty d/h."""
-    os.makedirs(directory + "d/t")
-    os.makedirs(directory + "d/h")
+    """Writes {relative path: bytes} under directory, with d/t and d/h."""
+    os.makedirs(directory + "d/t", exist_ok=True)
+    os.makedirs(directory + "d/h", exist_ok=True)
     for name, data in files.items():
         with open(directory + name, "wb") as f:
             f.write(data)
@@ -111,13 +118,15 @@ def snapshot(root):
     return tree
 
 
-def differences(tree, state):
-    """What tree lacks or holds beyond state. A missing history file is no
+def differences(tree, state, spare=None):
+    """What tree lacks or holds beyond state. A history file that still holds
+    what spare has for it (or is missing, where spare has none) is no
     difference: the program does not check that file's open."""
     found = []
     for path in sorted(set(tree) | set(state)):
         have, want = tree.get(path), state.get(path)
-        if have == want or (have is None and path.endswith(".his")):
+        if have == want or (spare is not None and path.endswith(".his")
+                            and have == spare.get(path)):
             continue
         if have is None or want is None:
             found.append(path + (" missing" if have is None else " extra"))
@@ -128,9 +137,9 @@ def differences(tree, state):
     return found
 
 
-def matching_state(tree, states):
+def matching_state(tree, states, spare=None):
     """(k, "") when tree is state k, else (None, the nearest state's differences)."""
-    diffs = [differences(tree, state) for state in states]
+    diffs = [differences(tree, state, spare) for state in states]
     if [] in diffs:
         return diffs.index([]), ""
     nearest = min(range(len(states)), key=lambda k: len(diffs[k]))
@@ -202,12 +211,13 @@ KINDS = [("error", False, fail_with_error),
 
 def build_states(program, root):
     """Makes root + "base/", the target holding the known trade (the program's
-    own import of it), and returns the snapshot of state k, the target after a
-    fault-free run over the first k new trades, for every k."""
+    own import of it) and the orphans, and returns the snapshot of state k, the
+    target after a fault-free run over the first k new trades, for every k."""
     write_installation(root + "base/", EMPTY_TARGET)
     write_installation(root + "known/", source_files([KNOWN_TRADE]))
     if page_ending(convert(program, root + "known/", root + "base/")[1]) != "closing block":
         return None
+    write_installation(root + "base/", ORPHANS)
     states = []
     for k in range(len(NEW_TRADES) + 1):
         source, target = root + "source%d/" % k, root + "state%d/" % k
@@ -264,6 +274,7 @@ def sweep(program, root):
         print("setup failed: a fault-free run did not end with the closing block")
         return 0, 1
     source, final = root + "source%d/" % len(NEW_TRADES), len(NEW_TRADES)
+    base = snapshot(root + "base/")
     touched, unnamed = touched_paths(program, root, source)
 
     def paths_for(target):
@@ -288,7 +299,9 @@ def sweep(program, root):
             injects = make(entries, i, n, count + "d/t/index")
             if injects:
                 detail = " " + injects[0][2].split("=")[1] if kind == "error" else ""
-                cases.append(("%s #%d on %s, %s%s" % (call, n, file, kind, detail), injects, stops))
+                spare = base if kind == "error" and file.endswith(".his") else None
+                cases.append(("%s #%d on %s, %s%s" % (call, n, file, kind, detail), injects, stops,
+                              spare))
                 runs[call] = runs.get(call, 0) + 1
     print("calls on the installation files: occurrences, runs")
     for call in sorted(seen):
@@ -299,7 +312,7 @@ def sweep(program, root):
         print("FAIL %s, %d calls: this strace can neither select nor fail it" % (call, calls))
 
     def run_case(number, case):
-        label, injects, stops = case
+        label, injects, stops, spare = case
         target, log = root + "case%d/" % number, root + "case%d.log" % number
         shutil.copytree(root + "base/", target)
         status, page = convert(program, source, target, log, paths_for(target), injects)
@@ -314,13 +327,13 @@ def sweep(program, root):
         if (injects[0][0] in READ_CALLS and injects[0][2].startswith("error=")
                 and "Unable to read file" not in ending):
             problems.append("the read error is not reported")
-        state, nearest = matching_state(snapshot(target), states)
+        state, nearest = matching_state(snapshot(target), states, spare)
         if state is None:
             problems.append("the target is no state (%s)" % nearest)
         elif state != final and not stops and not ending.startswith("error"):
             problems.append("state %d of %d without an error block" % (state, final))
         convert(program, source, target)
-        found = differences(snapshot(target), states[final])
+        found = differences(snapshot(target), states[final], spare)
         if found:
             problems.append("the second run left %s" % ", ".join(found[:4]))
         shutil.rmtree(target)
