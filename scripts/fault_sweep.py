@@ -8,12 +8,16 @@ target holding, beside the known trade, files that the import replaces (a
 statistics file for the first new identifier, a history file of the second new
 key). Runs the conversion once under strace to list every call on the
 installation files, then reruns it on a fresh copy of the target for each
-occurrence of each call, with that one occurrence failing (an error, or a
-SIGTERM). After each run the
-target must be one of the states a whole number of trades leaves, a partial
+occurrence of each call, with that one occurrence failing (an error, a SIGTERM,
+or a SIGKILL). After each run the target must be one of the states a whole
+number of trades leaves (a killed run's only after the next run), a partial
 state needs an error block on the page, and a second run without the fault must
-complete the import. Exits 1 when any case fails.
+complete the import. The rollback journal may stay only after a kill, a stop
+with no ending, or a failed sync or removal of the journal itself.
+
+Exits 1 when any case fails.
 """
+import collections
 import concurrent.futures
 import os
 import re
@@ -44,6 +48,7 @@ NEW_TRADES = [("21", "alpha"), ("22", "beta")]
 # statistics file of the identifier the first new trade gets (the known trade
 # takes 11) and the history file of the second new trade.
 ORPHANS = {"d/t/12": b"old statistics", "d/h/beta.his": b"old history"}
+JOURNAL = "d/t/convert.journal"
 WORKERS = 2
 RUN_TIMEOUT = 20  # seconds; a run that hangs fails its case
 
@@ -53,9 +58,18 @@ ERRORS = {"open": "EACCES", "openat": "EACCES", "write": "ENOSPC", "pwrite64": "
           "writev": "ENOSPC", "fallocate": "ENOSPC", "lseek": "EINVAL", "flock": "ENOLCK",
           "fchmod": "EPERM", "fchmodat": "EPERM", "chmod": "EPERM"}
 READ_CALLS = ("read", "pread64", "readv", "preadv")
+SYNC_CALLS = ("fsync", "fdatasync", "syncfs")
 CALL_LINE = re.compile(r"^\d+\s+(\w+)\((.*)$")
-SIGNAL_LINE = re.compile(r"^\d+\s+--- SIGTERM ")
+SIGNAL_LINE = re.compile(r"^\d+\s+(?:--- |\+\+\+ killed by )(SIG[A-Z]+)")
 PATHS = re.compile(r'"(/[^"]*)"|<(/[^>]*)>')
+
+# One run with its injections. how: "fails" (the page must end with a block),
+# "stops" (it may end without one) or "kills" (the target is judged only after
+# the next run). journal: "absent" after a page that ends with a block, or
+# "may stay". spare: the history files that may keep what they held (a failed
+# open of that file).
+Case = collections.namedtuple("Case", "label injects how start journal spare",
+                              defaults=("absent", None))
 
 
 def trade_line(number, key):
@@ -147,13 +161,13 @@ def matching_state(tree, states, spare=None):
 
 
 def read_log(path):
-    """The strace log as (call name or "SIGTERM", line), in order."""
+    """The strace log as (call name or signal name, line), in order."""
     entries = []
     with open(path, errors="replace") as f:
         for line in f:
-            call = CALL_LINE.match(line)
-            if call or SIGNAL_LINE.match(line):
-                entries.append((call.group(1) if call else "SIGTERM", line.rstrip("\n")))
+            call, signal = CALL_LINE.match(line), SIGNAL_LINE.match(line)
+            if call or signal:
+                entries.append(((call or signal).group(1), line.rstrip("\n")))
     return entries
 
 
@@ -166,12 +180,24 @@ def landed(entries, injects):
             return False
         after = entries[at[0] + 1:at[0] + 2]
         if action.startswith("signal="):
-            if not after or after[0][0] != "SIGTERM":
+            if not after or after[0][0] != "SIG" + action[len("signal="):]:
                 return False
         elif "(INJECTED)" not in entries[at[0]][1]:
             return False
     errors = sum(not action.startswith("signal=") for _, _, action in injects)
     return sum("(INJECTED)" in line for _, line in entries) == errors
+
+
+def call_labels(entries, target, source):
+    """Per position of a log: (n, "call #n on file"), n counting that call."""
+    seen, labels = {}, []
+    for call, line in entries:
+        seen[call] = n = seen.get(call, 0) + 1
+        where = PATHS.search(line.split("(", 1)[-1].replace("AT_FDCWD</>", ""))
+        file = (where.group(1) or where.group(2)) if where else "?"
+        file = file.replace(target, "target/").replace(source, "source/")
+        labels.append((n, "%s #%d on %s" % (call, n, file)))
+    return labels
 
 
 # The fault kinds. Each gets the count run's log, the position i of the n-th
@@ -184,6 +210,10 @@ def fail_with_error(entries, i, n, index_path):
 
 def stop_with_sigterm(entries, i, n, index_path):
     return [(entries[i][0], n, "signal=TERM")]
+
+
+def kill(entries, i, n, index_path):
+    return [(entries[i][0], n, "signal=KILL")]
 
 
 def lose_index_write(entries, i, n, index_path):
@@ -202,11 +232,11 @@ def lose_index_write(entries, i, n, index_path):
     return None
 
 
-# (name, whether the run is stopped rather than failed, injections). A stopped
-# run may end its page without either block.
-KINDS = [("error", False, fail_with_error),
-         ("SIGTERM", True, stop_with_sigterm),
-         ("lost index write", False, lose_index_write)]
+# (name, how the run ends, injections).
+KINDS = [("error", "fails", fail_with_error),
+         ("SIGTERM", "stops", stop_with_sigterm),
+         ("lost index write", "fails", lose_index_write),
+         ("kill", "kills", kill)]
 
 
 def build_states(program, root):
@@ -224,9 +254,9 @@ def build_states(program, root):
         write_installation(source, source_files([KNOWN_TRADE] + NEW_TRADES[:k]))
         shutil.copytree(root + "base/", target)
         status, page = convert(program, source, target)
-        if status != 0 or page_ending(page) != "closing block":
-            return None
         states.append(snapshot(target))
+        if status != 0 or page_ending(page) != "closing block" or JOURNAL in states[-1]:
+            return None
     return states
 
 
@@ -254,7 +284,10 @@ def main():
     if len(sys.argv) != 2:
         sys.exit("usage: fault_sweep.py CONVERT_CGI_PATH")
     program, started = os.path.abspath(sys.argv[1]), time.monotonic()
-    root = os.path.realpath(tempfile.mkdtemp(prefix="fault_sweep.")) + "/"
+    # On tmpfs where there is one: the program's syncs then cost nothing and
+    # flush no one else's files.
+    scratch = "/dev/shm" if os.path.isdir("/dev/shm") else None
+    root = os.path.realpath(tempfile.mkdtemp(prefix="fault_sweep.", dir=scratch)) + "/"
     try:
         passed, failed = sweep(program, root)
     finally:
@@ -264,6 +297,9 @@ def main():
     return 1 if failed else 0
 
 
+Result = collections.namedtuple("Result", "label ending problems hit")
+
+
 def sweep(program, root):
     """Returns (passed, failed)."""
     if not shutil.which("strace"):
@@ -271,85 +307,120 @@ def sweep(program, root):
         return 0, 1
     states = build_states(program, root)
     if not states:
-        print("setup failed: a fault-free run did not end with the closing block")
+        print("setup failed: a fault-free run did not end with the closing block and no journal")
         return 0, 1
     source, final = root + "source%d/" % len(NEW_TRADES), len(NEW_TRADES)
     base = snapshot(root + "base/")
     touched, unnamed = touched_paths(program, root, source)
 
-    def paths_for(target):
-        return sorted(p if p.startswith("/") else target + p for p in touched)
+    def traced(start, name, injects=()):
+        """A run under strace over a fresh copy of start: (target, status, page,
+        log), the log holding the calls -P selects."""
+        target = root + name + "/"
+        shutil.copytree(start, target)
+        paths = sorted((p if p.startswith("/") else target + p).rstrip("/") for p in touched)
+        status, page = convert(program, source, target, root + name + ".log", paths, injects)
+        log = read_log(root + name + ".log")
+        os.remove(root + name + ".log")
+        return target, status, page, log
 
     # The count run: the calls -P selects, in order; each occurrence is a case
     # of every kind that applies to it.
-    count = root + "count/"
-    shutil.copytree(root + "base/", count)
-    convert(program, source, count, root + "count.log", paths_for(count))
+    count, _, _, entries = traced(root + "base/", "count")
     if differences(snapshot(count), states[final]):
         print("setup failed: the run under strace did not reach state %d" % final)
         return 0, 1
-    entries = read_log(root + "count.log")
-    cases, seen, runs = [], {}, {}
+    labels = call_labels(entries, count, source)
+    cases, runs = {kind: [] for kind, _, _ in KINDS}, {}
     for i, (call, line) in enumerate(entries):
-        seen[call] = n = seen.get(call, 0) + 1
-        where = PATHS.search(line.split("(", 1)[1].replace("AT_FDCWD</>", ""))
-        file = (where.group(1) or where.group(2)) if where else "?"
-        file = file.replace(count, "target/").replace(source, "source/")
-        for kind, stops, make in KINDS:
+        n, label = labels[i]
+        for kind, how, make in KINDS:
             injects = make(entries, i, n, count + "d/t/index")
-            if injects:
-                detail = " " + injects[0][2].split("=")[1] if kind == "error" else ""
-                spare = base if kind == "error" and file.endswith(".his") else None
-                cases.append(("%s #%d on %s, %s%s" % (call, n, file, kind, detail), injects, stops,
-                              spare))
-                runs[call] = runs.get(call, 0) + 1
+            if not injects:
+                continue
+            detail = " " + injects[0][2].split("=")[1] if kind == "error" else ""
+            # A kill may leave the journal, and so may a failed sync or a
+            # failed removal of the journal: the next run rolls the group back.
+            keeps = how == "kills" or kind == "error" and (
+                call in SYNC_CALLS or call in ("unlink", "unlinkat") and JOURNAL in line)
+            spare = base if kind == "error" and label.endswith(".his") else None
+            cases[kind].append(Case("%s, %s%s" % (label, kind, detail), injects, how,
+                                    root + "base/", "may stay" if keeps else "absent",
+                                    spare=spare))
+            runs[call] = runs.get(call, 0) + 1
     print("calls on the installation files: occurrences, runs")
-    for call in sorted(seen):
-        print("  %-12s %3d %4d" % (call, seen[call], runs[call]))
+    for call in sorted(runs):
+        print("  %-12s %3d %4d" % (call, sum(name == call for name, _ in entries), runs[call]))
     # A call that cannot be failed cannot be shown safe: the program must not
     # make one on its installations.
     for call, calls in sorted(unnamed.items()):
         print("FAIL %s, %d calls: this strace can neither select nor fail it" % (call, calls))
 
-    def run_case(number, case):
-        label, injects, stops, spare = case
-        target, log = root + "case%d/" % number, root + "case%d.log" % number
-        shutil.copytree(root + "base/", target)
-        status, page = convert(program, source, target, log, paths_for(target), injects)
+    def run_case(name, case):
+        target, status, page, log = traced(case.start, name, case.injects)
         ending = page_ending(page).replace(target, "target/")
-        problems = [] if status == 0 else ["exit status %s" % status]
-        hit = landed(read_log(log), injects)
-        if not hit:
-            problems.append("the injection missed its call")
-        if not stops and ending == "no ending":
+        hit = landed(log, case.injects)
+        problems = [] if hit else ["the injection missed its call"]
+        if status != 0 and case.how != "kills":
+            problems.append("exit status %s" % status)
+        if case.how == "fails" and ending == "no ending":
             problems.append("the page ends with neither block")
         # A read error is not the end of the file: the page must say so.
-        if (injects[0][0] in READ_CALLS and injects[0][2].startswith("error=")
+        if (case.injects and case.injects[0][0] in READ_CALLS
+                and case.injects[0][2].startswith("error=")
                 and "Unable to read file" not in ending):
             problems.append("the read error is not reported")
-        state, nearest = matching_state(snapshot(target), states, spare)
-        if state is None:
+        left = snapshot(target)
+        if case.journal == "absent" and JOURNAL in left and ending != "no ending":
+            problems.append("the journal stays")
+        state, nearest = matching_state({path: data for path, data in left.items()
+                                         if path != JOURNAL}, states, case.spare)
+        if case.how == "kills":
+            pass  # judged by what the next run makes of it
+        elif state is None:
             problems.append("the target is no state (%s)" % nearest)
-        elif state != final and not stops and not ending.startswith("error"):
+        elif state != final and case.how == "fails" and not ending.startswith("error"):
             problems.append("state %d of %d without an error block" % (state, final))
         convert(program, source, target)
-        found = differences(snapshot(target), states[final], spare)
+        found = differences(snapshot(target), states[final], case.spare)
         if found:
             problems.append("the second run left %s" % ", ".join(found[:4]))
+            if case.how == "kills":
+                problems.append("killed in state %d" % state if state is not None
+                                else "killed between states (%s)" % nearest)
         shutil.rmtree(target)
-        os.remove(log)
-        return label, ending, problems, hit
+        return Result(case.label, ending, problems, hit)
 
-    failed = hits = 0
+    tally, hits = {}, [0, 0]
+
+    def judge(kind, results):
+        """Prints the failed results of a kind and counts them (runs, failed runs)."""
+        counts = tally.setdefault(kind, [0, 0])
+        for result in results:
+            if result.problems:
+                counts[1] += 1
+                print("FAIL %s: page: %s; %s" % (result.label, result.ending,
+                                                 "; ".join(result.problems)))
+        counts[0] += len(results)
+
     with concurrent.futures.ThreadPoolExecutor(WORKERS) as pool:
-        for label, ending, problems, hit in pool.map(run_case, range(len(cases)), cases):
-            hits += hit
-            if problems:
-                failed += 1
-                print("FAIL %s: page: %s; %s" % (label, ending, "; ".join(problems)))
+        def run_cases(prefix, cases):
+            results = list(pool.map(run_case, ["%s%d" % (prefix, i) for i in range(len(cases))],
+                                    cases))
+            hits[0] += sum(result.hit for result in results)
+            hits[1] += len(results)
+            return results
+
+        done = {kind: run_cases(kind.replace(" ", "_"), cases[kind]) for kind, _, _ in KINDS}
+        for kind, results in done.items():
+            judge(kind, results)
+
     print("%d of %d runs failed exactly the occurrence they name among the calls -P selects"
-          % (hits, len(cases)))
-    return len(cases) - failed, failed + len(unnamed)
+          % tuple(hits))
+    for kind, (runs, failed) in tally.items():
+        print("%s: %d runs, %d failed" % (kind, runs, failed))
+    passed = sum(runs - failed for runs, failed in tally.values())
+    return passed, sum(failed for _, failed in tally.values()) + len(unnamed)
 
 
 if __name__ == "__main__":
