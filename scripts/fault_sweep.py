@@ -15,6 +15,8 @@ state needs an error block on the page, and a second run without the fault must
 complete the import. The rollback journal may stay only after a kill, a stop
 with no ending, or a failed sync or removal of the journal itself.
 
+Then a failing step whose undo also fails must show the step's error block,
+keep the journal, and be completed by the next run.
 Exits 1 when any case fails.
 """
 import collections
@@ -58,18 +60,20 @@ ERRORS = {"open": "EACCES", "openat": "EACCES", "write": "ENOSPC", "pwrite64": "
           "writev": "ENOSPC", "fallocate": "ENOSPC", "lseek": "EINVAL", "flock": "ENOLCK",
           "fchmod": "EPERM", "fchmodat": "EPERM", "chmod": "EPERM"}
 READ_CALLS = ("read", "pread64", "readv", "preadv")
+WRITE_CALLS = ("write", "pwrite64", "writev", "pwritev")
 SYNC_CALLS = ("fsync", "fdatasync", "syncfs")
+UNDO_CALLS = ("ftruncate", "write", "pwrite64")  # what an undo begins with
 CALL_LINE = re.compile(r"^\d+\s+(\w+)\((.*)$")
 SIGNAL_LINE = re.compile(r"^\d+\s+(?:--- |\+\+\+ killed by )(SIG[A-Z]+)")
 PATHS = re.compile(r'"(/[^"]*)"|<(/[^>]*)>')
 
 # One run with its injections. how: "fails" (the page must end with a block),
 # "stops" (it may end without one) or "kills" (the target is judged only after
-# the next run). journal: "absent" after a page that ends with a block, or
-# "may stay". spare: the history files that may keep what they held (a failed
-# open of that file).
-Case = collections.namedtuple("Case", "label injects how start journal spare",
-                              defaults=("absent", None))
+# the next run). journal: "absent" after a page that ends with a block, "may
+# stay", or "stays". ending: the page ending required, if any. spare: the
+# history files that may keep what they held (a failed open of that file).
+Case = collections.namedtuple("Case", "label injects how start journal ending spare",
+                              defaults=("absent", None, None))
 
 
 def trade_line(number, key):
@@ -94,16 +98,22 @@ def source_files(trades):
 
 def convert(program, source, target, log=None, paths=(), injects=()):
     """Runs one conversion, under strace when log is given. Returns (exit
-    status, page); the status is None when the run timed out."""
+    status, page); the status is None when the run timed out. strace keeps one
+    injection per call, so two occurrences of one call share its action."""
     body = "tolvane3=%s&kavrelv2=%s&submit=submit" % (
         urllib.parse.quote(source, safe=""), urllib.parse.quote(target, safe=""))
     env = {"CONTENT_LENGTH": str(len(body)), "SCRIPT_FILENAME": "/usr/lib/cgi-bin/convert.cgi",
            "REMOTE_ADDR": "192.0.2.7", "TZ": "UTC", "PATH": "/usr/bin:/bin"}
     command = [program]
     if log:
+        when = {}
+        for call, n, action in injects:
+            when[call, action] = "%s..%d+%d" % (when[call, action], n, n - int(
+                when[call, action])) if (call, action) in when else str(n)
         command = (["strace", "-f", "-qq", "-y", "-o", log]
                    + [arg for path in paths for arg in ("-P", path)]
-                   + ["--inject=%s:%s:when=%d" % (call, action, n) for call, n, action in injects]
+                   + ["--inject=%s:%s:when=%s" % (call, action, occurrences)
+                      for (call, action), occurrences in when.items()]
                    + command)
     try:
         run = subprocess.run(command, input=body.encode(), stdout=subprocess.PIPE,
@@ -280,6 +290,16 @@ def touched_paths(program, root, source):
     return touched, unnamed
 
 
+def second_trade_writes(entries, target):
+    """The positions of the writes to the target's files, the journal aside,
+    after the counter's second rewrite: the steps of the second new trade."""
+    counter = [i for i, (call, line) in enumerate(entries)
+               if call in WRITE_CALLS and "<%sd/t/i>" % target in line]
+    return [i for i in range(counter[1] + 1, len(entries))
+            if entries[i][0] in WRITE_CALLS and "<" + target in entries[i][1]
+            and JOURNAL not in entries[i][1]] if len(counter) > 1 else []
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit("usage: fault_sweep.py CONVERT_CGI_PATH")
@@ -365,17 +385,21 @@ def sweep(program, root):
             problems.append("exit status %s" % status)
         if case.how == "fails" and ending == "no ending":
             problems.append("the page ends with neither block")
+        if case.ending and ending != case.ending:
+            problems.append("not the %s" % case.ending)
         # A read error is not the end of the file: the page must say so.
         if (case.injects and case.injects[0][0] in READ_CALLS
                 and case.injects[0][2].startswith("error=")
                 and "Unable to read file" not in ending):
             problems.append("the read error is not reported")
         left = snapshot(target)
+        if case.journal == "stays" and JOURNAL not in left:
+            problems.append("no journal is left")
         if case.journal == "absent" and JOURNAL in left and ending != "no ending":
             problems.append("the journal stays")
         state, nearest = matching_state({path: data for path, data in left.items()
                                          if path != JOURNAL}, states, case.spare)
-        if case.how == "kills":
+        if case.how == "kills" or case.journal == "stays":
             pass  # judged by what the next run makes of it
         elif state is None:
             problems.append("the target is no state (%s)" % nearest)
@@ -393,15 +417,21 @@ def sweep(program, root):
 
     tally, hits = {}, [0, 0]
 
-    def judge(kind, results):
-        """Prints the failed results of a kind and counts them (runs, failed runs)."""
-        counts = tally.setdefault(kind, [0, 0])
+    def judge(kind, results, unchecked=0):
+        """Prints the failed results of a kind and counts them (runs, failed
+        runs, failures to set a check up)."""
+        counts = tally.setdefault(kind, [0, 0, 0])
         for result in results:
             if result.problems:
                 counts[1] += 1
                 print("FAIL %s: page: %s; %s" % (result.label, result.ending,
                                                  "; ".join(result.problems)))
         counts[0] += len(results)
+        counts[2] += unchecked
+
+    def cannot_check(kind, why):
+        print("FAIL %s: %s" % (kind, why))
+        judge(kind, [], 1)
 
     with concurrent.futures.ThreadPoolExecutor(WORKERS) as pool:
         def run_cases(prefix, cases):
@@ -415,12 +445,34 @@ def sweep(program, root):
         for kind, results in done.items():
             judge(kind, results)
 
+        # Double faults: a step of the second new trade fails, and then the
+        # first call of its undo.
+        doubles, steps = [], second_trade_writes(entries, count)
+        for i in steps:
+            step = fail_with_error(entries, i, labels[i][0], None)
+            target, _, page, log = traced(root + "base/", "step%d" % i, step)
+            shutil.rmtree(target)
+            failed_at = [j for j, (_, line) in enumerate(log) if "(INJECTED)" in line] or [len(log)]
+            undo = [j for j in range(failed_at[0] + 1, len(log)) if log[j][0] in UNDO_CALLS][:1]
+            if not undo:
+                cannot_check("double fault", "%s fails, and no call undoes it" % labels[i][1])
+                continue
+            call = log[undo[0]][0]
+            n = sum(name == call for name, _ in log[:undo[0] + 1])
+            doubles.append(Case("%s fails, then %s #%d of its undo" % (labels[i][1], call, n),
+                                step + [(call, n, "error=" + ERRORS.get(call, "EIO"))], "fails",
+                                root + "base/", "stays",
+                                page_ending(page).replace(target, "target/")))
+        if not steps:
+            cannot_check("double fault", "the count run shows no write of a second trade")
+        judge("double fault", run_cases("double", doubles))
+
     print("%d of %d runs failed exactly the occurrence they name among the calls -P selects"
           % tuple(hits))
-    for kind, (runs, failed) in tally.items():
-        print("%s: %d runs, %d failed" % (kind, runs, failed))
-    passed = sum(runs - failed for runs, failed in tally.values())
-    return passed, sum(failed for _, failed in tally.values()) + len(unnamed)
+    for kind, (runs, failed, unchecked) in tally.items():
+        print("%s: %d runs, %d failed" % (kind, runs, failed + unchecked))
+    passed = sum(runs - failed for runs, failed, _ in tally.values())
+    return passed, sum(sum(counts[1:]) for counts in tally.values()) + len(unnamed)
 
 
 if __name__ == "__main__":
