@@ -15,8 +15,11 @@ state needs an error block on the page, and a second run without the fault must
 complete the import. The rollback journal may stay only after a kill, a stop
 with no ending, or a failed sync or removal of the journal itself.
 
-Then a failing step whose undo also fails must show the step's error block,
-keep the journal, and be completed by the next run.
+Then the crashes: every state that a power cut at any call of a complete run
+could leave (built from the killed runs' targets, see crash_states.py) must be
+completed by one run and left alone by a second; and a failing step whose undo
+also fails must show the step's error block, keep the journal, and be completed
+by the next run.
 Exits 1 when any case fails.
 """
 import collections
@@ -29,6 +32,9 @@ import sys
 import tempfile
 import time
 import urllib.parse
+
+sys.dont_write_bytecode = True  # no __pycache__ beside the scripts
+from crash_states import power_cut_states  # noqa: E402
 
 GOLDEN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "testing", "golden")
 
@@ -53,6 +59,7 @@ ORPHANS = {"d/t/12": b"old statistics", "d/h/beta.his": b"old history"}
 JOURNAL = "d/t/convert.journal"
 WORKERS = 2
 RUN_TIMEOUT = 20  # seconds; a run that hangs fails its case
+MIXES = 8  # random power-cut states per call, beside all lost and all kept
 
 # The error each call fails with; a call not listed (read, close, the stat
 # calls, ftruncate, unlink ...) gets EIO.
@@ -66,6 +73,8 @@ UNDO_CALLS = ("ftruncate", "write", "pwrite64")  # what an undo begins with
 CALL_LINE = re.compile(r"^\d+\s+(\w+)\((.*)$")
 SIGNAL_LINE = re.compile(r"^\d+\s+(?:--- |\+\+\+ killed by )(SIG[A-Z]+)")
 PATHS = re.compile(r'"(/[^"]*)"|<(/[^>]*)>')
+FIRST_FD = re.compile(r"^\d+\s+\w+\((\d+)<([^>]*)>")
+OPENED_FD = re.compile(r"= (\d+)<([^>]*)>$")
 
 # One run with its injections. how: "fails" (the page must end with a block),
 # "stops" (it may end without one) or "kills" (the target is judged only after
@@ -210,6 +219,30 @@ def call_labels(entries, target, source):
     return labels
 
 
+def durability(entries, target):
+    """What each call of a log made durable, as crash_states takes it, with
+    target paths made relative. A write through a descriptor opened O_SYNC or
+    O_DSYNC counts as a data sync."""
+    made, synced_fds = [], set()
+    for name, line in entries:
+        fd, what = FIRST_FD.match(line), None
+        if name == "syncfs":
+            what = ("all",)
+        elif fd and (fd.group(2) + "/").startswith(target):
+            path = (fd.group(2) + "/")[len(target):].rstrip("/")
+            if name in ("fsync", "fdatasync"):
+                what = ("names" if os.path.isdir(target + path) else "data", path)
+            elif name in WRITE_CALLS and fd.groups() in synced_fds:
+                what = ("data", path)
+        if name == "close" and fd:
+            synced_fds.discard(fd.groups())
+        opened = OPENED_FD.search(line)
+        if opened and re.search(r"\bO_D?SYNC\b", line):
+            synced_fds.add(opened.groups())
+        made.append(what)
+    return made
+
+
 # The fault kinds. Each gets the count run's log, the position i of the n-th
 # occurrence of a call in it and the target index's path, and gives the
 # injections for one run, or None where it does not apply.
@@ -317,7 +350,7 @@ def main():
     return 1 if failed else 0
 
 
-Result = collections.namedtuple("Result", "label ending problems hit")
+Result = collections.namedtuple("Result", "label ending problems hit left")
 
 
 def sweep(program, root):
@@ -413,7 +446,30 @@ def sweep(program, root):
                 problems.append("killed in state %d" % state if state is not None
                                 else "killed between states (%s)" % nearest)
         shutil.rmtree(target)
-        return Result(case.label, ending, problems, hit)
+        return Result(case.label, ending, problems, hit, left)
+
+    def check_cut(name, cut):
+        k, what, state = cut
+        target = root + name + "/"
+        write_installation(target, state)
+        status, page = convert(program, source, target)
+        ending = page_ending(page).replace(target, "target/")
+        problems = [] if status == 0 else ["exit status %s" % status]
+        if ending != "closing block":
+            problems.append("not the closing block")
+        left = snapshot(target)
+        found = differences(left, states[final])
+        if found:
+            problems.append("the run left %s" % ", ".join(found[:4]))
+        convert(program, source, target)
+        again = snapshot(target)
+        changed = [path for path in sorted(set(left) | set(again))
+                   if left.get(path) != again.get(path)]
+        if changed:
+            problems.append("a second run changed %s" % ", ".join(changed[:4]))
+        shutil.rmtree(target)
+        where = labels[k][1] if k < len(labels) else "the end of the run"
+        return Result("power cut before %s, %s" % (where, what), ending, problems, True, None)
 
     tally, hits = {}, [0, 0]
 
@@ -467,10 +523,20 @@ def sweep(program, root):
             cannot_check("double fault", "the count run shows no write of a second trade")
         judge("double fault", run_cases("double", doubles))
 
+        # Power cuts, from the targets that the killed runs left, one before
+        # each call, and the complete run's.
+        snapshots = [result.left for result in done["kill"] if result.hit] + [snapshot(count)]
+        if len(snapshots) != len(entries) + 1:
+            cannot_check("power cut", "a kill missed its call: no target before it")
+            snapshots = []
+        cuts = power_cut_states(snapshots, durability(entries, count), MIXES)
+        judge("power cut", list(pool.map(check_cut, ["cut%d" % i for i in range(len(cuts))], cuts)))
+
     print("%d of %d runs failed exactly the occurrence they name among the calls -P selects"
           % tuple(hits))
     for kind, (runs, failed, unchecked) in tally.items():
-        print("%s: %d runs, %d failed" % (kind, runs, failed + unchecked))
+        print("%s: %d %s, %d failed" % (kind, runs, "states" if kind == "power cut" else "runs",
+                                        failed + unchecked))
     passed = sum(runs - failed for runs, failed, _ in tally.values())
     return passed, sum(sum(counts[1:]) for counts in tally.values()) + len(unnamed)
 
