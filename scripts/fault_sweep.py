@@ -17,9 +17,10 @@ with no ending, or a failed sync or removal of the journal itself.
 
 Then the crashes: every state that a power cut at any call of a complete run
 could leave (built from the killed runs' targets, see crash_states.py) must be
-completed by one run and left alone by a second; and a failing step whose undo
-also fails must show the step's error block, keep the journal, and be completed
-by the next run.
+completed by one run and left alone by a second; a recovering run over a target
+holding a complete journal is killed at each of its calls and must still be
+completed by the next run; and a failing step whose undo also fails must show
+the step's error block, keep the journal, and be completed by the next run.
 Exits 1 when any case fails.
 """
 import collections
@@ -55,7 +56,8 @@ NEW_TRADES = [("21", "alpha"), ("22", "beta")]
 # Left in the target by an earlier installation, for the import to replace: the
 # statistics file of the identifier the first new trade gets (the known trade
 # takes 11) and the history file of the second new trade.
-ORPHANS = {"d/t/12": b"old statistics", "d/h/beta.his": b"old history"}
+STATS_ORPHAN, HISTORY_ORPHAN = "d/t/12", "d/h/beta.his"
+ORPHANS = {STATS_ORPHAN: b"old statistics", HISTORY_ORPHAN: b"old history"}
 JOURNAL = "d/t/convert.journal"
 WORKERS = 2
 RUN_TIMEOUT = 20  # seconds; a run that hangs fails its case
@@ -333,6 +335,20 @@ def second_trade_writes(entries, target):
             and JOURNAL not in entries[i][1]] if len(counter) > 1 else []
 
 
+def journal_holders(entries, snapshots, durable, base):
+    """Cut points whose target holds a complete journal: just before the
+    journal's first removal, and just after the orphan statistics file began to
+    be replaced."""
+    synced = [snapshots[k + 1].get(JOURNAL) for k, made in enumerate(durable)
+              if made in (("all",), ("data", JOURNAL))]
+    complete = [k for k, tree in enumerate(snapshots)
+                if JOURNAL in tree and tree[JOURNAL] in synced]
+    removal = [i for i, (call, line) in enumerate(entries)
+               if call in ("unlink", "unlinkat") and JOURNAL in line][:1]
+    replaced = [k for k in complete if snapshots[k].get(STATS_ORPHAN) != base[STATS_ORPHAN]][:1]
+    return sorted(set(k for k in removal if k in complete) | set(replaced))
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit("usage: fault_sweep.py CONVERT_CGI_PATH")
@@ -350,7 +366,7 @@ def main():
     return 1 if failed else 0
 
 
-Result = collections.namedtuple("Result", "label ending problems hit left")
+Result = collections.namedtuple("Result", "label ending problems hit left log")
 
 
 def sweep(program, root):
@@ -446,7 +462,7 @@ def sweep(program, root):
                 problems.append("killed in state %d" % state if state is not None
                                 else "killed between states (%s)" % nearest)
         shutil.rmtree(target)
-        return Result(case.label, ending, problems, hit, left)
+        return Result(case.label, ending, problems, hit, left, log)
 
     def check_cut(name, cut):
         k, what, state = cut
@@ -469,7 +485,7 @@ def sweep(program, root):
             problems.append("a second run changed %s" % ", ".join(changed[:4]))
         shutil.rmtree(target)
         where = labels[k][1] if k < len(labels) else "the end of the run"
-        return Result("power cut before %s, %s" % (where, what), ending, problems, True, None)
+        return Result("power cut before %s, %s" % (where, what), ending, problems, True, None, None)
 
     tally, hits = {}, [0, 0]
 
@@ -529,8 +545,29 @@ def sweep(program, root):
         if len(snapshots) != len(entries) + 1:
             cannot_check("power cut", "a kill missed its call: no target before it")
             snapshots = []
-        cuts = power_cut_states(snapshots, durability(entries, count), MIXES)
+        durable = durability(entries, count)
+        cuts = power_cut_states(snapshots, durable, MIXES)
         judge("power cut", list(pool.map(check_cut, ["cut%d" % i for i in range(len(cuts))], cuts)))
+
+        # Crashes of the recovery: a recovering run from each target holding a
+        # complete journal must complete the import, and so must the run after
+        # it is killed at any of its calls.
+        holders = journal_holders(entries, snapshots, durable, base) if snapshots else []
+        starts = [root + "journal%d/" % k for k in holders]
+        for k, start in zip(holders, starts):
+            write_installation(start, snapshots[k])
+        recovering = run_cases("recovering", [
+            Case("recovery from a kill before " + labels[k][1], [], "fails", start,
+                 ending="closing block") for k, start in zip(holders, starts)])
+        judge("recovery crash", recovering)
+        if not holders:
+            cannot_check("recovery crash", "no killed run left a complete journal")
+        crashes = [Case("%s: kill at %s" % (result.label, label), kill(result.log, j, n, None),
+                        "kills", start, "may stay")
+                   for i, (result, start) in enumerate(zip(recovering, starts))
+                   for j, (n, label) in enumerate(
+                       call_labels(result.log, root + "recovering%d/" % i, source))]
+        judge("recovery crash", run_cases("crash", crashes))
 
     print("%d of %d runs failed exactly the occurrence they name among the calls -P selects"
           % tuple(hits))
