@@ -436,9 +436,13 @@ def sweep(program, root):
             problems.append("the page ends with neither block")
         if case.ending and ending != case.ending:
             problems.append("not the %s" % case.ending)
-        # A read error is not the end of the file: the page must say so.
+        # A read error is not the end of the file: the page must say so. The
+        # history file, whose old bytes are read to keep them, is the one file
+        # whose failures the page never shows; its read failing leaves it as
+        # it was.
         if (case.injects and case.injects[0][0] in READ_CALLS
                 and case.injects[0][2].startswith("error=")
+                and ".his" not in case.label
                 and "Unable to read file" not in ending):
             problems.append("the read error is not reported")
         left = snapshot(target)
@@ -525,7 +529,10 @@ def sweep(program, root):
             target, _, page, log = traced(root + "base/", "step%d" % i, step)
             shutil.rmtree(target)
             failed_at = [j for j, (_, line) in enumerate(log) if "(INJECTED)" in line] or [len(log)]
-            undo = [j for j in range(failed_at[0] + 1, len(log)) if log[j][0] in UNDO_CALLS][:1]
+            # The undo's own first call on a file of the installation; the
+            # journal's checkpoint before it is the journal's business.
+            undo = [j for j in range(failed_at[0] + 1, len(log))
+                    if log[j][0] in UNDO_CALLS and JOURNAL not in log[j][1]][:1]
             if not undo:
                 cannot_check("double fault", "%s fails, and no call undoes it" % labels[i][1])
                 continue
