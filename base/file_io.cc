@@ -217,6 +217,26 @@ FileResult readWholeFile(const std::string& path, std::string* contents,
   return read ? FileResult::ok : FileResult::readFailed;
 }
 
+namespace {
+
+// Appends `bytes` through `fd`, opened for appending to a file of
+// `sizeBefore` bytes at `path`, and closes it.
+FileResult appendAndClose(int fd, const std::string& path,
+                          std::string_view bytes, uint64_t sizeBefore) {
+  const bool written = writeAll(fd, bytes);
+  // A partial record would shift every later record: cut the file back.
+  if (!written) (void)cutBackTo(fd, sizeBefore);
+  const bool closed = closeChecked(fd);
+  if (written && !closed) {
+    // The close reported a lost write: the bytes may not all be there. Take
+    // out whatever of them did land.
+    (void)truncateFileTo(path, sizeBefore);
+  }
+  return written && closed ? FileResult::ok : FileResult::writeFailed;
+}
+
+}  // namespace
+
 FileResult appendBlock(const std::string& path, std::string_view block,
                        std::string_view filler, AppendOutcome* outcome) {
   bool created = false;
@@ -234,16 +254,31 @@ FileResult appendBlock(const std::string& path, std::string_view block,
     padded.append(filler.substr(partial)).append(block);
     bytes = padded;
   }
-  const bool written = writeAll(fd, bytes);
-  // A partial record would shift every later record: cut the file back.
-  if (!written) (void)cutBackTo(fd, sizeBefore);
-  const bool closed = closeChecked(fd);
-  if (written && !closed) {
-    // The close reported a lost write: the bytes may not all be there. Take
-    // out whatever of them did land.
-    (void)truncateFileTo(path, sizeBefore);
-  }
-  return written && closed ? FileResult::ok : FileResult::writeFailed;
+  return appendAndClose(fd, path, bytes, sizeBefore);
+}
+
+AppendableFile::AppendableFile(const std::string& path) : path_(path) {
+  struct stat info;
+  fd_ = keepIfRegular(openPath(path, O_RDWR | O_APPEND), &info);
+  if (fd_ >= 0) size_ = static_cast<uint64_t>(info.st_size);
+}
+
+AppendableFile::~AppendableFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::size_t AppendableFile::read(char* buffer, std::size_t capacity) {
+  if (fd_ < 0) return 0;
+  const ssize_t n = readSome(fd_, buffer, capacity);
+  if (n < 0) failed_ = true;
+  return n > 0 ? static_cast<std::size_t>(n) : 0;
+}
+
+FileResult AppendableFile::appendAndClose(std::string_view block) {
+  if (fd_ < 0) return FileResult::openFailed;
+  const int fd = fd_;
+  fd_ = -1;
+  return ::appendAndClose(fd, path_, block, size_);
 }
 
 RewritableFile::RewritableFile(const std::string& path) {

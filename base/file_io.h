@@ -67,6 +67,33 @@ struct AppendOutcome {
 FileResult appendBlock(const std::string& path, std::string_view block,
                        std::string_view filler, AppendOutcome* outcome);
 
+// A regular file that exists, opened to be read from its start and then
+// appended to, through one descriptor (never created; a symbolic link is
+// followed). Closed when the object goes away.
+class AppendableFile {
+ public:
+  explicit AppendableFile(const std::string& path);
+  ~AppendableFile();
+  AppendableFile(const AppendableFile&) = delete;
+  AppendableFile& operator=(const AppendableFile&) = delete;
+
+  bool isOpen() const { return fd_ >= 0; }
+  // The size of the file when it was opened.
+  uint64_t size() const { return size_; }
+  // As FileReader::read, from the start of the file on.
+  std::size_t read(char* buffer, std::size_t capacity);
+  bool hasFailed() const { return failed_; }
+  // Appends `block` and closes the file. On writeFailed the file has been cut
+  // back to its size at the open.
+  FileResult appendAndClose(std::string_view block);
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  bool failed_ = false;
+  uint64_t size_ = 0;
+};
+
 // A regular file that exists, opened for reading and writing through one
 // descriptor (never created; a symbolic link is followed), to be read whole
 // and then rewritten in place. Closed when the object goes away.

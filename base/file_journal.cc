@@ -77,6 +77,18 @@ FileResult FileJournal::append(const std::string& path, std::string_view block,
   return result;
 }
 
+FileResult FileJournal::append(AppendableFile* file, const std::string& path,
+                               std::string_view block) {
+  coverBeforeChange(path, nullptr);
+  const FileResult result = file->appendAndClose(block);
+  if (result == FileResult::openFailed) return result;
+  UndoRecord undo;
+  undo.name = nameOf(path);
+  undo.size = file->size();
+  changes_.push_back(Change{std::move(undo), path});
+  return result;
+}
+
 FileResult FileJournal::rewrite(RewritableFile* file, const std::string& path,
                                 std::string_view newContents,
                                 std::string oldContents) {

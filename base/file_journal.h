@@ -40,6 +40,11 @@ class FileJournal {
   FileResult append(const std::string& path, std::string_view block,
                     std::string_view filler = std::string_view());
 
+  // Appends `block` to the open file at `path` and closes it, as
+  // AppendableFile::appendAndClose does.
+  FileResult append(AppendableFile* file, const std::string& path,
+                    std::string_view block);
+
   // Rewrites the open file at `path` in place with `newContents` and closes
   // it, as RewritableFile::rewriteAndClose does; `oldContents` is what it
   // held, to be put back.

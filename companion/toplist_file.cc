@@ -34,22 +34,23 @@ std::string toplistLine(const SourceTrade& trade, int64_t breakIndex) {
 bool appendToplistLine(std::ostream& page, const std::string& targetPath,
                        const SourceTrade& trade, FileJournal* journal) {
   const std::string path = targetPath + "d/tl.a1";
+  // Measured and appended through one descriptor: a toplist that cannot be
+  // appended to fails at the open, as it would at a second one.
+  AppendableFile toplist(path);
+  if (!toplist.isOpen())
+    return reportFileResult(page, FileResult::openFailed, path, kReturnLink);
+  // Stop as soon as the break index is decided: the rest of the file cannot
+  // change it.
   BreakIndexScanner scanner;
-  {
-    FileReader reader(path);
-    if (!reader.isOpen())
-      return reportFileResult(page, FileResult::openFailed, path, kReturnLink);
-    // Stop as soon as the break index is decided: the rest of the file cannot
-    // change it.
-    char buffer[4096];
-    for (;;) {
-      const std::size_t n = reader.read(buffer, sizeof buffer);
-      if (scanner.feed(std::string_view(buffer, n)) || n < sizeof buffer) break;
-    }
-    if (reader.hasFailed())
-      return reportFileResult(page, FileResult::readFailed, path, kReturnLink);
+  char buffer[4096];
+  for (;;) {
+    const std::size_t n = toplist.read(buffer, sizeof buffer);
+    if (scanner.feed(std::string_view(buffer, n)) || n < sizeof buffer) break;
   }
+  if (toplist.hasFailed())
+    return reportFileResult(page, FileResult::readFailed, path, kReturnLink);
   return reportFileResult(
-      page, journal->append(path, toplistLine(trade, scanner.breakIndex())),
+      page,
+      journal->append(&toplist, path, toplistLine(trade, scanner.breakIndex())),
       path, kReturnLink);
 }
