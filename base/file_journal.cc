@@ -46,12 +46,14 @@ UndoRecord putBackOf(const std::string& name, const ReplacedFile& old) {
 
 }  // namespace
 
-FileJournal::FileJournal(std::string root, std::string logName,
-                         std::vector<std::string> appendedNames)
+FileJournal::FileJournal(std::string root, std::string logPath,
+                         const std::vector<std::string>& appendedPaths)
     : root_(std::move(root)),
-      logName_(std::move(logName)),
-      appendedNames_(std::move(appendedNames)),
-      logging_(!logName_.empty()) {}
+      logPath_(std::move(logPath)),
+      logging_(!logPath_.empty()) {
+  for (const std::string& path : appendedPaths)
+    appendedNames_.push_back(nameOf(path));
+}
 
 FileJournal::~FileJournal() = default;
 
@@ -159,7 +161,7 @@ void FileJournal::coverBeforeChange(const std::string& path,
 
 bool FileJournal::startGroup(const UndoRecord* first) {
   bool created = false;
-  if (!log_.isOpen() && !log_.open(root_ + logName_, &created)) {
+  if (!log_.isOpen() && !log_.open(logPath_, &created)) {
     stopLogging(false);
     return false;
   }
@@ -180,7 +182,7 @@ bool FileJournal::startGroup(const UndoRecord* first) {
     covered_.insert(first->name);
   }
   if (!log_.writeAndCut(0, bytes) || !log_.syncData() ||
-      (created && !syncDirectory(directoryOf(root_ + logName_)))) {
+      (created && !syncDirectory(directoryOf(logPath_)))) {
     stopLogging(true);
     return false;
   }
@@ -202,7 +204,7 @@ bool FileJournal::appendToLog(const UndoRecord& record) {
 void FileJournal::stopLogging(bool removeLog) {
   const bool wasOpen = log_.isOpen();
   log_.close();
-  if (removeLog && wasOpen) (void)removeFile(root_ + logName_);
+  if (removeLog && wasOpen) (void)removeFile(logPath_);
   logging_ = false;
   groupOpen_ = false;
 }
@@ -261,15 +263,15 @@ void FileJournal::finish() {
   endGroup();
   if (!logging_ || !log_.isOpen()) return;
   log_.close();
-  const std::string path = root_ + logName_;
+  const std::string path = logPath_;
   if (removeFile(path) == FileResult::ok)
     (void)syncDirectory(directoryOf(path));
   logging_ = false;
 }
 
-FileResult recoverFromLog(const std::string& root, const std::string& logName,
+FileResult recoverFromLog(const std::string& root, const std::string& logPath,
                           std::string* failedPath) {
-  const std::string path = root + logName;
+  const std::string& path = logPath;
   *failedPath = path;
   PathState state;
   if (!readPathState(path, &state)) return FileResult::openFailed;

@@ -14,24 +14,24 @@
 #include "base/file_io.h"
 #include "base/undo_log.h"
 
-// Every change goes through the journal, to a file below `root`. Units are
-// gathered into groups. Before the first change of a group the journal writes
-// to its log on disk (root + logName) what puts every file back as it was
-// before the group: the size of each file in `appendedNames`, or that it was
-// not there, and the old bytes of a file rewritten; later in the group, the
-// old bytes of a file that a create replaces, before it is replaced. The log
-// is made durable before the change it covers. At the end of a group every
-// change is made durable, and only then does the log stop covering it.
+// Every change goes through the journal, to a file whose path starts with
+// `root`. Units are gathered into groups. Before the first change of a group
+// the journal writes to its log on disk (`logPath`) what puts every file back
+// as it was before the group: the size of each file in `appendedPaths`, or
+// that it was not there, and the old bytes of a file rewritten; later in the
+// group, the old bytes of a file that a create replaces, before it is replaced.
+// The log is made durable before the change it covers. At the end of a group
+// every change is made durable, and only then does the log stop covering it.
 //
 // When the log cannot be created, written or made durable, the journal goes on
 // without it, with the undo in memory only. The journal assumes that nothing
 // else writes these files while it is in use.
 class FileJournal {
  public:
-  // Without a log name the journal keeps its undo in memory only.
+  // Without a log path the journal keeps its undo in memory only.
   explicit FileJournal(std::string root = std::string(),
-                       std::string logName = std::string(),
-                       std::vector<std::string> appendedNames = {});
+                       std::string logPath = std::string(),
+                       const std::vector<std::string>& appendedPaths = {});
   ~FileJournal();
   FileJournal(const FileJournal&) = delete;
   FileJournal& operator=(const FileJournal&) = delete;
@@ -91,7 +91,7 @@ class FileJournal {
   bool undoInMemory();
 
   std::string root_;
-  std::string logName_;
+  std::string logPath_;
   std::vector<std::string> appendedNames_;
   std::vector<Change> changes_;
 
@@ -104,11 +104,11 @@ class FileJournal {
   std::set<std::string> covered_;  // names the open group's log covers
 };
 
-// Puts back every file that the log at root + logName records, newest record
-// first, makes that durable and removes the log. A log that never became
+// Puts back every file below `root` that the log at `logPath` records, newest
+// record first, makes that durable and removes the log. A log that never became
 // complete is only removed. On failure the log stays and `failedPath` names
 // the file that could not be put back (or the log itself).
-FileResult recoverFromLog(const std::string& root, const std::string& logName,
+FileResult recoverFromLog(const std::string& root, const std::string& logPath,
                           std::string* failedPath);
 
 #endif  // CONVERT_BASE_FILE_JOURNAL_H_

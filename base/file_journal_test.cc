@@ -40,7 +40,7 @@ TEST(FileJournalTest, LogOfACutOffGroupPutsEveryFileBack) {
   writeFiles(root);
   const FileTree before = readTree(root);
   {
-    FileJournal journal(root, "log", {"index", "caps"});
+    FileJournal journal(root, root + "log", {root + "index", root + "caps"});
     changeEveryKind(root, &journal);
     journal.commit();
     ASSERT_EQ(FileResult::ok, journal.append(root + "index", "89"));
@@ -49,17 +49,17 @@ TEST(FileJournalTest, LogOfACutOffGroupPutsEveryFileBack) {
   }
   ASSERT_TRUE(fileExists(root + "log"));
   std::string failed;
-  EXPECT_EQ(FileResult::ok, recoverFromLog(root, "log", &failed));
+  EXPECT_EQ(FileResult::ok, recoverFromLog(root, root + "log", &failed));
   EXPECT_EQ(describeTree(before), describeTree(readTree(root)));
   // Nothing is left to put back.
-  EXPECT_EQ(FileResult::ok, recoverFromLog(root, "log", &failed));
+  EXPECT_EQ(FileResult::ok, recoverFromLog(root, root + "log", &failed));
 }
 
 TEST(FileJournalTest, UndoThatCannotFinishIsFinishedByTheNextRun) {
   TempDir dir;
   const std::string root = dir.path();
   writeFiles(root);
-  FileJournal journal(root, "log", {"index", "caps"});
+  FileJournal journal(root, root + "log", {root + "index", root + "caps"});
   changeEveryKind(root, &journal);
   journal.commit();
   ASSERT_EQ(FileResult::ok, journal.append(root + "index", "89"));
@@ -69,11 +69,12 @@ TEST(FileJournalTest, UndoThatCannotFinishIsFinishedByTheNextRun) {
   makeDirectories(root + "index");
   EXPECT_FALSE(journal.rollback());
   std::string failed;
-  EXPECT_EQ(FileResult::writeFailed, recoverFromLog(root, "log", &failed));
+  EXPECT_EQ(FileResult::writeFailed,
+            recoverFromLog(root, root + "log", &failed));
   EXPECT_EQ(root + "index", failed);
   std::filesystem::remove(root + "index");
   std::filesystem::rename(root + "moved", root + "index");
-  EXPECT_EQ(FileResult::ok, recoverFromLog(root, "log", &failed));
+  EXPECT_EQ(FileResult::ok, recoverFromLog(root, root + "log", &failed));
   // The first unit stays; the second is gone, and so is the log.
   EXPECT_EQ("01234567", readFile(root + "index"));
   EXPECT_EQ("11", readFile(root + "i"));
@@ -84,7 +85,7 @@ TEST(FileJournalTest, FinishedRunLeavesNoLog) {
   TempDir dir;
   const std::string root = dir.path();
   writeFiles(root);
-  FileJournal journal(root, "log", {"index", "caps"});
+  FileJournal journal(root, root + "log", {root + "index", root + "caps"});
   changeEveryKind(root, &journal);
   journal.commit();
   journal.endGroup();

@@ -12,6 +12,7 @@
 #include "cgi/page.h"
 #include "cgi/stop_signals.h"
 #include "companion/companion_files.h"
+#include "import/installation_paths.h"
 #include "import/source_index.h"
 #include "import/target_index.h"
 #include "import/trade_conversion.h"
@@ -32,15 +33,10 @@ bool importTrade(std::ostream& page, const std::string& target,
                  const std::string& remoteAddress, FileJournal* journal) {
   int32_t id = 0;
   if (!nextTradeId(page, target, loadedIds, journal, &id)) return false;
-  const std::string idText = toDecimalText(id);
   const TargetTrade record = convertTrade(trade, id, remoteAddress);
   if (!appendTargetTrade(page, target, record, journal)) return false;
-  return writeCompanionFiles(page, target, trade, id, idText, journal);
+  return writeCompanionFiles(page, target, trade, id, journal);
 }
-
-// The run's journal keeps its log in the target's d/t, under a name that no
-// statistics file can have.
-const char kJournalName[] = "d/t/convert.journal";
 
 // A group of trades is made durable at once: one sync for many trades, and
 // after a kill or a power cut the next run imports the whole group again. It
@@ -61,12 +57,12 @@ bool convertInstallations(std::ostream& page,
   if (!readSourceIndex(page, source, &sourceIndex)) return false;
   // A second run over the same target (a double-click, a reload) waits here,
   // then sees this run's trades in the index it loads.
-  const DirectoryLock lock(target + "d/t");
+  const DirectoryLock lock(tradeFolderPath(target));
   // A run that was cut off left its group's log: put every file back first,
   // so that the group's trades are imported again, whole.
   std::string failedPath;
   const FileResult recovered =
-      recoverFromLog(target, kJournalName, &failedPath);
+      recoverFromLog(target, journalPath(target), &failedPath);
   if (!reportFileResult(page, recovered, failedPath, kReturnLink)) return false;
   std::vector<TargetTrade> targetTrades;
   if (!readTargetIndex(page, target, &targetTrades)) return false;
@@ -75,8 +71,9 @@ bool convertInstallations(std::ostream& page,
 
   SourceTradeReader sourceTrades(sourceIndex);
   SourceTrade trade;
-  FileJournal journal(target, kJournalName,
-                      {"d/t/index", "d/tl.a1", "d/caps", "d/t/sum"});
+  FileJournal journal(target, journalPath(target),
+                      {targetIndexPath(target), toplistPath(target),
+                       capsPath(target), summaryPath(target)});
   int groupTrades = 0;
   auto groupStart = std::chrono::steady_clock::now();
   while (sourceTrades.next(&trade)) {

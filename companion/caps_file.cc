@@ -2,6 +2,7 @@
 
 #include "base/numbers.h"
 #include "cgi/page.h"
+#include "import/installation_paths.h"
 
 std::string capsLines(int32_t id, const SourceTrade& trade) {
   const std::string idText = toDecimalText(id);
@@ -18,7 +19,7 @@ std::string capsLines(int32_t id, const SourceTrade& trade) {
 bool appendCapsLines(std::ostream& page, const std::string& targetPath,
                      int32_t id, const SourceTrade& trade,
                      FileJournal* journal) {
-  const std::string path = targetPath + "d/caps";
+  const std::string path = capsPath(targetPath);
   return reportFileResult(page, journal->append(path, capsLines(id, trade)),
                           path, kReturnLink);
 }

@@ -1,4 +1,4 @@
-// The target's caps file "d/caps": three lines per trade.
+// The target's caps file: three lines per trade.
 #ifndef CONVERT_COMPANION_CAPS_FILE_H_
 #define CONVERT_COMPANION_CAPS_FILE_H_
 
@@ -12,7 +12,7 @@
 // "|id|1|field13|\n|id|2|field14|\n|id|3|field15|\n".
 std::string capsLines(int32_t id, const SourceTrade& trade);
 
-// Appends the trade's three lines to targetPath + "d/caps" through `journal`,
+// Appends the trade's three lines to the target's caps file through `journal`,
 // creating it. On failure writes the error block (return link "convert.cgi")
 // and returns false.
 bool appendCapsLines(std::ostream& page, const std::string& targetPath,

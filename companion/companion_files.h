@@ -14,10 +14,10 @@
 // (mode 0777), appends the summary line, creates the history file with mode
 // 0777 (not for a key holding '/'), then writes the "added" line and flushes.
 // The steps that can fail come first and change files through `journal`; the
-// history file comes after them, so a failed trade never needs it undone. Returns false as soon as a
-// step fails; that step has written the error block.
+// history file comes after them, so a failed trade never needs it undone.
+// Returns false as soon as a step fails; that step has written the error block.
 bool writeCompanionFiles(std::ostream& page, const std::string& targetPath,
                          const SourceTrade& trade, int32_t id,
-                         const std::string& idText, FileJournal* journal);
+                         FileJournal* journal);
 
 #endif  // CONVERT_COMPANION_COMPANION_FILES_H_

@@ -39,8 +39,8 @@ TEST(WriteCompanionFilesTest, WritesEveryFileInOrder) {
   const mode_t oldMask = umask(077);
   std::ostringstream page;
   FileJournal journal;
-  const bool ok = writeCompanionFiles(page, t, tradeOf("K", "1", "2", "3"), 11,
-                                      "11", &journal);
+  const bool ok =
+      writeCompanionFiles(page, t, tradeOf("K", "1", "2", "3"), 11, &journal);
   umask(oldMask);
   ASSERT_TRUE(ok);
   EXPECT_EQ("|1|2|3|4|5|6|\n|K|v17|v18|v19|||\n", readFile(t + "d/tl.a1"));
@@ -64,8 +64,8 @@ TEST(WriteCompanionFilesTest, ShellCharactersNameOnlyTheFile) {
   const std::string key = "k ;$(touch z)`touch w`'\"&<>";
   std::ostringstream page;
   FileJournal journal;
-  ASSERT_TRUE(writeCompanionFiles(page, t, tradeOf(key, "1", "2", "3"), 12,
-                                  "12", &journal));
+  ASSERT_TRUE(
+      writeCompanionFiles(page, t, tradeOf(key, "1", "2", "3"), 12, &journal));
   EXPECT_EQ(0777, fileMode(t + "d/h/" + key + ".his"));
   EXPECT_EQ(0777, fileMode(t + "d/t/12"));
   for (const char* stray : {"x", "y", "z", "w"}) {
@@ -86,7 +86,7 @@ TEST(WriteCompanionFilesTest, KeyWithSlashGetsNoHistoryFile) {
   std::ostringstream page;
   FileJournal journal;
   ASSERT_TRUE(writeCompanionFiles(
-      page, t, tradeOf("../../x/evil", "1", "2", "3"), 13, "13", &journal));
+      page, t, tradeOf("../../x/evil", "1", "2", "3"), 13, &journal));
   EXPECT_FALSE(fileExists(t + "x/evil.his"));
   EXPECT_FALSE(fileExists(dir.path() + "x/evil.his"));
   EXPECT_EQ(0777, fileMode(t + "d/t/13"));
@@ -112,8 +112,7 @@ TEST(WriteCompanionFilesTest, FailingStepsEndWithTheirErrorBlockAndUndo) {
     const FileTree before = readTree(dir.path());
     std::ostringstream page;
     FileJournal journal;
-    EXPECT_FALSE(
-        writeCompanionFiles(page, dir.path(), trade, 11, "11", &journal))
+    EXPECT_FALSE(writeCompanionFiles(page, dir.path(), trade, 11, &journal))
         << c.name;
     EXPECT_EQ(errorBlock(ErrorLead::openFailed, dir.path() + c.path, true),
               page.str())
@@ -135,6 +134,6 @@ TEST(WriteCompanionFilesTest, MissingHistoryDirectoryIsNotAnError) {
   std::ostringstream page;
   FileJournal journal;
   EXPECT_TRUE(writeCompanionFiles(page, dir.path(), tradeOf("K", "1", "2", "3"),
-                                  11, "11", &journal));
+                                  11, &journal));
   EXPECT_EQ(addedLine("K"), page.str());
 }

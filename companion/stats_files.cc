@@ -3,6 +3,7 @@
 #include "base/file_io.h"
 #include "base/numbers.h"
 #include "cgi/page.h"
+#include "import/installation_paths.h"
 
 namespace {
 constexpr std::string_view kSummaryZeros =
@@ -12,7 +13,7 @@ constexpr std::string_view kSummaryZeros =
 
 bool createStatsFile(std::ostream& page, const std::string& targetPath,
                      const std::string& idText, FileJournal* journal) {
-  const std::string path = targetPath + "d/t/" + idText;
+  const std::string path = statsFilePath(targetPath, idText);
   return reportFileResult(page, journal->createZeroFile(path, kStatsFileSize),
                           path, kReturnLink);
 }
@@ -25,7 +26,7 @@ std::string summaryLine(int32_t id) {
 
 bool appendSummaryLine(std::ostream& page, const std::string& targetPath,
                        int32_t id, FileJournal* journal) {
-  const std::string path = targetPath + "d/t/sum";
+  const std::string path = summaryPath(targetPath);
   return reportFileResult(page, journal->append(path, summaryLine(id)), path,
                           kReturnLink);
 }
@@ -36,5 +37,5 @@ bool isHistoryFileKey(std::string_view key) {
 
 bool createHistoryFile(const std::string& targetPath, const std::string& key,
                        FileJournal* journal) {
-  return journal->createEmptyFile(targetPath + "d/h/" + key + ".his");
+  return journal->createEmptyFile(historyFilePath(targetPath, key));
 }

@@ -22,27 +22,28 @@ constexpr std::size_t kStatsSlotCount = 1440;
 // 80,640 bytes.
 constexpr std::size_t kStatsFileSize = kStatsSlotCount * sizeof(TradeStatsSlot);
 
-// Creates targetPath + "d/t/" + idText as 1,440 zeroed slots with mode 0777
-// through `journal`, replacing any file of that name (the journal keeps its
-// bytes and mode). On failure writes the error block (return link
-// "convert.cgi"), false.
+// Creates the statistics file of identifier `idText` as 1,440 zeroed slots
+// with mode 0777 through `journal`, replacing any file of that name (the
+// journal keeps its bytes and mode). On failure writes the error block (return
+// link "convert.cgi"), false.
 bool createStatsFile(std::ostream& page, const std::string& targetPath,
                      const std::string& idText, FileJournal* journal);
 
 // "|id" followed by 42 times "|0", a closing '|' and a line feed.
 std::string summaryLine(int32_t id);
 
-// Appends the trade's summary line to targetPath + "d/t/sum" through
+// Appends the trade's summary line to the target's summary file through
 // `journal`, creating it. On failure writes the error block (return link
 // "convert.cgi") and returns false.
 bool appendSummaryLine(std::ostream& page, const std::string& targetPath,
                        int32_t id, FileJournal* journal);
 
-// True when the key names a file inside d/h: it holds no '/'.
+// True when the key names a history file inside the history folder: it holds
+// no '/'.
 bool isHistoryFileKey(std::string_view key);
 
-// Creates or empties targetPath + "d/h/" + key + ".his" (not through a
-// symbolic link) with mode 0777, through `journal`, which keeps the bytes of
+// Creates or empties the history file of `key` (not through a symbolic link)
+// with mode 0777, through `journal`, which keeps the bytes of
 // a file it empties. Returns whether it did; a failure is not reported.
 bool createHistoryFile(const std::string& targetPath, const std::string& key,
                        FileJournal* journal);

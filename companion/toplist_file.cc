@@ -2,6 +2,7 @@
 
 #include "base/file_io.h"
 #include "cgi/page.h"
+#include "import/installation_paths.h"
 
 bool BreakIndexScanner::feed(std::string_view bytes) {
   for (const char c : bytes) {
@@ -33,7 +34,7 @@ std::string toplistLine(const SourceTrade& trade, int64_t breakIndex) {
 
 bool appendToplistLine(std::ostream& page, const std::string& targetPath,
                        const SourceTrade& trade, FileJournal* journal) {
-  const std::string path = targetPath + "d/tl.a1";
+  const std::string path = toplistPath(targetPath);
   // Measured and appended through one descriptor: a toplist that cannot be
   // appended to fails at the open, as it would at a second one.
   AppendableFile toplist(path);

@@ -1,4 +1,4 @@
-// The target's toplist file "d/tl.a1": one '|'-framed line per trade.
+// The target's toplist file: one '|'-framed line per trade.
 #ifndef CONVERT_COMPANION_TOPLIST_FILE_H_
 #define CONVERT_COMPANION_TOPLIST_FILE_H_
 
@@ -28,7 +28,7 @@ class BreakIndexScanner {
 // empty values.
 std::string toplistLine(const SourceTrade& trade, int64_t breakIndex);
 
-// Measures the break index of targetPath + "d/tl.a1", reading only as far as
+// Measures the break index of the target's toplist, reading only as far as
 // needed, then appends the trade's line through `journal`. On failure (the file
 // will not open or read, or the append fails) writes the error block (return
 // link "convert.cgi") and returns false.

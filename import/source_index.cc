@@ -5,6 +5,7 @@
 #include "base/file_io.h"
 #include "base/numbers.h"
 #include "cgi/page.h"
+#include "import/installation_paths.h"
 
 namespace {
 
@@ -108,6 +109,6 @@ std::vector<SourceTrade> parseSourceIndex(std::string_view contents) {
 
 bool readSourceIndex(std::ostream& page, const std::string& sourcePath,
                      std::string* contents) {
-  const std::string path = sourcePath + "d/t/index";
+  const std::string path = sourceIndexPath(sourcePath);
   return reportFileResult(page, readWholeFile(path, contents), path, "");
 }

@@ -61,7 +61,7 @@ class SourceTradeReader {
 // Every trade of a loaded source index, in file order.
 std::vector<SourceTrade> parseSourceIndex(std::string_view contents);
 
-// Reads sourcePath + "d/t/index" whole into `contents`; its trades are taken
+// Reads the source's trade index whole into `contents`; its trades are taken
 // with SourceTradeReader. When the file cannot be opened, writes the error
 // block (no return link) and returns false.
 bool readSourceIndex(std::ostream& page, const std::string& sourcePath,

@@ -2,10 +2,11 @@
 
 #include "base/file_io.h"
 #include "cgi/page.h"
+#include "import/installation_paths.h"
 
 bool readTargetIndex(std::ostream& page, const std::string& targetPath,
                      std::vector<TargetTrade>* records) {
-  const std::string path = targetPath + "d/t/index";
+  const std::string path = targetIndexPath(targetPath);
   records->clear();
   FileReader reader(path);
   if (!reader.isOpen())

@@ -12,7 +12,7 @@
 #include "import/source_index.h"
 #include "import/target_trade.h"
 
-// Reads targetPath + "d/t/index" whole into `records`, of any size. A short
+// Reads the target's trade index whole into `records`, of any size. A short
 // last record holds the bytes read and keeps its initial values after them.
 // When the file cannot be opened, writes the error block (no return link) and
 // returns false.

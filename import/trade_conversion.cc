@@ -3,6 +3,7 @@
 #include "base/file_io.h"
 #include "base/numbers.h"
 #include "cgi/page.h"
+#include "import/installation_paths.h"
 
 std::string addedByNote(std::string_view remoteAddress,
                         const std::tm& localTime) {
@@ -58,7 +59,7 @@ TargetTrade convertTrade(const SourceTrade& trade, int32_t id,
 
 bool appendTargetTrade(std::ostream& page, const std::string& targetPath,
                        const TargetTrade& record, FileJournal* journal) {
-  const std::string path = targetPath + "d/t/index";
+  const std::string path = targetIndexPath(targetPath);
   const std::string_view bytes(reinterpret_cast<const char*>(record.bytes),
                                kTargetTradeSize);
   // An index that ends part way into a record was read as that record with

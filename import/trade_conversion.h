@@ -27,7 +27,7 @@ TargetTrade buildTargetTrade(const SourceTrade& trade, int32_t id,
 TargetTrade convertTrade(const SourceTrade& trade, int32_t id,
                          std::string_view remoteAddress);
 
-// Appends the record's 996 bytes to targetPath + "d/t/index" through
+// Appends the record's 996 bytes to the target's trade index through
 // `journal`. On failure writes the error block (return link "convert.cgi") and
 // returns false; a partly written record has been cut off again.
 bool appendTargetTrade(std::ostream& page, const std::string& targetPath,

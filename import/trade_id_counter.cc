@@ -5,6 +5,7 @@
 #include "base/file_io.h"
 #include "base/numbers.h"
 #include "cgi/page.h"
+#include "import/installation_paths.h"
 
 namespace {
 constexpr int32_t kDefaultCounter = 10;
@@ -54,7 +55,7 @@ int32_t parseCounter(const std::string& text) {
 bool nextTradeId(std::ostream& page, const std::string& targetPath,
                  const LoadedTradeIds& loaded, FileJournal* journal,
                  int32_t* id) {
-  const std::string path = targetPath + "d/t/i";
+  const std::string path = counterPath(targetPath);
   // Read and rewritten through one descriptor: a counter that cannot be
   // written fails at the open, as it would at a second one.
   RewritableFile counter(path);

@@ -1,4 +1,4 @@
-// The target's identifier counter file "d/t/i" and the numbering of imported
+// The target's identifier counter file and the numbering of imported
 // trades.
 #ifndef CONVERT_IMPORT_TRADE_ID_COUNTER_H_
 #define CONVERT_IMPORT_TRADE_ID_COUNTER_H_
@@ -29,7 +29,7 @@ bool nextFreeId(int32_t counter, const LoadedTradeIds& loaded, int32_t* id);
 // range after white space, otherwise 10.
 int32_t parseCounter(const std::string& text);
 
-// Reads targetPath + "d/t/i", works out the next identifier and writes it back
+// Reads the target's counter, works out the next identifier and writes it back
 // in place through `journal`, which keeps the old text to put back. On failure
 // the error block (return link "convert.cgi") has been written: the counter
 // file would not open for reading and writing or would not read, its write

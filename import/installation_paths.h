@@ -1,0 +1,32 @@
+// The names of an installation's files, in one place: every path to one of
+// them is made here. An installation is its directory as typed, with its
+// trailing "/": each name is appended to it with nothing in between, so a
+// directory typed without one names files beside it.
+#ifndef CONVERT_IMPORT_INSTALLATION_PATHS_H_
+#define CONVERT_IMPORT_INSTALLATION_PATHS_H_
+
+#include <string>
+
+// The trade index: text in a source installation, 996-byte records in a
+// target.
+std::string sourceIndexPath(const std::string& source);
+std::string targetIndexPath(const std::string& target);
+
+// The target's identifier counter, toplist, caps and summary files.
+std::string counterPath(const std::string& target);
+std::string toplistPath(const std::string& target);
+std::string capsPath(const std::string& target);
+std::string summaryPath(const std::string& target);
+
+// The statistics file of the trade whose identifier reads `idText`, and the
+// history file of the trade with key `key`.
+std::string statsFilePath(const std::string& target, const std::string& idText);
+std::string historyFilePath(const std::string& target, const std::string& key);
+
+// The folder that holds the index, the counter and the statistics files: a
+// run locks it, and keeps its rollback log there, under a name that no
+// statistics file can have.
+std::string tradeFolderPath(const std::string& target);
+std::string journalPath(const std::string& target);
+
+#endif  // CONVERT_IMPORT_INSTALLATION_PATHS_H_
