@@ -14,14 +14,14 @@ bool readTargetIndex(std::ostream& page, const std::string& targetPath,
   // The size is held in 64 bits: indexes of 2 GiB and more are read whole. It
   // is a hint only: once it is read, the loop goes on a record at a time until
   // the end of the file shows.
-  unsigned long long expected = reader.size();
+  uint64_t expected = reader.size();
   records->reserve(static_cast<std::size_t>(
       (expected + kTargetTradeSize - 1) / kTargetTradeSize + 1));
   // Read a batch of records at a time straight into their place in the list; a
   // short last record keeps its initial values after the bytes read.
   constexpr std::size_t kBatchRecords = 256;
   for (;;) {
-    const unsigned long long expectedRecords =
+    const uint64_t expectedRecords =
         (expected + kTargetTradeSize - 1) / kTargetTradeSize;
     const std::size_t count = expectedRecords == 0 ? 1
                               : expectedRecords < kBatchRecords
