@@ -29,6 +29,10 @@ std::string historyFilePath(const std::string& target, const std::string& key) {
   return target + "d/h/" + key + ".his";
 }
 
+std::string historyFolderPath(const std::string& target) {
+  return target + "d/h";
+}
+
 std::string tradeFolderPath(const std::string& target) {
   return target + "d/t";
 }

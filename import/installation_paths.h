@@ -19,9 +19,10 @@ std::string capsPath(const std::string& target);
 std::string summaryPath(const std::string& target);
 
 // The statistics file of the trade whose identifier reads `idText`, and the
-// history file of the trade with key `key`.
+// history file of the trade with key `key`, which lies in the history folder.
 std::string statsFilePath(const std::string& target, const std::string& idText);
 std::string historyFilePath(const std::string& target, const std::string& key);
+std::string historyFolderPath(const std::string& target);
 
 // The folder that holds the index, the counter and the statistics files: a
 // run locks it, and keeps its rollback log there, under a name that no
