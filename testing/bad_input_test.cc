@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 
+#include "import/installation_paths.h"
 #include "import/target_trade.h"
 #include "testing/cgi_runner.h"
 #include "testing/expected_import.h"
@@ -204,7 +205,7 @@ std::vector<Scene> scenes() {
       // Paths that name no installation: the first open fails.
       scene("PercentValues")
           .posts(text("tolvane3=%&kavrelv2=%&submit=%"))
-          .ends(text(openError("%d/t/index")))
+          .ends(text(openError(sourceIndexPath("%"))))
           .untouched(),
       scene("ZeroByteInTheSource")
           .posts([](const Installations& in) {
@@ -212,7 +213,7 @@ std::vector<Scene> scenes() {
                    "&submit=go";
           })
           .ends([=](const Installations& in) {
-            return openError(in.source + '\0' + "d/t/index");
+            return openError(sourceIndexPath(in.source + '\0'));
           })
           .untouched(),
       scene("ZeroByteInTheTarget")
@@ -221,7 +222,8 @@ std::vector<Scene> scenes() {
                    "%00x&submit=go";
           })
           .ends([=](const Installations& in) {
-            return openError(in.target + std::string("\0x", 2) + "d/t/index");
+            return openError(
+                targetIndexPath(in.target + std::string("\0x", 2)));
           })
           .untouched(),
       scene("LonePercentEndingTheTarget")
@@ -230,7 +232,7 @@ std::vector<Scene> scenes() {
                    "%&submit=go";
           })
           .ends([=](const Installations& in) {
-            return openError(in.target + "%d/t/index");
+            return openError(targetIndexPath(in.target + "%"));
           })
           .untouched(),
       // The third value is never used, whatever it holds.
@@ -250,7 +252,8 @@ std::vector<Scene> scenes() {
             EXPECT_EQ(0u, page.find(loadingLine() + addedLine("good")));
             EXPECT_EQ(closingBlock(),
                       page.substr(page.size() - closingBlock().size()));
-            EXPECT_EQ(0u, in.targetFile("d/t/index").size() % kTargetTradeSize);
+            EXPECT_EQ(0u,
+                      in.targetFile(targetIndexPath).size() % kTargetTradeSize);
           }),
       scene("NoBarsInTheSource")
           .sources(text("a line without a single bar\nand another\n"))
@@ -260,7 +263,7 @@ std::vector<Scene> scenes() {
           .sources(text(wideLine))
           .ends(text(loadingLine() + addedLine("wide") + closingBlock()))
           .checks([](const Installations& in, const std::string&) {
-            EXPECT_EQ(kTargetTradeSize, in.targetFile("d/t/index").size());
+            EXPECT_EQ(kTargetTradeSize, in.targetFile(targetIndexPath).size());
           }),
       // A target index of 1,000 bytes: one record and four stray bytes. The
       // short record is completed with its initial values before the new
@@ -269,13 +272,13 @@ std::vector<Scene> scenes() {
           .sources(text(trades({"known", "first"})))
           .with([](const Installations& in) {
             writeFile(
-                in.target + "d/t/index",
+                targetIndexPath(in.target),
                 targetRecordBytes(5, "known") + std::string("\x07\0\0\0", 4));
           })
           .ends(text(loadingLine() + skippingLine("known") +
                      addedLine("first") + closingBlock()))
           .checks([](const Installations& in, const std::string&) {
-            const std::string index = in.targetFile("d/t/index");
+            const std::string index = in.targetFile(targetIndexPath);
             ASSERT_EQ(3 * kTargetTradeSize, index.size());
             EXPECT_EQ(targetRecordBytes(5, "known") + targetRecordBytes(7, ""),
                       index.substr(0, 2 * kTargetTradeSize));
@@ -292,9 +295,9 @@ std::vector<Scene> scenes() {
                      unstorableKeyLine(k100) + unstorableKeyLine(k5000) +
                      closingBlock()))
           .checks([=](const Installations& in, const std::string&) {
-            EXPECT_EQ(recordsOf({"", k99}), in.targetFile("d/t/index"));
-            EXPECT_EQ(0777, fileMode(in.target + "d/h/.his"));
-            EXPECT_EQ(0777, fileMode(in.target + "d/h/" + k99 + ".his"));
+            EXPECT_EQ(recordsOf({"", k99}), in.targetFile(targetIndexPath));
+            EXPECT_EQ(0777, fileMode(historyFilePath(in.target, "")));
+            EXPECT_EQ(0777, fileMode(historyFilePath(in.target, k99)));
           })
           .again(text(loadingLine() + skippingLine("") + skippingLine(k99) +
                       unstorableKeyLine(k100) + unstorableKeyLine(k5000) +
@@ -303,10 +306,10 @@ std::vector<Scene> scenes() {
           .sources(text(trades(oddKeyList)))
           .ends(text(oddKeysPage + closingBlock()))
           .checks([=](const Installations& in, const std::string&) {
-            EXPECT_EQ(recordsOf(oddKeyList), in.targetFile("d/t/index"));
+            EXPECT_EQ(recordsOf(oddKeyList), in.targetFile(targetIndexPath));
             for (const auto& k : oddKeys) {
               EXPECT_EQ(k.hasHistory,
-                        fileExists(in.target + "d/h/" + k.key + ".his"))
+                        fileExists(historyFilePath(in.target, k.key)))
                   << k.key;
             }
           }),
@@ -317,8 +320,8 @@ std::vector<Scene> scenes() {
           .ends(text(loadingLine() + addedLine("first") + addedLine("second") +
                      closingBlock()))
           .checks([](const Installations& in, const std::string&) {
-            EXPECT_EQ("12", in.targetFile("d/t/i"));
-            EXPECT_EQ(0777, fileMode(in.target + "d/h/second.his"));
+            EXPECT_EQ("12", in.targetFile(counterPath));
+            EXPECT_EQ(0777, fileMode(historyFilePath(in.target, "second")));
           }),
       scene("PathsThroughDotDot")
           .posts([](const Installations& in) {
@@ -327,7 +330,7 @@ std::vector<Scene> scenes() {
           })
           .ends(convertsFirst())
           .checks([](const Installations& in, const std::string&) {
-            EXPECT_EQ("11", in.targetFile("d/t/i"));
+            EXPECT_EQ("11", in.targetFile(counterPath));
           }),
       // d/h is often open to every local user: a link there must not let a
       // run empty or open up a file elsewhere.
@@ -336,7 +339,8 @@ std::vector<Scene> scenes() {
             const std::string victim = in.dir.path() + "cwd/victim";
             writeFile(victim, "keep");
             ::chmod(victim.c_str(), 0600);
-            ::symlink(victim.c_str(), (in.target + "d/h/first.his").c_str());
+            ::symlink(victim.c_str(),
+                      historyFilePath(in.target, "first").c_str());
           })
           .ends(convertsFirst()),
   };
@@ -348,7 +352,7 @@ TEST_P(BadInputTest, EndsInAClearPageAndLeavesTheRestAlone) {
   const Scene& s = GetParam();
   Installations in(s.sourceName, s.targetName);
   makeDirectories(in.dir.path() + "cwd");
-  writeFile(in.source + "d/t/index", s.sourceIndex(in));
+  writeFile(sourceIndexPath(in.source), s.sourceIndex(in));
   if (s.setup) s.setup(in);
   const std::string root = in.dir.path();
   const auto snapshot = [&] {

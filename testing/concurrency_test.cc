@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 
+#include "import/installation_paths.h"
 #include "import/target_trade.h"
 #include "testing/cgi_runner.h"
 #include "testing/expected_import.h"
@@ -120,7 +121,7 @@ TEST(ConcurrencyTest, RunsFromTwoSourcesIntoOneTargetNumberTradesApart) {
   const std::string otherSource = in.dir.path() + "other/";
   std::string otherIndex;
   for (const SourceFields& trade : theirs) otherIndex += sourceLine(trade);
-  writeFile(otherSource + "d/t/index", otherIndex);
+  writeFile(sourceIndexPath(otherSource), otherIndex);
 
   CgiRequest request = postRequest(formBody(in.source, in.target));
   CgiRequest otherRequest = postRequest(formBody(otherSource, in.target));
@@ -132,8 +133,8 @@ TEST(ConcurrencyTest, RunsFromTwoSourcesIntoOneTargetNumberTradesApart) {
   EXPECT_EQ(40u, countAddedLines(first.page + second.page));
   EXPECT_EQ(20u, countSkippingLines(first.page + second.page));
 
-  const IndexContents index = readIndexContents(in.target + "d/t/index");
-  EXPECT_EQ(40u * kTargetTradeSize, in.targetFile("d/t/index").size());
+  const IndexContents index = readIndexContents(targetIndexPath(in.target));
+  EXPECT_EQ(40u * kTargetTradeSize, in.targetFile(targetIndexPath).size());
   std::multiset<std::string> keys;
   for (const auto& trade : mine) keys.insert(trade.fields[1]);
   for (int i = 0; i < 10; ++i) keys.insert("b" + std::to_string(i));
@@ -141,11 +142,13 @@ TEST(ConcurrencyTest, RunsFromTwoSourcesIntoOneTargetNumberTradesApart) {
   std::set<int32_t> ids;
   for (int32_t id = 11; id <= 50; ++id) ids.insert(id);
   EXPECT_EQ(ids, index.ids);
-  EXPECT_EQ("50", in.targetFile("d/t/i"));
-  EXPECT_EQ(120u, countOccurrences(in.targetFile("d/caps"), "\n"));
-  EXPECT_EQ(40u, countOccurrences(in.targetFile("d/t/sum"), "\n"));
+  EXPECT_EQ("50", in.targetFile(counterPath));
+  EXPECT_EQ(120u, countOccurrences(in.targetFile(capsPath), "\n"));
+  EXPECT_EQ(40u, countOccurrences(in.targetFile(summaryPath), "\n"));
   for (const int32_t id : ids) {
-    EXPECT_EQ(80640u, in.targetFile("d/t/" + std::to_string(id)).size()) << id;
+    EXPECT_EQ(80640u,
+              readFile(statsFilePath(in.target, std::to_string(id))).size())
+        << id;
   }
 }
 
@@ -154,7 +157,7 @@ TEST(ConcurrencyTest, RunsFromTwoSourcesIntoOneTargetNumberTradesApart) {
 class HeldTarget {
  public:
   explicit HeldTarget(const std::string& target)
-      : fd_(open((target + "d/t").c_str(),
+      : fd_(open(tradeFolderPath(target).c_str(),
                  O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
     flock(fd_, LOCK_EX);
   }
@@ -208,11 +211,11 @@ TEST(StopSignalTest, TradeInHandIsFinishedAndNoOtherIsStarted) {
     RunningCgi run(request);
     // The first trade has its counter and record and waits at the toplist.
     ASSERT_TRUE(gate.waitForRun(kWait));
-    EXPECT_EQ("11", in.targetFile("d/t/i"));
+    EXPECT_EQ("11", in.targetFile(counterPath));
     EXPECT_EQ(sampleTradeRecord(11, "k0", addedByNoteToday("192.0.2.7")),
-              in.targetFile("d/t/index"));
+              in.targetFile(targetIndexPath));
     FileTree expected = readTree(in.dir.path());
-    expected.erase("kv2/d/t/convert.journal");
+    expected.erase(journalPath("kv2/"));
     kill(run.pid(), signal);
     gate.release();
     const CgiResult result = run.finish();

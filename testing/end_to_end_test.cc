@@ -2,6 +2,7 @@
 // interface where the environment matters, in process otherwise.
 #include <gtest/gtest.h>
 
+#include "import/installation_paths.h"
 #include "import/target_trade.h"
 #include "testing/cgi_runner.h"
 #include "testing/expected_import.h"
@@ -34,7 +35,7 @@ TEST(EndToEndTest, EnvironmentDecidesThePageShape) {
       {"body larger than a pipe holds",
        postRequest("a=" + longPath + "&b=%2Fnone%2F&c=submit"),
        pageHead(kScript) + loadingLine() +
-           errorBlock(ErrorLead::openFailed, longPath + "d/t/index", false)},
+           errorBlock(ErrorLead::openFailed, sourceIndexPath(longPath), false)},
   };
   for (const auto& c : cases) {
     const CgiResult result = runConvertCgi(c.request);
@@ -58,23 +59,25 @@ TEST(EndToEndTest, TypicalRequestConvertsByteForByte) {
             result.page);
 
   const std::string note = addedByNoteToday("192.0.2.7");
-  EXPECT_EQ("12", in.targetFile("d/t/i"));
+  EXPECT_EQ("12", in.targetFile(counterPath));
   EXPECT_EQ(existing + sampleTradeRecord(11, "second", note) +
                 sampleTradeRecord(12, "third", note),
-            in.targetFile("d/t/index"));
+            in.targetFile(targetIndexPath));
   EXPECT_EQ("|a|b|c|d|e|f|\n" + sampleToplistLine("second") +
                 sampleToplistLine("third"),
-            in.targetFile("d/tl.a1"));
-  EXPECT_EQ(sampleCapsLines(11) + sampleCapsLines(12), in.targetFile("d/caps"));
+            in.targetFile(toplistPath));
+  EXPECT_EQ(sampleCapsLines(11) + sampleCapsLines(12), in.targetFile(capsPath));
   EXPECT_EQ(sampleSummaryLine(11) + sampleSummaryLine(12),
-            in.targetFile("d/t/sum"));
-  for (const char* file : {"d/t/11", "d/t/12"}) {
-    EXPECT_EQ(std::string(80640, '\0'), in.targetFile(file)) << file;
-    EXPECT_EQ(0777, fileMode(in.target + file)) << file;
+            in.targetFile(summaryPath));
+  for (const char* id : {"11", "12"}) {
+    const std::string path = statsFilePath(in.target, id);
+    EXPECT_EQ(std::string(80640, '\0'), readFile(path)) << path;
+    EXPECT_EQ(0777, fileMode(path)) << path;
   }
-  for (const char* file : {"d/h/second.his", "d/h/third.his"}) {
-    EXPECT_EQ("", in.targetFile(file)) << file;
-    EXPECT_EQ(0777, fileMode(in.target + file)) << file;
+  for (const char* key : {"second", "third"}) {
+    const std::string path = historyFilePath(in.target, key);
+    EXPECT_EQ("", readFile(path)) << path;
+    EXPECT_EQ(0777, fileMode(path)) << path;
   }
 
   // A second run finds every trade in the index and changes nothing.
@@ -83,7 +86,7 @@ TEST(EndToEndTest, TypicalRequestConvertsByteForByte) {
   EXPECT_EQ(pageHead(kScript) + loadingLine() + skippingLine("known") +
                 skippingLine("second") + skippingLine("third") + closingBlock(),
             again.page);
-  EXPECT_EQ("12", in.targetFile("d/t/i"));
+  EXPECT_EQ("12", in.targetFile(counterPath));
 }
 
 TEST(EndToEndTest, NumberTestAndDuplicateKeys) {
@@ -98,8 +101,8 @@ TEST(EndToEndTest, NumberTestAndDuplicateKeys) {
           skippingLine("known") + closingBlock(),
       pageAfterForm(runInProcess(postRequest(formBody(in.source, in.target)))));
   // Counter 10 with loaded ids 11, 12: the walk gives 13, then one apart.
-  EXPECT_EQ("14", in.targetFile("d/t/i"));
-  const std::string index = in.targetFile("d/t/index");
+  EXPECT_EQ("14", in.targetFile(counterPath));
+  const std::string index = in.targetFile(targetIndexPath);
   ASSERT_EQ(4 * kTargetTradeSize, index.size());
   TargetTrade record;
   for (std::size_t i = 2; i < 4; ++i) {

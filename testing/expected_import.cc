@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "import/installation_paths.h"
 #include "import/target_trade.h"
 #include "testing/golden.h"
 
@@ -70,26 +71,26 @@ void applyImportSteps(FileTree* tree, const std::string& target, int32_t id,
     return step >= firstStep && step < failedStep;
   };
   if (before(ImportStep::counter))
-    (*tree)[target + "d/t/i"].bytes = std::to_string(id);
+    (*tree)[counterPath(target)].bytes = std::to_string(id);
   if (before(ImportStep::index)) {
-    appendTo(tree, target + "d/t/index",
+    appendTo(tree, targetIndexPath(target),
              sampleTradeRecord(id, key, addedByNoteToday("192.0.2.7")));
   }
   if (before(ImportStep::toplist))
-    appendTo(tree, target + "d/tl.a1", sampleToplistLine(key));
+    appendTo(tree, toplistPath(target), sampleToplistLine(key));
   if (before(ImportStep::caps))
-    appendTo(tree, target + "d/caps", sampleCapsLines(id));
-  const std::string stats = target + "d/t/" + std::to_string(id);
+    appendTo(tree, capsPath(target), sampleCapsLines(id));
+  const std::string stats = statsFilePath(target, std::to_string(id));
   if (before(ImportStep::stats)) {
     (*tree)[stats] = TreeEntry{'f', 0777, std::string(80640, '\0')};
   }
   if (before(ImportStep::summary))
-    appendTo(tree, target + "d/t/sum", sampleSummaryLine(id));
-  const auto history = tree->find(target + "d/h");
+    appendTo(tree, summaryPath(target), sampleSummaryLine(id));
+  const auto history = tree->find(historyFolderPath(target));
   if (before(ImportStep::history) && key.find('/') == std::string::npos &&
       history != tree->end() && history->second.kind == 'd') {
     // A directory in the way stays one, but its mode is opened all the same.
-    TreeEntry& entry = (*tree)[target + "d/h/" + key + ".his"];
+    TreeEntry& entry = (*tree)[historyFilePath(target, key)];
     if (entry.kind == 'f') entry.bytes.clear();
     entry.mode = 0777;
   }

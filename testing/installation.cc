@@ -1,5 +1,6 @@
 #include "testing/installation.h"
 
+#include "import/installation_paths.h"
 #include "import/target_trade.h"
 
 SourceFields sampleTrade(const std::string& number, const std::string& key) {
@@ -33,27 +34,27 @@ Installations::Installations() : Installations("tn3/", "kv2/") {}
 Installations::Installations(const std::string& sourceName,
                              const std::string& targetName)
     : source(dir.path() + sourceName), target(dir.path() + targetName) {
-  writeFile(source + "d/t/index", "");
-  writeFile(target + "d/t/index", "");
-  writeFile(target + "d/t/i", "10");
-  writeFile(target + "d/tl.a1", "|a|b|c|d|e|f|\n");
-  writeFile(target + "d/caps", "");
-  writeFile(target + "d/t/sum", "");
-  makeDirectories(target + "d/h");
+  writeFile(sourceIndexPath(source), "");
+  writeFile(targetIndexPath(target), "");
+  writeFile(counterPath(target), "10");
+  writeFile(toplistPath(target), "|a|b|c|d|e|f|\n");
+  writeFile(capsPath(target), "");
+  writeFile(summaryPath(target), "");
+  makeDirectories(historyFolderPath(target));
 }
 
 void Installations::writeSourceIndex(
     const std::vector<SourceFields>& trades) const {
   std::string contents;
   for (const SourceFields& trade : trades) contents += sourceLine(trade);
-  writeFile(source + "d/t/index", contents);
+  writeFile(sourceIndexPath(source), contents);
 }
 
 void Installations::writeTargetIndex(
     const std::vector<std::string>& records) const {
   std::string contents;
   for (const std::string& record : records) contents += record;
-  writeFile(target + "d/t/index", contents);
+  writeFile(targetIndexPath(target), contents);
 }
 
 namespace {

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,10 +28,15 @@ std::string sourceLine(const SourceFields& trade);
 // A 996-byte target record with `id` and `key`, everything else initial.
 std::string targetRecordBytes(int32_t id, const std::string& key);
 
+// One of an installation's files as a function of the installation's
+// directory: a function of import/installation_paths.h such as counterPath, or
+// a lambda around statsFilePath.
+using InstallationFile = std::function<std::string(const std::string&)>;
+
 // A source and a target installation in one temporary directory:
 // source = dir + "tn3/", target = dir + "kv2/". The target starts with an empty
 // index, the counter "10", a toplist whose first line holds six values, and the
-// d/h directory.
+// history folder.
 struct Installations {
   Installations();
   // The same with other directory names, each ending in "/".
@@ -41,8 +47,8 @@ struct Installations {
 
   void writeSourceIndex(const std::vector<SourceFields>& trades) const;
   void writeTargetIndex(const std::vector<std::string>& records) const;
-  std::string targetFile(const std::string& relative) const {
-    return readFile(target + relative);
+  std::string targetFile(const InstallationFile& file) const {
+    return readFile(file(target));
   }
 };
 

@@ -5,8 +5,10 @@
 #include <sys/fanotify.h>
 #include <unistd.h>
 
+#include "import/installation_paths.h"
+
 ToplistGate::ToplistGate(const std::string& target)
-    : path_(target + "d/tl.a1") {
+    : path_(toplistPath(target)) {
   fanotify_ = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC | FAN_NONBLOCK,
                             O_RDONLY | O_CLOEXEC);
   if (fanotify_ >= 0 && fanotify_mark(fanotify_, FAN_MARK_ADD, FAN_OPEN_PERM,
