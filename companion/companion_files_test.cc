@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "companion/caps_file.h"
+#include "import/installation_paths.h"
 #include "import/source_index.h"
 #include "testing/expected_import.h"
 #include "testing/expected_page.h"
@@ -33,9 +34,9 @@ TEST(CapsLinesTest, KeepSignsAndDefaultToZero) {
 TEST(WriteCompanionFilesTest, WritesEveryFileInOrder) {
   TempDir dir;
   const std::string t = dir.path();
-  writeFile(t + "d/tl.a1", "|1|2|3|4|5|6|\n");
-  writeFile(t + "d/t/11", "old statistics");
-  writeFile(t + "d/h/K.his", "old history");
+  writeFile(toplistPath(t), "|1|2|3|4|5|6|\n");
+  writeFile(statsFilePath(t, "11"), "old statistics");
+  writeFile(historyFilePath(t, "K"), "old history");
   const mode_t oldMask = umask(077);
   std::ostringstream page;
   FileJournal journal;
@@ -43,31 +44,31 @@ TEST(WriteCompanionFilesTest, WritesEveryFileInOrder) {
       writeCompanionFiles(page, t, tradeOf("K", "1", "2", "3"), 11, &journal);
   umask(oldMask);
   ASSERT_TRUE(ok);
-  EXPECT_EQ("|1|2|3|4|5|6|\n|K|v17|v18|v19|||\n", readFile(t + "d/tl.a1"));
-  EXPECT_EQ("|11|1|1|\n|11|2|2|\n|11|3|3|\n", readFile(t + "d/caps"));
-  EXPECT_EQ(std::string(80640, '\0'), readFile(t + "d/t/11"));
-  EXPECT_EQ(sampleSummaryLine(11), readFile(t + "d/t/sum"));
-  EXPECT_EQ("", readFile(t + "d/h/K.his"));
-  EXPECT_EQ(0777, fileMode(t + "d/t/11"));
-  EXPECT_EQ(0777, fileMode(t + "d/h/K.his"));
+  EXPECT_EQ("|1|2|3|4|5|6|\n|K|v17|v18|v19|||\n", readFile(toplistPath(t)));
+  EXPECT_EQ("|11|1|1|\n|11|2|2|\n|11|3|3|\n", readFile(capsPath(t)));
+  EXPECT_EQ(std::string(80640, '\0'), readFile(statsFilePath(t, "11")));
+  EXPECT_EQ(sampleSummaryLine(11), readFile(summaryPath(t)));
+  EXPECT_EQ("", readFile(historyFilePath(t, "K")));
+  EXPECT_EQ(0777, fileMode(statsFilePath(t, "11")));
+  EXPECT_EQ(0777, fileMode(historyFilePath(t, "K")));
   // Only the two per-trade files are opened up.
-  EXPECT_EQ(0600, fileMode(t + "d/t/sum"));
+  EXPECT_EQ(0600, fileMode(summaryPath(t)));
   EXPECT_EQ(addedLine("K"), page.str());
 }
 
 TEST(WriteCompanionFilesTest, ShellCharactersNameOnlyTheFile) {
   TempDir dir;
   const std::string t = dir.path() + "a b;$(touch x)`touch y`'\"/";
-  writeFile(t + "d/tl.a1", "");
-  makeDirectories(t + "d/t");
-  makeDirectories(t + "d/h");
+  writeFile(toplistPath(t), "");
+  makeDirectories(tradeFolderPath(t));
+  makeDirectories(historyFolderPath(t));
   const std::string key = "k ;$(touch z)`touch w`'\"&<>";
   std::ostringstream page;
   FileJournal journal;
   ASSERT_TRUE(
       writeCompanionFiles(page, t, tradeOf(key, "1", "2", "3"), 12, &journal));
-  EXPECT_EQ(0777, fileMode(t + "d/h/" + key + ".his"));
-  EXPECT_EQ(0777, fileMode(t + "d/t/12"));
+  EXPECT_EQ(0777, fileMode(historyFilePath(t, key)));
+  EXPECT_EQ(0777, fileMode(statsFilePath(t, "12")));
   for (const char* stray : {"x", "y", "z", "w"}) {
     EXPECT_FALSE(fileExists(std::string(stray))) << stray;
     EXPECT_FALSE(fileExists(dir.path() + stray)) << stray;
@@ -79,9 +80,9 @@ TEST(WriteCompanionFilesTest, ShellCharactersNameOnlyTheFile) {
 TEST(WriteCompanionFilesTest, KeyWithSlashGetsNoHistoryFile) {
   TempDir dir;
   const std::string t = dir.path() + "kv2/";
-  writeFile(t + "d/tl.a1", "");
-  makeDirectories(t + "d/h");
-  makeDirectories(t + "d/t");
+  writeFile(toplistPath(t), "");
+  makeDirectories(historyFolderPath(t));
+  makeDirectories(tradeFolderPath(t));
   makeDirectories(t + "x");
   std::ostringstream page;
   FileJournal journal;
@@ -89,38 +90,41 @@ TEST(WriteCompanionFilesTest, KeyWithSlashGetsNoHistoryFile) {
       page, t, tradeOf("../../x/evil", "1", "2", "3"), 13, &journal));
   EXPECT_FALSE(fileExists(t + "x/evil.his"));
   EXPECT_FALSE(fileExists(dir.path() + "x/evil.his"));
-  EXPECT_EQ(0777, fileMode(t + "d/t/13"));
+  EXPECT_EQ(0777, fileMode(statsFilePath(t, "13")));
   EXPECT_EQ(addedLine("../../x/evil"), page.str());
 }
 
 TEST(WriteCompanionFilesTest, FailingStepsEndWithTheirErrorBlockAndUndo) {
   const SourceTrade trade = tradeOf("K", "1", "2", "3");
+  const InstallationFile stats = [](const std::string& t) {
+    return statsFilePath(t, "11");
+  };
   const struct {
     const char* name;
-    const char* blocker;  // a directory where a file should be
-    const char* path;
-    const char* survivor;  // written before the failure, must stay
+    InstallationFile blocked;   // a directory where this file should be
+    InstallationFile survivor;  // written before the failure, must stay
   } cases[] = {
-      {"caps", "d/caps", "d/caps", "d/tl.a1"},
-      {"statistics", "d/t/11", "d/t/11", "d/caps"},
-      {"summary", "d/t/sum", "d/t/sum", "d/t/11"},
+      {"caps", capsPath, toplistPath},
+      {"statistics", stats, capsPath},
+      {"summary", summaryPath, stats},
   };
   for (const auto& c : cases) {
     TempDir dir;
-    writeFile(dir.path() + "d/tl.a1", "|top|\n");
-    makeDirectories(dir.path() + c.blocker);
+    writeFile(toplistPath(dir.path()), "|top|\n");
+    makeDirectories(c.blocked(dir.path()));
     const FileTree before = readTree(dir.path());
+    const std::string survivor = c.survivor("");  // the name in `before`
     std::ostringstream page;
     FileJournal journal;
     EXPECT_FALSE(writeCompanionFiles(page, dir.path(), trade, 11, &journal))
         << c.name;
-    EXPECT_EQ(errorBlock(ErrorLead::openFailed, dir.path() + c.path, true),
+    EXPECT_EQ(errorBlock(ErrorLead::openFailed, c.blocked(dir.path()), true),
               page.str())
         << c.name;
-    EXPECT_NE(readFile(dir.path() + c.survivor),
-              before.count(c.survivor) ? before.at(c.survivor).bytes : "")
+    EXPECT_NE(readFile(c.survivor(dir.path())),
+              before.count(survivor) ? before.at(survivor).bytes : "")
         << c.name;
-    EXPECT_FALSE(fileExists(dir.path() + "d/h/K.his")) << c.name;
+    EXPECT_FALSE(fileExists(historyFilePath(dir.path(), "K"))) << c.name;
     journal.rollback();
     EXPECT_EQ(describeTree(before), describeTree(readTree(dir.path())))
         << c.name;
@@ -129,8 +133,8 @@ TEST(WriteCompanionFilesTest, FailingStepsEndWithTheirErrorBlockAndUndo) {
 
 TEST(WriteCompanionFilesTest, MissingHistoryDirectoryIsNotAnError) {
   TempDir dir;
-  writeFile(dir.path() + "d/tl.a1", "");
-  makeDirectories(dir.path() + "d/t");
+  writeFile(toplistPath(dir.path()), "");
+  makeDirectories(tradeFolderPath(dir.path()));
   std::ostringstream page;
   FileJournal journal;
   EXPECT_TRUE(writeCompanionFiles(page, dir.path(), tradeOf("K", "1", "2", "3"),

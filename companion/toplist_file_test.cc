@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "import/installation_paths.h"
 #include "import/source_index.h"
 #include "testing/expected_page.h"
 #include "testing/installation.h"
@@ -52,7 +53,7 @@ TEST(ToplistLineTest, FillsUpToTheFirstLinesWidth) {
 
 TEST(AppendToplistLineTest, AppendsAndKeepsTheWidthForLaterTrades) {
   TempDir dir;
-  const std::string path = dir.path() + "d/tl.a1";
+  const std::string path = toplistPath(dir.path());
   writeFile(path, "");
   const SourceTrade trade =
       parseSourceIndex(sourceLine(sampleTrade("11", "k")))[0];
@@ -75,7 +76,7 @@ TEST(AppendToplistLineTest, MissingFileIsAnErrorEvenThoughAppendWouldCreateIt) {
   std::ostringstream page;
   FileJournal journal;
   EXPECT_FALSE(appendToplistLine(page, dir.path(), trade, &journal));
-  EXPECT_FALSE(fileExists(dir.path() + "d/tl.a1"));
-  EXPECT_EQ(errorBlock(ErrorLead::openFailed, dir.path() + "d/tl.a1", true),
+  EXPECT_FALSE(fileExists(toplistPath(dir.path())));
+  EXPECT_EQ(errorBlock(ErrorLead::openFailed, toplistPath(dir.path()), true),
             page.str());
 }

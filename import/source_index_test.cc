@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "import/installation_paths.h"
 #include "testing/expected_page.h"
 #include "testing/installation.h"
 
@@ -85,7 +86,8 @@ TEST(ReadSourceIndexTest, MissingFileWritesTheErrorBlockWithoutLink) {
   std::ostringstream page;
   std::string contents;
   EXPECT_FALSE(readSourceIndex(page, "/nonexistent/", &contents));
-  EXPECT_EQ(errorBlock(ErrorLead::openFailed, "/nonexistent/d/t/index", false),
+  EXPECT_EQ(errorBlock(ErrorLead::openFailed, sourceIndexPath("/nonexistent/"),
+                       false),
             page.str());
 }
 

@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "import/installation_paths.h"
 #include "testing/expected_page.h"
 #include "testing/installation.h"
 
@@ -20,7 +21,7 @@ TEST(ReadTargetIndexTest, ReadsWholeAndPartialRecords) {
                {"one byte", "x", 1}};
   for (const auto& c : cases) {
     TempDir dir;
-    writeFile(dir.path() + "d/t/index", c.contents);
+    writeFile(targetIndexPath(dir.path()), c.contents);
     std::ostringstream page;
     std::vector<TargetTrade> records;
     ASSERT_TRUE(readTargetIndex(page, dir.path(), &records)) << c.name;
@@ -31,7 +32,7 @@ TEST(ReadTargetIndexTest, ReadsWholeAndPartialRecords) {
 
 TEST(ReadTargetIndexTest, ShortLastRecordKeepsInitialValuesAfterItsBytes) {
   TempDir dir;
-  writeFile(dir.path() + "d/t/index",
+  writeFile(targetIndexPath(dir.path()),
             targetRecordBytes(11, "a") + std::string("\x07\0\0\0", 4));
   std::ostringstream page;
   std::vector<TargetTrade> records;
@@ -44,7 +45,7 @@ TEST(ReadTargetIndexTest, ShortLastRecordKeepsInitialValuesAfterItsBytes) {
   // too.
   std::string raw = targetRecordBytes(11, "a");
   raw[50] = 'z';
-  writeFile(dir.path() + "d/t/index", raw);
+  writeFile(targetIndexPath(dir.path()), raw);
   ASSERT_TRUE(readTargetIndex(page, dir.path(), &records));
   EXPECT_EQ(raw, std::string(reinterpret_cast<const char*>(records[0].bytes),
                              kTargetTradeSize));
@@ -52,13 +53,13 @@ TEST(ReadTargetIndexTest, ShortLastRecordKeepsInitialValuesAfterItsBytes) {
 
 TEST(ReadTargetIndexTest, MissingOrDirectoryIndexWritesTheErrorBlock) {
   TempDir dir;
-  makeDirectories(dir.path() + "dir/d/t/index");
+  makeDirectories(targetIndexPath(dir.path() + "dir/"));
   for (const std::string& target :
        {dir.path() + "none/", dir.path() + "dir/"}) {
     std::ostringstream page;
     std::vector<TargetTrade> records;
     EXPECT_FALSE(readTargetIndex(page, target, &records));
-    EXPECT_EQ(errorBlock(ErrorLead::openFailed, target + "d/t/index", false),
+    EXPECT_EQ(errorBlock(ErrorLead::openFailed, targetIndexPath(target), false),
               page.str());
   }
 }

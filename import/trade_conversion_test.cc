@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "import/installation_paths.h"
 #include "testing/expected_page.h"
 #include "testing/installation.h"
 
@@ -99,17 +100,17 @@ TEST(AppendTargetTradeTest, AppendsWholeRecordsAndReportsOpenFailure) {
   TempDir dir;
   TargetTrade record;
   initTargetTrade(&record);
-  writeFile(dir.path() + "d/t/index", "");
+  writeFile(targetIndexPath(dir.path()), "");
   std::ostringstream page;
   FileJournal journal;
   ASSERT_TRUE(appendTargetTrade(page, dir.path(), record, &journal));
   ASSERT_TRUE(appendTargetTrade(page, dir.path(), record, &journal));
-  EXPECT_EQ(2 * kTargetTradeSize, readFile(dir.path() + "d/t/index").size());
+  EXPECT_EQ(2 * kTargetTradeSize, readFile(targetIndexPath(dir.path())).size());
 
   std::ostringstream failed;
   EXPECT_FALSE(
       appendTargetTrade(failed, dir.path() + "missing/", record, &journal));
-  EXPECT_EQ(
-      errorBlock(ErrorLead::openFailed, dir.path() + "missing/d/t/index", true),
-      failed.str());
+  EXPECT_EQ(errorBlock(ErrorLead::openFailed,
+                       targetIndexPath(dir.path() + "missing/"), true),
+            failed.str());
 }

@@ -5,6 +5,7 @@
 #include <climits>
 #include <sstream>
 
+#include "import/installation_paths.h"
 #include "testing/expected_page.h"
 #include "testing/temp_dir.h"
 
@@ -64,7 +65,7 @@ TEST(ParseCounterTest, FallsBackToTen) {
 
 TEST(NextTradeIdTest, RewritesTheCounterInPlace) {
   TempDir dir;
-  const std::string counter = dir.path() + "d/t/i";
+  const std::string counter = counterPath(dir.path());
   writeFile(counter, "  40 old text");
   std::ostringstream page;
   FileJournal journal;
@@ -83,14 +84,14 @@ TEST(NextTradeIdTest, MissingCounterAndExhaustedCounterEndTheRun) {
   FileJournal journal;
   int32_t id = 0;
   EXPECT_FALSE(nextTradeId(missing, dir.path(), idsOf({}), &journal, &id));
-  EXPECT_EQ(errorBlock(ErrorLead::openFailed, dir.path() + "d/t/i", true),
+  EXPECT_EQ(errorBlock(ErrorLead::openFailed, counterPath(dir.path()), true),
             missing.str());
-  EXPECT_FALSE(fileExists(dir.path() + "d/t/i"));
+  EXPECT_FALSE(fileExists(counterPath(dir.path())));
 
-  writeFile(dir.path() + "d/t/i", "2147483647");
+  writeFile(counterPath(dir.path()), "2147483647");
   std::ostringstream exhausted;
   EXPECT_FALSE(nextTradeId(exhausted, dir.path(), idsOf({}), &journal, &id));
-  EXPECT_EQ(errorBlock(ErrorLead::noFreeId, dir.path() + "d/t/i", true),
+  EXPECT_EQ(errorBlock(ErrorLead::noFreeId, counterPath(dir.path()), true),
             exhausted.str());
-  EXPECT_EQ("2147483647", readFile(dir.path() + "d/t/i"));
+  EXPECT_EQ("2147483647", readFile(counterPath(dir.path())));
 }
