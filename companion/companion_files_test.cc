@@ -96,17 +96,14 @@ TEST(WriteCompanionFilesTest, KeyWithSlashGetsNoHistoryFile) {
 
 TEST(WriteCompanionFilesTest, FailingStepsEndWithTheirErrorBlockAndUndo) {
   const SourceTrade trade = tradeOf("K", "1", "2", "3");
-  const InstallationFile stats = [](const std::string& t) {
-    return statsFilePath(t, "11");
-  };
   const struct {
     const char* name;
     InstallationFile blocked;   // a directory where this file should be
     InstallationFile survivor;  // written before the failure, must stay
   } cases[] = {
       {"caps", capsPath, toplistPath},
-      {"statistics", stats, capsPath},
-      {"summary", summaryPath, stats},
+      {"statistics", statsFile("11"), capsPath},
+      {"summary", summaryPath, statsFile("11")},
   };
   for (const auto& c : cases) {
     TempDir dir;

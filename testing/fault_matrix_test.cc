@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "base/undo_log.h"
+#include "import/installation_paths.h"
 #include "testing/cgi_runner.h"
 #include "testing/expected_import.h"
 #include "testing/expected_page.h"
@@ -36,7 +37,7 @@ struct FaultCase {
   int failingTrade = 0;
   ImportStep failedStep = ImportStep::counter;
   std::optional<ErrorLead> lead;
-  std::string failingFile;  // relative to the installation's directory
+  InstallationFile failingFile;  // a source file with inSource
   bool inSource = false;
   bool beforeTrades = false;  // an index read: no trade is looked at
   bool withLink = true;
@@ -91,7 +92,7 @@ struct FaultCase {
 void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
 
 FaultCase fault(std::string name, int trade, ImportStep step, ErrorLead lead,
-                std::string file) {
+                InstallationFile file) {
   FaultCase c;
   c.name = std::move(name);
   c.failingTrade = trade;
@@ -149,15 +150,15 @@ void fillIndex(const Installations& in, int count) {
 // A file that the second append to it crosses the size limit half way through:
 // the first trade's line fits, the second's does not.
 std::function<void(const Installations&)> secondAppendCrossesLimit(
-    const std::string& file, std::size_t firstLine, std::size_t secondLine) {
+    InstallationFile file, std::size_t firstLine, std::size_t secondLine) {
   return [=](const Installations& in) {
-    fillTo(in.target + file, kSizeLimit - firstLine - secondLine / 2);
+    fillTo(file(in.target), kSizeLimit - firstLine - secondLine / 2);
   };
 }
 std::function<void(const Installations&)> firstAppendCrossesLimit(
-    const std::string& file, std::size_t firstLine) {
+    InstallationFile file, std::size_t firstLine) {
   return [=](const Installations& in) {
-    fillTo(in.target + file, kSizeLimit - firstLine / 2);
+    fillTo(file(in.target), kSizeLimit - firstLine / 2);
   };
 }
 
@@ -170,225 +171,223 @@ std::vector<FaultCase> faultCases() {
   const std::size_t top2 = sampleToplistLine("second").size();
   const std::size_t caps = sampleCapsLines(11).size();
   const std::size_t sum = sampleSummaryLine(11).size();
-  const auto directory = [](const char* file) {
-    return
-        [=](const Installations& in) { replaceByDirectory(in.target + file); };
+  const auto directory = [](InstallationFile f) {
+    return [=](const Installations& in) { replaceByDirectory(f(in.target)); };
   };
   // Where an installation file belongs: a device, a dangling symbolic link, a
   // FIFO. None is a file that opens, and none may hold up the run.
-  const auto linkToFull = [](const char* file) {
+  const auto linkToFull = [](InstallationFile f) {
     return [=](const Installations& in) {
-      replaceByLink(in.target + file, "/dev/full");
+      replaceByLink(f(in.target), "/dev/full");
     };
   };
-  const auto dangling = [](const char* file) {
+  const auto dangling = [](InstallationFile f) {
     return [=](const Installations& in) {
-      replaceByLink(in.target + file, (in.target + "nowhere").c_str());
+      replaceByLink(f(in.target), (in.target + "nowhere").c_str());
     };
   };
-  const auto fifo = [](const char* file) {
+  const auto fifo = [](InstallationFile f) {
     return [=](const Installations& in) {
-      std::filesystem::remove(in.target + file);
-      ::mkfifo((in.target + file).c_str(), 0666);
+      std::filesystem::remove(f(in.target));
+      ::mkfifo(f(in.target).c_str(), 0666);
     };
   };
   // The program's own memory from address 0: it opens, and its first read
   // fails with EIO, as a failing disk would.
-  const auto readFails = [](const char* file, bool inSource = false) {
+  const auto readFails = [](InstallationFile f, bool inSource = false) {
     return [=](const Installations& in) {
-      replaceByLink((inSource ? in.source : in.target) + file,
-                    "/proc/self/mem");
+      replaceByLink(f(inSource ? in.source : in.target), "/proc/self/mem");
     };
   };
-  const auto readOnly = [](const char* file, int mode) {
+  const auto readOnly = [](InstallationFile f, int mode) {
     return [=](const Installations& in) {
-      onlyRootWrites(in, in.target + file, mode);
+      onlyRootWrites(in, f(in.target), mode);
     };
   };
-  const auto missing = [](const char* file) {
-    return [=](const Installations& in) {
-      std::filesystem::remove(in.target + file);
-    };
+  const auto missing = [](InstallationFile f) {
+    return
+        [=](const Installations& in) { std::filesystem::remove(f(in.target)); };
   };
 
   return {
       // A log left by a run cut off in its first trade: the caps file it
       // would cut back cannot be written, so nothing is changed and the log
       // stays for the next run.
-      fault("LogCannotBePutBack", 0, S::counter, write, "d/caps")
+      fault("LogCannotBePutBack", 0, S::counter, write, capsPath)
           .inRecovery()
           .with([](const Installations& in) {
             UndoLogEncoder encoder;
             UndoRecord cut;
-            cut.name = "d/caps";
+            cut.name = capsPath("");  // the log names files below the target
             std::string log = encoder.startGroup(1);
             log += encoder.encode(cut);
-            writeFile(in.target + "d/t/convert.journal", log);
-            replaceByDirectory(in.target + "d/caps");
+            writeFile(journalPath(in.target), log);
+            replaceByDirectory(capsPath(in.target));
           }),
       // Both indexes are read whole before any trade.
-      fault("SourceIndexMissing", 0, S::counter, open, "d/t/index")
+      fault("SourceIndexMissing", 0, S::counter, open, sourceIndexPath)
           .indexRead(true)
           .with([](const Installations& in) {
-            std::filesystem::remove(in.source + "d/t/index");
+            std::filesystem::remove(sourceIndexPath(in.source));
           }),
-      fault("SourceIndexIsADirectory", 0, S::counter, open, "d/t/index")
+      fault("SourceIndexIsADirectory", 0, S::counter, open, sourceIndexPath)
           .indexRead(true)
           .with([](const Installations& in) {
-            replaceByDirectory(in.source + "d/t/index");
+            replaceByDirectory(sourceIndexPath(in.source));
           }),
-      fault("SourceIndexUnreadable", 0, S::counter, open, "d/t/index")
+      fault("SourceIndexUnreadable", 0, S::counter, open, sourceIndexPath)
           .indexRead(true)
           .asNobody()
           .with([](const Installations& in) {
-            ::chmod((in.source + "d/t/index").c_str(), 0600);
+            ::chmod(sourceIndexPath(in.source).c_str(), 0600);
           }),
-      fault("SourceIndexReadFails", 0, S::counter, read, "d/t/index")
+      fault("SourceIndexReadFails", 0, S::counter, read, sourceIndexPath)
           .indexRead(true)
-          .with(readFails("d/t/index", true)),
-      fault("TargetIndexReadFails", 0, S::counter, read, "d/t/index")
+          .with(readFails(sourceIndexPath, true)),
+      fault("TargetIndexReadFails", 0, S::counter, read, targetIndexPath)
           .indexRead(false)
-          .with(readFails("d/t/index")),
-      fault("TargetIndexMissing", 0, S::counter, open, "d/t/index")
+          .with(readFails(targetIndexPath)),
+      fault("TargetIndexMissing", 0, S::counter, open, targetIndexPath)
           .indexRead(false)
-          .with(missing("d/t/index")),
-      fault("TargetIndexIsADirectory", 0, S::counter, open, "d/t/index")
+          .with(missing(targetIndexPath)),
+      fault("TargetIndexIsADirectory", 0, S::counter, open, targetIndexPath)
           .indexRead(false)
-          .with(directory("d/t/index")),
-      fault("TargetIndexUnreadable", 0, S::counter, open, "d/t/index")
+          .with(directory(targetIndexPath)),
+      fault("TargetIndexUnreadable", 0, S::counter, open, targetIndexPath)
           .indexRead(false)
           .asNobody()
-          .with(readOnly("d/t/index", 0)),
+          .with(readOnly(targetIndexPath, 0)),
       // The counter is read and rewritten for every trade.
-      fault("CounterReadFailsOnFirstTrade", 0, S::counter, open, "d/t/i")
-          .with(directory("d/t/i")),
-      fault("CounterReadErrorOnLaterTrade", 1, S::counter, read, "d/t/i")
-          .gated(readFails("d/t/i")),
-      fault("CounterRewriteOpenFailsOnFirstTrade", 0, S::counter, open, "d/t/i")
+      fault("CounterReadFailsOnFirstTrade", 0, S::counter, open, counterPath)
+          .with(directory(counterPath)),
+      fault("CounterReadErrorOnLaterTrade", 1, S::counter, read, counterPath)
+          .gated(readFails(counterPath)),
+      fault("CounterRewriteOpenFailsOnFirstTrade", 0, S::counter, open,
+            counterPath)
           .asNobody()
-          .with(readOnly("d/t/i", 0444)),
-      fault("CounterWriteCutOnFirstTrade", 0, S::counter, write, "d/t/i")
+          .with(readOnly(counterPath, 0444)),
+      fault("CounterWriteCutOnFirstTrade", 0, S::counter, write, counterPath)
           .limit(1),
-      fault("CounterIsADeviceOnFirstTrade", 0, S::counter, open, "d/t/i")
-          .with(linkToFull("d/t/i")),
-      fault("CounterIsAFifoOnFirstTrade", 0, S::counter, open, "d/t/i")
-          .with(fifo("d/t/i")),
-      fault("CounterReadFailsOnLaterTrade", 1, S::counter, open, "d/t/i")
-          .gated(directory("d/t/i")),
-      fault("CounterRewriteOpenFailsOnLaterTrade", 1, S::counter, open, "d/t/i")
+      fault("CounterIsADeviceOnFirstTrade", 0, S::counter, open, counterPath)
+          .with(linkToFull(counterPath)),
+      fault("CounterIsAFifoOnFirstTrade", 0, S::counter, open, counterPath)
+          .with(fifo(counterPath)),
+      fault("CounterReadFailsOnLaterTrade", 1, S::counter, open, counterPath)
+          .gated(directory(counterPath)),
+      fault("CounterRewriteOpenFailsOnLaterTrade", 1, S::counter, open,
+            counterPath)
           .asNobody()
           .with([](const Installations& in) { giveToUser(in.target, kNobody); })
           .gated([](const Installations& in) {
             // A counter that only root may write, as the test makes it.
-            std::filesystem::remove(in.target + "d/t/i");
-            writeFile(in.target + "d/t/i", "11");
-            ::chmod((in.target + "d/t/i").c_str(), 0444);
+            std::filesystem::remove(counterPath(in.target));
+            writeFile(counterPath(in.target), "11");
+            ::chmod(counterPath(in.target).c_str(), 0444);
           }),
       fault("CounterHasNoIdLeftOnLaterTrade", 1, S::counter,
-            ErrorLead::noFreeId, "d/t/i")
+            ErrorLead::noFreeId, counterPath)
           .ids(2147483647)
           .with([](const Installations& in) {
-            writeFile(in.target + "d/t/i", "2147483646");
+            writeFile(counterPath(in.target), "2147483646");
           }),
       // The record is appended after the counter has moved on.
-      fault("IndexAppendOpenFailsOnFirstTrade", 0, S::index, open, "d/t/index")
+      fault("IndexAppendOpenFailsOnFirstTrade", 0, S::index, open,
+            targetIndexPath)
           .asNobody()
-          .with(readOnly("d/t/index", 0444)),
-      fault("TargetIndexIsADevice", 0, S::counter, open, "d/t/index")
+          .with(readOnly(targetIndexPath, 0444)),
+      fault("TargetIndexIsADevice", 0, S::counter, open, targetIndexPath)
           .indexRead(false)
-          .with(linkToFull("d/t/index")),
-      fault("IndexIsADanglingLinkOnLaterTrade", 1, S::index, open, "d/t/index")
-          .gated(dangling("d/t/index")),
-      fault("IndexAppendCutOnFirstTrade", 0, S::index, write, "d/t/index")
+          .with(linkToFull(targetIndexPath)),
+      fault("IndexIsADanglingLinkOnLaterTrade", 1, S::index, open,
+            targetIndexPath)
+          .gated(dangling(targetIndexPath)),
+      fault("IndexAppendCutOnFirstTrade", 0, S::index, write, targetIndexPath)
           .limit(kSizeLimit)
           .with([](const Installations& in) { fillIndex(in, 100); }),
-      fault("IndexAppendCutOnLaterTrade", 1, S::index, write, "d/t/index")
+      fault("IndexAppendCutOnLaterTrade", 1, S::index, write, targetIndexPath)
           .limit(kSizeLimit)
           .with([](const Installations& in) { fillIndex(in, 99); }),
-      fault("IndexAppendOpenFailsOnLaterTrade", 1, S::index, open, "d/t/index")
-          .gated(directory("d/t/index")),
+      fault("IndexAppendOpenFailsOnLaterTrade", 1, S::index, open,
+            targetIndexPath)
+          .gated(directory(targetIndexPath)),
       // The toplist is measured, then appended.
-      fault("ToplistReadFailsOnFirstTrade", 0, S::toplist, open, "d/tl.a1")
-          .with(missing("d/tl.a1")),
-      fault("ToplistReadErrorOnFirstTrade", 0, S::toplist, read, "d/tl.a1")
-          .with(readFails("d/tl.a1")),
+      fault("ToplistReadFailsOnFirstTrade", 0, S::toplist, open, toplistPath)
+          .with(missing(toplistPath)),
+      fault("ToplistReadErrorOnFirstTrade", 0, S::toplist, read, toplistPath)
+          .with(readFails(toplistPath)),
       fault("ToplistAppendOpenFailsOnFirstTrade", 0, S::toplist, open,
-            "d/tl.a1")
+            toplistPath)
           .asNobody()
-          .with(readOnly("d/tl.a1", 0444)),
-      fault("ToplistIsADeviceOnFirstTrade", 0, S::toplist, open, "d/tl.a1")
-          .with(linkToFull("d/tl.a1")),
+          .with(readOnly(toplistPath, 0444)),
+      fault("ToplistIsADeviceOnFirstTrade", 0, S::toplist, open, toplistPath)
+          .with(linkToFull(toplistPath)),
       fault("ToplistIsADanglingLinkOnFirstTrade", 0, S::toplist, open,
-            "d/tl.a1")
-          .with(dangling("d/tl.a1")),
-      fault("ToplistIsAFifoOnFirstTrade", 0, S::toplist, open, "d/tl.a1")
-          .with(fifo("d/tl.a1")),
-      fault("ToplistAppendCutOnFirstTrade", 0, S::toplist, write, "d/tl.a1")
+            toplistPath)
+          .with(dangling(toplistPath)),
+      fault("ToplistIsAFifoOnFirstTrade", 0, S::toplist, open, toplistPath)
+          .with(fifo(toplistPath)),
+      fault("ToplistAppendCutOnFirstTrade", 0, S::toplist, write, toplistPath)
           .limit(kSizeLimit)
-          .with(firstAppendCrossesLimit("d/tl.a1", top1)),
-      fault("ToplistAppendCutOnLaterTrade", 1, S::toplist, write, "d/tl.a1")
+          .with(firstAppendCrossesLimit(toplistPath, top1)),
+      fault("ToplistAppendCutOnLaterTrade", 1, S::toplist, write, toplistPath)
           .limit(kSizeLimit)
-          .with(secondAppendCrossesLimit("d/tl.a1", top1, top2)),
+          .with(secondAppendCrossesLimit(toplistPath, top1, top2)),
       // Caps.
-      fault("CapsOpenFailsOnFirstTrade", 0, S::caps, open, "d/caps")
-          .with(directory("d/caps")),
-      fault("CapsIsADeviceOnFirstTrade", 0, S::caps, open, "d/caps")
-          .with(linkToFull("d/caps")),
-      fault("CapsIsADanglingLinkOnFirstTrade", 0, S::caps, open, "d/caps")
-          .with(dangling("d/caps")),
-      fault("CapsAppendCutOnLaterTrade", 1, S::caps, write, "d/caps")
+      fault("CapsOpenFailsOnFirstTrade", 0, S::caps, open, capsPath)
+          .with(directory(capsPath)),
+      fault("CapsIsADeviceOnFirstTrade", 0, S::caps, open, capsPath)
+          .with(linkToFull(capsPath)),
+      fault("CapsIsADanglingLinkOnFirstTrade", 0, S::caps, open, capsPath)
+          .with(dangling(capsPath)),
+      fault("CapsAppendCutOnLaterTrade", 1, S::caps, write, capsPath)
           .limit(kSizeLimit)
-          .with(secondAppendCrossesLimit("d/caps", caps, caps)),
+          .with(secondAppendCrossesLimit(capsPath, caps, caps)),
       // The statistics file of the trade's identifier.
-      fault("StatsOpenFailsOnFirstTrade", 0, S::stats, open, "d/t/11")
-          .with(directory("d/t/11")),
+      fault("StatsOpenFailsOnFirstTrade", 0, S::stats, open, statsFile("11"))
+          .with(directory(statsFile("11"))),
       // A link planted where the statistics file goes is not followed.
-      fault("StatsLinkRefusedOnFirstTrade", 0, S::stats, open, "d/t/11")
-          .with(linkToFull("d/t/11")),
-      fault("StatsWriteCutOnFirstTrade", 0, S::stats, write, "d/t/11")
+      fault("StatsLinkRefusedOnFirstTrade", 0, S::stats, open, statsFile("11"))
+          .with(linkToFull(statsFile("11"))),
+      fault("StatsWriteCutOnFirstTrade", 0, S::stats, write, statsFile("11"))
           .limit(40000),
-      fault("StatsOpenFailsOnLaterTrade", 1, S::stats, open, "d/t/12")
-          .with(directory("d/t/12")),
-      fault("StatsLinkRefusedOnLaterTrade", 1, S::stats, open, "d/t/12")
-          .with(linkToFull("d/t/12")),
+      fault("StatsOpenFailsOnLaterTrade", 1, S::stats, open, statsFile("12"))
+          .with(directory(statsFile("12"))),
+      fault("StatsLinkRefusedOnLaterTrade", 1, S::stats, open, statsFile("12"))
+          .with(linkToFull(statsFile("12"))),
       // Summary. A statistics file that the failing trade replaced gets its
       // bytes back.
-      fault("SummaryOpenFailsOnFirstTrade", 0, S::summary, open, "d/t/sum")
+      fault("SummaryOpenFailsOnFirstTrade", 0, S::summary, open, summaryPath)
           .with([](const Installations& in) {
-            replaceByDirectory(in.target + "d/t/sum");
-            writeFile(in.target + "d/t/11", "old statistics");
+            replaceByDirectory(summaryPath(in.target));
+            writeFile(statsFilePath(in.target, "11"), "old statistics");
           }),
-      fault("SummaryIsADeviceOnFirstTrade", 0, S::summary, open, "d/t/sum")
-          .with(linkToFull("d/t/sum")),
+      fault("SummaryIsADeviceOnFirstTrade", 0, S::summary, open, summaryPath)
+          .with(linkToFull(summaryPath)),
       fault("SummaryIsADanglingLinkOnFirstTrade", 0, S::summary, open,
-            "d/t/sum")
-          .with(dangling("d/t/sum")),
-      fault("SummaryAppendCutOnLaterTrade", 1, S::summary, write, "d/t/sum")
+            summaryPath)
+          .with(dangling(summaryPath)),
+      fault("SummaryAppendCutOnLaterTrade", 1, S::summary, write, summaryPath)
           .limit(kSizeLimit)
-          .with(secondAppendCrossesLimit("d/t/sum", sum, sum)),
+          .with(secondAppendCrossesLimit(summaryPath, sum, sum)),
       // The history file is made when it can be; the run goes on regardless.
-      goesOn("HistoryDirectoryMissing", 0).with([](const Installations& in) {
-        std::filesystem::remove(in.target + "d/h");
-      }),
+      goesOn("HistoryDirectoryMissing", 0).with(missing(historyFolderPath)),
       goesOn("HistoryDirectoryNotWritable", 0)
           .asNobody()
-          .with(readOnly("d/h", 0755))
+          .with(readOnly(historyFolderPath, 0755))
           .adjust([](FileTree* tree) {
             for (const char* key : kKeys)
-              tree->erase("kv2/d/h/" + std::string(key) + ".his");
+              tree->erase(historyFilePath("kv2/", key));
           }),
       // Only a file the run created has its mode opened up.
       goesOn("HistoryFileIsADirectoryOnLaterTrade", 1)
-          .with([](const Installations& in) {
-            makeDirectories(in.target + "d/h/second.his");
-          })
+          .with(directory(historyFile("second")))
           .adjust([](FileTree* tree) {
-            (*tree)["kv2/d/h/second.his"] = TreeEntry{'d', 0755, ""};
+            (*tree)[historyFilePath("kv2/", "second")] = {'d', 0755, ""};
           }),
       goesOn("HistoryFileIsAFifoOnLaterTrade", 1)
-          .with(fifo("d/h/second.his"))
+          .with(fifo(historyFile("second")))
           .adjust([](FileTree* tree) {
-            (*tree)["kv2/d/h/second.his"] = TreeEntry{'p', 0644, ""};
+            (*tree)[historyFilePath("kv2/", "second")] = {'p', 0644, ""};
           }),
   };
 }
@@ -421,7 +420,7 @@ TEST_P(FaultMatrixTest, PageEndAndDiskMatchTheStepsBeforeTheFault) {
     c.atGate(in);
     expected = readTree(root);
     // The run's log of its open group, gone when the run ends.
-    expected.erase("kv2/d/t/convert.journal");
+    expected.erase(journalPath("kv2/"));
     applyImportSteps(&expected, "kv2/", c.firstId, kKeys[0],
                      ImportStep::toplist, ImportStep::done);
     gate->release();
@@ -440,7 +439,7 @@ TEST_P(FaultMatrixTest, PageEndAndDiskMatchTheStepsBeforeTheFault) {
   if (c.adjustExpected) c.adjustExpected(&expected);
   if (endsRun) {
     const std::string failed =
-        (c.inSource ? in.source : in.target) + c.failingFile;
+        c.failingFile(c.inSource ? in.source : in.target);
     pageEnd += errorBlock(*c.lead, failed, c.withLink);
   } else {
     pageEnd += closingBlock();

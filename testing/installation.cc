@@ -29,6 +29,14 @@ std::string targetRecordBytes(int32_t id, const std::string& key) {
                      kTargetTradeSize);
 }
 
+InstallationFile statsFile(const std::string& idText) {
+  return [=](const std::string& t) { return statsFilePath(t, idText); };
+}
+
+InstallationFile historyFile(const std::string& key) {
+  return [=](const std::string& t) { return historyFilePath(t, key); };
+}
+
 Installations::Installations() : Installations("tn3/", "kv2/") {}
 
 Installations::Installations(const std::string& sourceName,

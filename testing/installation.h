@@ -30,8 +30,12 @@ std::string targetRecordBytes(int32_t id, const std::string& key);
 
 // One of an installation's files as a function of the installation's
 // directory: a function of import/installation_paths.h such as counterPath, or
-// a lambda around statsFilePath.
+// one of these two.
 using InstallationFile = std::function<std::string(const std::string&)>;
+// The statistics file of the trade numbered `idText`, and the history file of
+// the trade with key `key`.
+InstallationFile statsFile(const std::string& idText);
+InstallationFile historyFile(const std::string& key);
 
 // A source and a target installation in one temporary directory:
 // source = dir + "tn3/", target = dir + "kv2/". The target starts with an empty
