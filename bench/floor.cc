@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "import/installation_paths.h"
+
 namespace {
 
 constexpr std::size_t kRecordSize = 996;
@@ -151,27 +153,24 @@ int main(int argc, char** argv) {
   const std::size_t summaryBytes = sizeArgument(argv[6]);
   for (char& c : gFiller) c = '0';
 
-  const std::string counterPath = target + "d/t/i";
-  const std::string indexPath = target + "d/t/index";
-  const std::string toplistPath = target + "d/tl.a1";
-  const std::string capsPath = target + "d/caps";
-  const std::string summaryPath = target + "d/t/sum";
-  const std::string statsPrefix = target + "d/t/";
-  const std::string historyPrefix = target + "d/h/";
+  const std::string counter = counterPath(target);
+  const std::string index = targetIndexPath(target);
+  const std::string toplist = toplistPath(target);
+  const std::string caps = capsPath(target);
+  const std::string summary = summaryPath(target);
   char record[kRecordSize] = {};
   char block[4096];
 
   for (const std::string& key : keys) {
     const std::string idText = std::to_string(id++);
-    rewrite(counterPath, idText,
-            readFirstBlock(counterPath, block, sizeof block));
-    append(indexPath, record, sizeof record);
-    readFirstBlock(toplistPath, block, sizeof block);
-    append(toplistPath, gFiller, toplistBytes);
-    append(capsPath, gFiller, capsBytes);
-    createStatsFile(statsPrefix + idText);
-    append(summaryPath, gFiller, summaryBytes);
-    createEmptyFile(historyPrefix + key + ".his");
+    rewrite(counter, idText, readFirstBlock(counter, block, sizeof block));
+    append(index, record, sizeof record);
+    readFirstBlock(toplist, block, sizeof block);
+    append(toplist, gFiller, toplistBytes);
+    append(caps, gFiller, capsBytes);
+    createStatsFile(statsFilePath(target, idText));
+    append(summary, gFiller, summaryBytes);
+    createEmptyFile(historyFilePath(target, key));
   }
   return 0;
 }

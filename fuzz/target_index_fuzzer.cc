@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "import/installation_paths.h"
 #include "import/target_index.h"
 #include "import/trade_id_counter.h"
 #include "testing/temp_dir.h"
@@ -15,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A scratch target of this process, removed at exit.
   static const TempDir scratch;
   const std::string& target = scratch.path();
-  writeFile(target + "d/t/index",
+  writeFile(targetIndexPath(target),
             std::string(reinterpret_cast<const char*>(data), size));
   std::ostringstream page;
   std::vector<TargetTrade> records;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "import/installation_paths.h"
 #include "import/target_trade.h"
 #include "testing/cgi_runner.h"
 #include "testing/expected_page.h"
@@ -48,14 +49,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> parts =
       splitParts(std::string(reinterpret_cast<const char*>(data), size));
   parts.resize(5);
-  writeFile(source + "d/t/index", parts[0]);
-  writeFile(target + "d/t/index", parts[1]);
-  writeFile(target + "d/t/i", parts[2].empty() ? "10" : parts[2]);
-  writeFile(target + "d/tl.a1",
+  writeFile(sourceIndexPath(source), parts[0]);
+  writeFile(targetIndexPath(target), parts[1]);
+  writeFile(counterPath(target), parts[2].empty() ? "10" : parts[2]);
+  writeFile(toplistPath(target),
             parts[3].empty() ? "|a|b|c|d|e|f|\n" : parts[3]);
-  writeFile(target + "d/caps", "");
-  writeFile(target + "d/t/sum", "");
-  makeDirectories(target + "d/h");
+  writeFile(capsPath(target), "");
+  writeFile(summaryPath(target), "");
+  makeDirectories(historyFolderPath(target));
   const FileTree before = readTreeOutside(root, target);
 
   const std::string page =
@@ -65,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!hasPageEnding(page)) std::abort();
   // Records are only ever appended whole, each on a record boundary (a short
   // last record is completed first): an index that grew is whole records.
-  const std::size_t indexSize = readFile(target + "d/t/index").size();
+  const std::size_t indexSize = readFile(targetIndexPath(target)).size();
   if (indexSize != parts[1].size() && indexSize % kTargetTradeSize != 0)
     std::abort();
   // Nothing outside the target changed, and nothing new appeared there.
