@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 
@@ -44,7 +45,7 @@ struct Scene {
   bool targetMayChange = true;
   // When set, the scene runs through the program, whose peak memory must stay
   // within this many bytes.
-  std::optional<unsigned long long> peakMemoryLimit;
+  std::optional<uint64_t> peakMemoryLimit;
   Scene& dirs(const std::string& source, const std::string& target) {
     sourceName = source;
     targetName = target;
@@ -79,7 +80,7 @@ struct Scene {
     targetMayChange = false;
     return *this;
   }
-  Scene& inProgramWithin(unsigned long long bytes) {
+  Scene& inProgramWithin(uint64_t bytes) {
     peakMemoryLimit = bytes;
     return *this;
   }
@@ -94,7 +95,7 @@ Scene scene(std::string name) {
 }
 
 std::string runInside(const Installations& in, const std::string& body,
-                      std::optional<unsigned long long> peakMemoryLimit) {
+                      std::optional<uint64_t> peakMemoryLimit) {
   CgiRequest request = postRequest(body);
   request.workingDirectory = in.dir.path() + "cwd";
   if (!peakMemoryLimit) return pageAfterForm(runInProcess(request));

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -33,7 +34,7 @@ struct ChildPlan {
   std::vector<std::string> variables;
   std::vector<char*> environment;
   std::optional<std::string> workingDirectory;
-  std::optional<unsigned long long> fileSizeLimit;
+  std::optional<uint64_t> fileSizeLimit;
   std::optional<unsigned> runAsUid;
   std::string peakMemoryFile;  // run through the launcher when set
 };
@@ -93,12 +94,12 @@ ChildPlan planChild(const CgiRequest& request) {
   _exit(127);
 }
 
-unsigned long long residentBytes(pid_t pid) {
+uint64_t residentBytes(pid_t pid) {
   std::ifstream statm("/proc/" + std::to_string(pid) + "/statm");
-  unsigned long long size = 0;
-  unsigned long long resident = 0;
+  uint64_t size = 0;
+  uint64_t resident = 0;
   statm >> size >> resident;
-  return resident * static_cast<unsigned long long>(sysconf(_SC_PAGESIZE));
+  return resident * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
 }
 
 }  // namespace
@@ -141,7 +142,7 @@ RunningCgi::~RunningCgi() {
 
 void RunningCgi::collect(int inputFd, int outputFd, std::string body,
                          std::chrono::milliseconds timeout,
-                         unsigned long long memoryLimit) {
+                         uint64_t memoryLimit) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   bool killed = false;
   auto killChild = [&](bool* reason) {

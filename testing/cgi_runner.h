@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -23,12 +24,12 @@ struct CgiRequest {
   // Run as this user and group instead of root, when set.
   std::optional<unsigned> runAsUid;
   // A file size limit for the child, with SIGXFSZ ignored, when set.
-  std::optional<unsigned long long> fileSizeLimit;
+  std::optional<uint64_t> fileSizeLimit;
   // The child's working directory, when set; the test's otherwise.
   std::optional<std::string> workingDirectory;
   // The child is killed when it runs longer or holds more memory than this.
   std::chrono::milliseconds timeout = std::chrono::seconds(60);
-  unsigned long long memoryLimitBytes = 1ull << 30;
+  uint64_t memoryLimitBytes = uint64_t{1} << 30;
   // Reads the program's peak memory from wait4's rusage, through a small
   // launcher (GNU time): a child forked from the test would count the test's
   // memory as its own. pid() is then the launcher's.
@@ -42,7 +43,7 @@ struct CgiResult {
   bool timedOut = false;
   bool memoryExceeded = false;
   // The program's peak resident memory, with measurePeakMemory.
-  unsigned long long peakMemoryBytes = 0;
+  uint64_t peakMemoryBytes = 0;
 };
 
 // A request posting `body` with the matching CONTENT_LENGTH.
@@ -75,8 +76,7 @@ class RunningCgi {
 
  private:
   void collect(int inputFd, int outputFd, std::string body,
-               std::chrono::milliseconds timeout,
-               unsigned long long memoryLimit);
+               std::chrono::milliseconds timeout, uint64_t memoryLimit);
 
   pid_t pid_ = -1;
   std::string peakMemoryFile_;  // where the launcher writes the peak

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -23,7 +24,7 @@ namespace {
 
 // Root ignores permission bits: permission faults run as this user.
 constexpr unsigned kNobody = 65534;
-constexpr unsigned long long kSizeLimit = 100000;  // above one stats file
+constexpr uint64_t kSizeLimit = 100000;  // above one stats file
 constexpr auto kRunTimeout = std::chrono::seconds(5);
 
 // The source trades; the empty target numbers them 11, 12 and 13.
@@ -49,7 +50,7 @@ struct FaultCase {
   // Corrects the expected tree ("kv2/...") for what a cut write left behind.
   std::function<void(FileTree*)> adjustExpected;
   std::optional<unsigned> runAsUid;
-  std::optional<unsigned long long> fileSizeLimit;
+  std::optional<uint64_t> fileSizeLimit;
 
   FaultCase& indexRead(bool source) {
     inSource = source;
@@ -74,7 +75,7 @@ struct FaultCase {
     runAsUid = kNobody;
     return *this;
   }
-  FaultCase& limit(unsigned long long bytes) {
+  FaultCase& limit(uint64_t bytes) {
     fileSizeLimit = bytes;
     return *this;
   }
