@@ -44,5 +44,6 @@ scripts/browser_test.sh
 echo "== the README's deployment commands, run as written"
 scripts/readme_check.sh apache
 scripts/readme_check.sh servers
+scripts/readme_check.sh hosting
 
 echo "all tests passed"
