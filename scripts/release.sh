@@ -1,7 +1,7 @@
 #!/bin/bash
 # Builds the release that a site owner uploads: convert.cgi linked statically (it needs no
 # library of the server, so it runs on any Linux of its architecture, old glibc or none) and
-# stripped, packed with release/UPLOAD.txt as
+# stripped, packed with release/UPLOAD.txt (the upload steps) as
 #   dist/convert.cgi-VERSION-linux-x86_64.tar.gz
 #   dist/convert.cgi-VERSION-linux-aarch64.tar.gz   when Debian's g++-aarch64-linux-gnu is there
 #   dist/SHA256SUMS
@@ -41,7 +41,9 @@ build() {
   mkdir "$dir/$name"
   "$strip_tool" -o "$dir/$name/convert.cgi" "$dir/convert.cgi"
   chmod 755 "$dir/$name/convert.cgi"
-  cp release/UPLOAD.txt "$dir/$name/UPLOAD.txt"
+  # The .htaccess lines are those that the browser test and the README use.
+  sed 's/^/     /' e2e/servers/htaccess > "$dir/htaccess.txt"
+  sed -e "/^@HTACCESS@$/{r $dir/htaccess.txt" -e 'd}' release/UPLOAD.txt > "$dir/$name/UPLOAD.txt"
   chmod 644 "$dir/$name/UPLOAD.txt"
   tar --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$stamp" -C "$dir" -cf - "$name" |
     gzip -n -9 > "dist/$name.tar.gz"
