@@ -479,6 +479,7 @@ const SCENARIOS = [
         const atShow = fs.statSync(target + 'd/t/index').size / RECORD_SIZE;
         const body = await rawPage(response, 'POST'); // once the page has ended
         const endedAt = Date.now();
+        await page.close(); // a full-page screenshot of 20,000 lines takes long
         t.diagnostic(
           `${site.name}: the first line showed with ${atShow} of ${keys.length} trades in, ` +
             `${((endedAt - shownAt) / 1000).toFixed(1)} s before the page ended`,
