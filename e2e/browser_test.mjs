@@ -1,9 +1,11 @@
 // convert.cgi deployed under real web servers (e2e/lib/servers.mjs) and driven
 // by headless Chromium: the form as a site owner sees it, a conversion, an error
 // page with its return link, a form posted from another site, a request body
-// that comes slowly, and a long conversion that the browser leaves. Every
-// scenario runs against every server that it is meant for. Runs as root (the
-// servers run the program as www-data).
+// that comes slowly, a long conversion that the browser leaves, and one whose
+// page shows its first trade while it runs; on shared hosting also the password
+// and the uploads that suEXEC refuses. Every scenario runs against every server
+// that it is meant for. Runs as root (the servers run the program as www-data,
+// or suEXEC as the account).
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import http from 'node:http';
@@ -12,7 +14,7 @@ import { fileURLToPath } from 'node:url';
 import { after, before, describe, test } from 'node:test';
 import { chromium } from 'playwright-core';
 
-import { SERVER_USER, freePort, sleep, userIds } from './lib/daemon.mjs';
+import { SERVER_USER, freePort, readText, sleep, userIds } from './lib/daemon.mjs';
 import {
   RECORD_SIZE,
   STATS_FILE_SIZE,
@@ -48,6 +50,8 @@ const workDir = process.env.E2E_WORK_DIR ?? fs.mkdtempSync('/tmp/convert-e2e-');
 // seconds, and its folder is removed as soon as it has been checked.
 const fastDir = process.env.E2E_FAST_DIR ?? '/dev/shm';
 const cgiDir = path.join(workDir, 'cgi-bin');
+// The release's static program (scripts/release.sh), for the servers that take an upload.
+const releaseProgram = process.env.E2E_RELEASE_CGI && path.resolve(process.env.E2E_RELEASE_CGI);
 const scriptFilename = path.join(cgiDir, 'convert.cgi');
 
 const CHROMIUM = '/usr/bin/chromium';
@@ -181,7 +185,7 @@ async function checkForm(page, site) {
 
 async function openForm(page, site) {
   const response = await page.goto(site.formUrl);
-  assert.equal(await rawPage(response, 'GET'), pageHead(scriptFilename) + site.formEnd);
+  assert.equal(await rawPage(response, 'GET'), pageHead(site.scriptFilename) + site.formEnd);
   await checkForm(page, site);
 }
 
@@ -224,7 +228,7 @@ async function submitForm(page, site, source, target) {
 
 // A source of four trades against a target that holds the first: the second
 // and the third are imported, the 8 is passed over.
-function threeTradeCase(dir) {
+function threeTradeCase(dir, site) {
   const installations = makeInstallations(dir, {
     sourceTrades: [
       sampleTrade('20', 'known'),
@@ -233,7 +237,7 @@ function threeTradeCase(dir) {
       sampleTrade('13', 'third'),
     ],
     targetRecords: [plainRecord(5, 'known')],
-    owner: serverUser,
+    owner: site.user,
   });
   const { source, target } = installations;
   const sourceBefore = readTree(source);
@@ -262,7 +266,7 @@ function threeTradeCase(dir) {
     sourceBefore,
     targetBefore,
     page:
-      pageHead(scriptFilename) +
+      pageHead(site.scriptFilename) +
       LOADING +
       skipping('known') +
       added('second') +
@@ -290,7 +294,7 @@ const SCENARIOS = [
     name: 'conversion',
     async run(page, site) {
       // A blank and a "+" in the folder name must survive the browser's form encoding.
-      const trades = threeTradeCase(path.join(site.dataDir, 'site a+b'));
+      const trades = threeTradeCase(path.join(site.dataDir, 'site a+b'), site);
       const { source, target } = trades;
       const { result: body, days } = await dated(() => submitForm(page, site, source, target));
       assert.equal(body, trades.page);
@@ -299,7 +303,7 @@ const SCENARIOS = [
       assertSameTree(converted, expected, 'target after the conversion');
       assertSameTree(readTree(source), trades.sourceBefore, 'source');
       for (const name of ['d/t/11', 'd/t/12', 'd/h/second.his', 'd/h/third.his']) {
-        assert.deepEqual(fileInfo(target + name), { mode: 0o777, uid: serverUser.uid }, name);
+        assert.deepEqual(fileInfo(target + name), { mode: 0o777, uid: site.user.uid }, name);
       }
       await page.screenshot({ path: path.join(artifacts, `${site.name}-conversion-result.png`) });
 
@@ -307,7 +311,7 @@ const SCENARIOS = [
       const again = await submitForm(page, site, source, target);
       assert.equal(
         again,
-        pageHead(scriptFilename) +
+        pageHead(site.scriptFilename) +
           LOADING +
           skipping('known') +
           skipping('second') +
@@ -325,13 +329,13 @@ const SCENARIOS = [
         sourceTrades: [sampleTrade('20', 'known'), sampleTrade('12', 'first')],
         targetRecords: [plainRecord(5, 'known')],
         targetFiles: { 'd/t/i': null },
-        owner: serverUser,
+        owner: site.user,
       });
       const targetBefore = readTree(target);
       const body = await submitForm(page, site, source, target);
       assert.equal(
         body,
-        pageHead(scriptFilename) + LOADING + skipping('known') + openErrorWithLink(`${target}d/t/i`),
+        pageHead(site.scriptFilename) + LOADING + skipping('known') + openErrorWithLink(`${target}d/t/i`),
       );
       assertSameTree(readTree(target), targetBefore, 'target');
       await page.screenshot({ path: path.join(artifacts, `${site.name}-missing-counter-error.png`) });
@@ -343,7 +347,7 @@ const SCENARIOS = [
       const response = await responded;
       await page.waitForLoadState('load');
       assert.equal(page.url(), site.formUrl);
-      assert.equal(await rawPage(response, 'GET'), pageHead(scriptFilename) + site.formEnd);
+      assert.equal(await rawPage(response, 'GET'), pageHead(site.scriptFilename) + site.formEnd);
       await checkForm(page, site);
     },
   },
@@ -354,7 +358,7 @@ const SCENARIOS = [
     // still converts the same installations.
     name: 'cross-site-form',
     async run(page, site) {
-      const trades = threeTradeCase(path.join(site.dataDir, 'cross-site'));
+      const trades = threeTradeCase(path.join(site.dataDir, 'cross-site'), site);
       const { source, target } = trades;
       const attr = (value) => value.replaceAll('&', '&amp;').replaceAll('"', '&quot;');
       foreignPage =
@@ -369,7 +373,7 @@ const SCENARIOS = [
       const response = await responded;
       await page.waitForLoadState('load');
       assert.equal((await response.request().allHeaders())['sec-fetch-site'], 'cross-site');
-      assert.equal(await rawPage(response, 'POST'), pageHead(scriptFilename) + INCORRECT_FORM_DATA);
+      assert.equal(await rawPage(response, 'POST'), pageHead(site.scriptFilename) + INCORRECT_FORM_DATA);
       assertSameTree(readTree(target), trades.targetBefore, 'target after the post from another site');
 
       const { result: body, days } = await dated(() => submitForm(page, site, source, target));
@@ -385,7 +389,7 @@ const SCENARIOS = [
     name: 'slow-body',
     forServer: (kind) => kind.usual,
     async run(page, site) {
-      const trades = threeTradeCase(path.join(site.dataDir, 'slow body'));
+      const trades = threeTradeCase(path.join(site.dataDir, 'slow body'), site);
       const { source, target } = trades;
       const form = new URLSearchParams([
         ['tolvane3', source],
@@ -407,32 +411,15 @@ const SCENARIOS = [
     },
   },
 
-  leaveMidRun({ compressed: true }),
-  // Debian's Apache compresses the page, and Chromium sees the first line only
-  // when the first compressed block comes, late in the run: a browser that takes
-  // the page uncompressed leaves early.
-  leaveMidRun({ compressed: false }),
-];
-
-// The browser leaves as soon as the first trade of a long conversion is
-// reported. Whatever the server then does to the program, the target holds whole
-// trades only, and a second submit completes the conversion.
-function leaveMidRun({ compressed }) {
-  return {
-    name: compressed ? 'leave-mid-run' : 'leave-mid-run-uncompressed',
-    forServer: (kind) => kind.usual && (compressed || kind.compresses),
+  {
+    // The browser leaves as soon as the first trade of a long conversion is
+    // reported. Whatever the server then does to the program, the target holds
+    // whole trades only, and a second submit completes the conversion.
+    name: 'leave-mid-run',
+    forServer: (kind) => kind.usual,
     checksLog: false, // the server logs the client that went away
     async run(page, site, t) {
-      const count = 20000;
-      const keys = Array.from({ length: count }, (_, i) => `trade${i}`);
-      const dir = fs.mkdtempSync(path.join(fastDir, 'convert-e2e-long-'));
-      fs.chmodSync(dir, 0o755);
-      try {
-        const { source, target } = makeInstallations(dir, {
-          sourceTrades: keys.map((key) => sampleTrade('20', key)),
-          owner: serverUser,
-        });
-        if (!compressed) await page.setExtraHTTPHeaders({ 'accept-encoding': 'identity' });
+      await withLongRun(site, async ({ source, target, keys }) => {
         const dayBefore = serverDate();
         await typeDirectories(page, site, source, target);
         const responded = formResponse(page, site);
@@ -448,8 +435,8 @@ function leaveMidRun({ compressed }) {
         t.diagnostic(
           `${site.name}: page encoding ${encoding}; ${atShow} trades in when the first line showed ` +
             `and the page closed; the program ended ${((endedAt - shownAt) / 1000).toFixed(1)} s later ` +
-            `with ${imported} of ${count} trades in: ` +
-            (imported === count ? 'it ran to the end' : 'it stopped between two trades'),
+            `with ${imported} of ${keys.length} trades in: ` +
+            (imported === keys.length ? 'it ran to the end' : 'it stopped between two trades'),
         );
 
         const again = await context.newPage();
@@ -458,21 +445,163 @@ function leaveMidRun({ compressed }) {
             submitForm(again, site, source, target),
           );
           const expectedPage =
-            pageHead(scriptFilename) +
+            pageHead(site.scriptFilename) +
             LOADING +
             keys.slice(0, imported).map(skipping).join('') +
             keys.slice(imported).map(added).join('') +
             CLOSING;
           assertSameBytes(body, expectedPage, 'page of the second submit');
-          assert.equal(assertWholeTrades(target, keys, [...days, ...laterDays]), count);
+          assert.equal(assertWholeTrades(target, keys, [...days, ...laterDays]), keys.length);
         } finally {
           await again.close();
         }
-      } finally {
-        fs.rmSync(dir, { recursive: true, force: true });
+      });
+    },
+  },
+
+  {
+    // Debian's Apache compresses HTML with mod_deflate, which holds the page back
+    // until the run ends; the program's lines (SetEnv no-gzip) keep it off, so the
+    // browser, which asks for gzip, shows the first trade while the run goes on.
+    name: 'progressive-page',
+    forServer: (kind) => kind.deflates,
+    async run(page, site, t) {
+      await withLongRun(site, async ({ source, target, keys }) => {
+        const dayBefore = serverDate();
+        await typeDirectories(page, site, source, target);
+        const responded = formResponse(page, site);
+        await page.locator('input[name="submit"]').click();
+        const response = await responded;
+        assert.match((await response.request().allHeaders())['accept-encoding'] ?? '', /gzip/);
+        assert.equal(response.headers()['content-encoding'], undefined, 'the page was compressed');
+        await page.getByText('added trade0', { exact: false }).first().waitFor();
+        const shownAt = Date.now();
+        const atShow = fs.statSync(target + 'd/t/index').size / RECORD_SIZE;
+        const body = await rawPage(response, 'POST'); // once the page has ended
+        const endedAt = Date.now();
+        await page.close(); // a full-page screenshot of 20,000 lines takes long
+        t.diagnostic(
+          `${site.name}: the first line showed with ${atShow} of ${keys.length} trades in, ` +
+            `${((endedAt - shownAt) / 1000).toFixed(1)} s before the page ended`,
+        );
+        assert.ok(atShow < keys.length, 'the first line showed only once every trade was in');
+        assertSameBytes(
+          body,
+          pageHead(site.scriptFilename) + LOADING + keys.map(added).join('') + CLOSING,
+          'page',
+        );
+        const days = [...new Set([dayBefore, serverDate()])];
+        assert.equal(assertWholeTrades(target, keys, days), keys.length);
+      });
+    },
+  },
+
+  {
+    // Without the password of the .htaccess, or with a wrong one, the server
+    // answers 401 and suEXEC starts no program.
+    name: 'password-required',
+    forServer: (kind) => kind.sharedHosting,
+    checksLog: false, // Apache logs the wrong password
+    async run(_page, site) {
+      const started = readText(site.server.suexecLog);
+      const { username } = site.server.credentials;
+      // Not through Chromium, which fails the load of a 401 when it has no password to give.
+      for (const authorization of [null, basicAuthorization({ username, password: 'guess' })]) {
+        const response = await fetch(site.formUrl, { headers: authorization ? { authorization } : {} });
+        assert.equal(response.status, 401, `with ${authorization ? 'a wrong' : 'no'} password`);
+        assert.equal(response.headers.get('www-authenticate'), 'Basic realm="convert.cgi"');
+        assert.doesNotMatch(await response.text(), /convert\.cgi<\/span>/);
+      }
+      assert.equal(readText(site.server.suexecLog), started, 'suEXEC started the program');
+    },
+  },
+
+  {
+    // Uploads that suEXEC refuses to run: the site owner gets "500 Internal
+    // Server Error", the reason is only in suEXEC's own log, and the README's
+    // text on that error names it. Put right, the upload runs again.
+    name: 'upload-refused',
+    forServer: (kind) => kind.sharedHosting,
+    checksLog: false, // the refusals are logged
+    async run(page, site, t) {
+      const server = site.server;
+      const www = userIds(SERVER_USER);
+      const readme = readmeOn500();
+      const cases = [
+        {
+          upload: 'convert.cgi with mode 775',
+          reason: 'file is writable by others',
+          make: () => fs.chmodSync(server.uploadedProgram, 0o775),
+          undo: () => fs.chmodSync(server.uploadedProgram, 0o755),
+        },
+        {
+          upload: 'the cgi-bin folder with mode 777',
+          reason: 'directory is writable by others',
+          make: () => fs.chmodSync(server.uploadFolder, 0o777),
+          undo: () => fs.chmodSync(server.uploadFolder, 0o755),
+        },
+        {
+          upload: 'convert.cgi given to www-data',
+          reason: 'mismatch with directory',
+          make: () => fs.chownSync(server.uploadedProgram, www.uid, www.gid),
+          undo: () => fs.chownSync(server.uploadedProgram, server.user.uid, server.user.gid),
+        },
+      ];
+      for (const c of cases) {
+        const logged = readText(server.suexecLog).length;
+        c.make();
+        try {
+          const response = await page.goto(site.formUrl);
+          assert.equal(response.status(), 500, c.upload);
+          const shot = `${site.name}-${c.upload.replaceAll(' ', '-')}.png`;
+          await page.screenshot({ path: path.join(artifacts, shot) });
+        } finally {
+          c.undo();
+        }
+        const refusal = readText(server.suexecLog).slice(logged).trim().split('\n').pop();
+        t.diagnostic(`${c.upload}: suexec.log: ${refusal}`);
+        assert.ok(refusal.includes(c.reason), `${c.upload}: suexec.log says ${JSON.stringify(refusal)}`);
+        assert.ok(readme.includes(c.reason), `the README on a 500 does not name "${c.reason}"`);
+        await openForm(page, site);
       }
     },
-  };
+  },
+];
+
+// Runs `check` on a source of 20,000 new trades and an empty target, on tmpfs,
+// and removes them afterwards (after a failed check, once the program has ended).
+async function withLongRun(site, check) {
+  const keys = Array.from({ length: 20000 }, (_, i) => `trade${i}`);
+  const dir = fs.mkdtempSync(path.join(fastDir, 'convert-e2e-long-'));
+  fs.chmodSync(dir, 0o755);
+  try {
+    const { source, target } = makeInstallations(dir, {
+      sourceTrades: keys.map((key) => sampleTrade('20', key)),
+      owner: site.user,
+    });
+    try {
+      await check({ source, target, keys });
+    } catch (error) {
+      await waitUntilRunEnded(target).catch(() => {});
+      throw error;
+    }
+  } finally {
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+}
+
+const basicAuthorization = ({ username, password }) =>
+  `Basic ${Buffer.from(`${username}:${password}`).toString('base64')}`;
+
+// The README's text on a 500 from its heading to the next one, blanks and line
+// breaks made single spaces.
+function readmeOn500() {
+  const readme = fs.readFileSync(path.join(repo, 'README.md'), 'utf8');
+  const start = readme.search(/^#+ .*500 Internal Server Error/m);
+  assert.ok(start >= 0, 'README.md has no heading on "500 Internal Server Error"');
+  const firstLine = readme.indexOf('\n', start) + 1;
+  const next = readme.slice(firstLine).search(/^#+ /m);
+  return readme.slice(start, next < 0 ? undefined : firstLine + next).replace(/\s+/g, ' ');
 }
 
 // Sends the form with the body cut into `pieces` parts, `gapMs` apart, and
@@ -595,8 +724,14 @@ for (const kind of chosenServers()) {
     };
     before(async () => {
       try {
-        site.server = await kind.start({ serverRoot: path.join(workDir, kind.name), cgiDir });
-        site.formUrl = `${site.server.baseUrl}/cgi-bin/convert.cgi`;
+        site.server = await kind.start({
+          serverRoot: path.join(workDir, kind.name),
+          cgiDir,
+          releaseProgram,
+        });
+        site.formUrl = `${site.server.baseUrl}${site.server.formPath ?? '/cgi-bin/convert.cgi'}`;
+        site.scriptFilename = site.server.scriptFilename ?? scriptFilename;
+        site.user = site.server.user ?? serverUser;
       } catch (error) {
         anyFailed = true;
         throw error;
@@ -613,6 +748,9 @@ for (const kind of chosenServers()) {
         const mark = site.server.logMark();
         const page = await context.newPage();
         try {
+          if (site.server.credentials) {
+            await page.setExtraHTTPHeaders({ authorization: basicAuthorization(site.server.credentials) });
+          }
           await scenario.run(page, site, t);
           if (scenario.checksLog !== false) {
             assert.deepEqual(

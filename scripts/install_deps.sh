@@ -13,7 +13,7 @@ if [ "${1:-}" = --build ]; then
   shift
 else
   packages+=(libgtest-dev libbenchmark-dev clang libclang-rt-14-dev clang-format valgrind python3
-    util-linux strace time)
+    util-linux strace time g++-aarch64-linux-gnu qemu-user-static)
 fi
 packages+=("$@")
 missing=()

@@ -7,13 +7,16 @@
 #             install, removal, restore) and converts examples/ through that server with curl.
 #   servers   runs the README's commands for Apache with prefork and mod_cgi, nginx with
 #             fcgiwrap and lighttpd, and converts examples/ through each.
-# The last two need root. They run the README's blocks (the fenced blocks after a line
+#   hosting   runs the README's shared-hosting commands as an account (check and unpack the
+#             release of dist/, upload, password, backup, removal, restore) under Debian's
+#             Apache with mod_userdir and suEXEC, and converts examples/ through it.
+# The last three need root. They run the README's blocks (the fenced blocks after a line
 # "<!-- readme_check: NAME -->") as they stand, after its apt-get lines have run here when a
 # package was missing, in a private mount, network and pid namespace: the servers'
 # configuration and state folders are copies of the machine's, and /usr/lib/cgi-bin, /var/www,
 # the servers' log folders, /run and HOME are scratch folders, so the machine's own servers and
 # their files stay as they are. Each takes a few seconds once the build is there.
-# With no argument, all three.
+# With no argument, all four.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -239,19 +242,30 @@ await_status() {
   fail "$url answers $got, not $status"
 }
 
-# Submits the form for /var/www/tn3/ into /var/www/kv2/, a copy of examples/kv2, and checks
-# the page and the grown index.
+# Submits the form for SOURCE (a copy of examples/tn3) into TARGET (a copy of
+# examples/kv2), /var/www/tn3/ and /var/www/kv2/ unless set, and checks the page and the
+# grown index.
 expect_conversion() {
-  local url=$1 page index=/var/www/kv2/d/t/index
+  local url=$1 page source=${SOURCE:-/var/www/tn3/} target=${TARGET:-/var/www/kv2/}
+  local index=${TARGET:-/var/www/kv2/}d/t/index
   shift
   curl -sf "$@" "$url" | grep -q 'name="tolvane3"' || fail "$url: no form"
-  page=$(curl -sf "$@" --data-urlencode tolvane3=/var/www/tn3/ \
-    --data-urlencode kavrelv2=/var/www/kv2/ --data submit=submit "$url")
+  page=$(curl -sf "$@" --data-urlencode tolvane3="$source" \
+    --data-urlencode kavrelv2="$target" --data submit=submit "$url")
   [ "$(grep -o 'added [a-z]*\|skipping [a-z]*' <<< "$page" | tr '\n' ' ')" = \
     "added sunnyhills skipping bluebay added greenfield added redrock " ] ||
     fail "$url: conversion page: $page"
   [ "$(stat -c %s "$index")" -eq $(($(stat -c %s examples/kv2/d/t/index) + 3 * 996)) ] ||
     fail "$url: the index did not grow by three records"
+}
+
+# Fails when the server compresses the page for a client that asks for gzip: the browser
+# would then show nothing of a long run until it ends.
+expect_uncompressed() {
+  local url=$1
+  shift
+  ! curl -sf -o /dev/null -D - -H 'Accept-Encoding: gzip' "$@" "$url" |
+    grep -qi '^content-encoding:' || fail "$url: the page comes compressed"
 }
 
 fresh_target() {
@@ -273,6 +287,7 @@ inside_apache() {
   await_status 401 "$url"
   await_status 401 "$url" -u owner:wrong
   expect_conversion "$url" -u owner:secret
+  expect_uncompressed "$url" -u owner:secret
   [ "$(find /var/www/kv2/d/h -name '*.his' -newer "$HOME/kv2-before-convert.tar.gz" | wc -l)" \
     -eq 3 ] || fail "not three new history files"
 
@@ -325,19 +340,101 @@ inside_servers() {
   expect_conversion "$url"
 }
 
+# Runs a recipe block as the account, in FOLDER, with the account's HOME.
+run_recipe_as() {
+  local account=$1 folder=$2 commands
+  echo "== README, as $account in $folder: $3"
+  commands=$(recipe "$3")
+  (cd "$folder" && setpriv --reuid="$account" --regid="$account" --clear-groups \
+    env -i HOME="/home/$account" PATH=/usr/bin:/bin bash -euxo pipefail -c "$commands")
+}
+
+inside_hosting() {
+  local work=$1 account=siteowner id=2000 home script page
+  mount_work "$work"
+  # The account exists only in this namespace: copies of /etc/passwd and /etc/group name it,
+  # and /home is a scratch folder.
+  while cut -d: -f3 /etc/passwd /etc/group | grep -qx "$id"; do id=$((id + 1)); done
+  cp /etc/passwd "$work/passwd"
+  cp /etc/group "$work/group"
+  echo "$account:x:$id:$id:site owner:/home/$account:/bin/sh" >> "$work/passwd"
+  echo "$account:x:$id:" >> "$work/group"
+  mount --bind "$work/passwd" /etc/passwd
+  mount --bind "$work/group" /etc/group
+  mkdir -m 755 "$work/homes"
+  mount --bind "$work/homes" /home
+  home=/home/$account
+  mkdir -m 711 "$home"
+  # What the account holds before: the installations, and the release it downloaded.
+  mkdir -p "$home/public_html/cgi-bin" "$home/download"
+  cp -a examples/tn3 examples/kv2 "$home/public_html/cgi-bin/"
+  cp dist/convert.cgi-*-linux-x86_64.tar.gz dist/SHA256SUMS "$home/download/"
+  chown -R "$account:" "$home"
+  chmod 755 "$home/public_html"
+
+  # The host: prefork MPM, mod_cgi, mod_userdir, suEXEC and the overrides of the README.
+  pid_files=(/run/apache2/apache2.pid)
+  a2dismod -q mpm_event
+  a2enmod -q mpm_prefork cgi userdir suexec
+  cp e2e/servers/apache-userdir.conf /etc/apache2/conf-available/userdir-overrides.conf
+  a2enconf -q userdir-overrides
+  apache2ctl start
+
+  local url=http://127.0.0.1:8080/~$account/cgi-bin/convert.cgi
+  run_recipe_as "$account" "$home/download" hosting-unpack
+  run_recipe_as "$account" "$home/download" hosting-upload
+  # The reader's edit: the home folder in place of /home/USER.
+  sed "s|/home/USER/|$home/|" e2e/servers/htaccess > "$home/public_html/cgi-bin/.htaccess"
+  chown "$account:" "$home/public_html/cgi-bin/.htaccess"
+  printf 'secret\nsecret\n' | run_recipe_as "$account" "$home" hosting-password
+  await_status 401 "$url"
+  await_status 401 "$url" -u owner:wrong
+  run_recipe_as "$account" "$home" hosting-backup
+
+  # The two fields, worked out from the page's first line as the README says.
+  page=$(curl -sf -u owner:secret "$url")
+  script=$(sed -n 's|.*current path of convert.cgi <span[^>]*>\([^<]*\)</span>.*|\1|p' <<< "$page")
+  [ "$script" = "$home/public_html/cgi-bin/convert.cgi" ] || fail "the page names $script"
+  SOURCE=${script%cgi-bin/convert.cgi}cgi-bin/tn3/ TARGET=${script%cgi-bin/convert.cgi}cgi-bin/kv2/ \
+    expect_conversion "$url" -u owner:secret
+  expect_uncompressed "$url" -u owner:secret
+  [ "$(find "$home/public_html/cgi-bin/kv2/d/h" -name '*.his' -user "$account" \
+    -newer "$home/kv2-before-convert.tar.gz" | wc -l)" -eq 3 ] ||
+    fail "not three new history files of the account"
+  grep -q "uid: ($id/$account) gid: ($id/$account) cmd: convert.cgi" /var/log/apache2/suexec.log ||
+    fail "suEXEC did not run the program as the account"
+
+  run_recipe_as "$account" "$home" hosting-remove
+  await_status 404 "$url" -u owner:secret
+  run_recipe_as "$account" "$home" hosting-restore
+  diff -r examples/kv2 "$home/public_html/cgi-bin/kv2" ||
+    fail "the restored target differs from the original"
+}
+
+check_hosting() {
+  need_root hosting
+  # The host's packages, and the release the site owner downloads.
+  scripts/install_deps.sh --build apache2 apache2-suexec-pristine
+  scripts/release.sh > /dev/null
+  prepare_work apache2
+  in_namespace hosting
+  echo "readme: the shared-hosting commands work as the README shows them"
+}
+
 if [ "${1:-}" = --inside ]; then
   "inside_$2" "$3"
   exit 0
 fi
 steps=("$@")
-[ ${#steps[@]} -gt 0 ] || steps=(snippets apache servers)
+[ ${#steps[@]} -gt 0 ] || steps=(snippets apache servers hosting)
 for step in "${steps[@]}"; do
   case $step in
     snippets) check_snippets ;;
     apache) check_apache ;;
     servers) check_servers ;;
+    hosting) check_hosting ;;
     *)
-      echo "usage: scripts/readme_check.sh [snippets] [apache] [servers]" >&2
+      echo "usage: scripts/readme_check.sh [snippets] [apache] [servers] [hosting]" >&2
       exit 2
       ;;
   esac

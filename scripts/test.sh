@@ -1,9 +1,10 @@
 #!/bin/bash
 # Builds everything and runs every test, the cheap checks first: formatting, the include
 # rules, the README's server lines, the unit and end-to-end tests with warnings as errors,
-# and the fault sweep; then the long ones: the same tests under AddressSanitizer and
-# UndefinedBehaviorSanitizer, a conversion under valgrind, the fuzzers for a bounded time,
-# the browser test against real web servers, and the README's deployment commands.
+# the fault sweep, and the release's static programs in an empty chroot; then the long ones:
+# the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, a conversion under
+# valgrind, the fuzzers for a bounded time, the browser test against real web servers, and
+# the README's deployment commands.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install_deps.sh
@@ -23,6 +24,9 @@ ctest --test-dir build --output-on-failure
 echo "== fault sweep: every system call on the installation files fails once, then SIGTERM"
 scripts/fault_sweep.py build/convert.cgi
 
+echo "== the release: static programs (x86-64, and aarch64 under qemu) in an empty chroot"
+scripts/release_test.sh
+
 echo "== the same tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
   -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=all" > /dev/null
@@ -40,5 +44,6 @@ scripts/browser_test.sh
 echo "== the README's deployment commands, run as written"
 scripts/readme_check.sh apache
 scripts/readme_check.sh servers
+scripts/readme_check.sh hosting
 
 echo "all tests passed"

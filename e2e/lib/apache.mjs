@@ -52,6 +52,7 @@ LoadModule mpm_prefork_module ${MODULES}/mod_mpm_prefork.so
 LoadModule authz_core_module ${MODULES}/mod_authz_core.so
 LoadModule alias_module ${MODULES}/mod_alias.so
 LoadModule cgi_module ${MODULES}/mod_cgi.so
+LoadModule env_module ${MODULES}/mod_env.so
 
 StartServers 1
 MinSpareServers 1
@@ -80,9 +81,11 @@ function apacheServer(port, serverRoot, pidFile, errorLog) {
   });
 }
 
-async function startDetached(server, args, env, what) {
+// `launch`, if given, is a command that runs the server's command line after it.
+async function startDetached(server, args, env, what, launch = []) {
   // "-k start" detaches: the server lives on its own until stopped by pid file.
-  execFileSync(APACHE_BINARY, [...args, '-k', 'start'], {
+  const [command, ...before] = [...launch, APACHE_BINARY];
+  execFileSync(command, [...before, ...args, '-k', 'start'], {
     stdio: ['ignore', 'inherit', 'inherit'],
     env: { PATH, ...env },
   });
@@ -115,7 +118,7 @@ export async function startApache({ serverRoot, cgiDir, port = 0 }) {
 
 // Runs a2enmod, a2enconf and the like on the private copy only: both honour
 // APACHE_CONFDIR, and they note the admin's choices under APACHE_STATE_DIRECTORY.
-function a2(command, args, confDir, stateDir) {
+export function a2(command, args, confDir, stateDir) {
   execFileSync(`/usr/sbin/${command}`, ['-q', ...args], {
     stdio: ['ignore', 'ignore', 'inherit'],
     env: { PATH, APACHE_CONFDIR: confDir, APACHE_STATE_DIRECTORY: stateDir },
@@ -126,29 +129,34 @@ function a2(command, args, confDir, stateDir) {
 // enabled, the program's lines as conf-available/convert-cgi.conf enabled in
 // place of Debian's serve-cgi-bin (which names /usr/lib/cgi-bin), no default
 // site, and only 127.0.0.1:port to listen on.
-function prepareDebianConfig(serverRoot, cgiDir) {
+function prepareCgiBin(confDir, stateDir, cgiDir) {
+  a2('a2enmod', ['cgid'], confDir, stateDir);
+  a2('a2disconf', ['serve-cgi-bin'], confDir, stateDir);
+  a2('a2dissite', ['000-default'], confDir, stateDir);
+  fs.writeFileSync(path.join(confDir, 'conf-available/convert-cgi.conf'), cgiLines(cgiDir));
+  a2('a2enconf', ['convert-cgi'], confDir, stateDir);
+}
+
+// serverRoot/etc: a copy of /etc/apache2 as the package ships it.
+function copyDebianConfig(serverRoot) {
   const confDir = path.join(serverRoot, 'etc');
-  const stateDir = path.join(serverRoot, 'state');
   fs.rmSync(confDir, { recursive: true, force: true });
   fs.mkdirSync(serverRoot, { recursive: true });
   execFileSync('cp', ['-a', DEBIAN_CONFIG, confDir]); // keeps the relative links
   if (!fs.existsSync(path.join(confDir, 'mods-enabled/mpm_event.load'))) {
     throw new Error(`${DEBIAN_CONFIG} does not enable the event MPM as Debian ships it`);
   }
-  a2('a2enmod', ['cgid'], confDir, stateDir);
-  a2('a2disconf', ['serve-cgi-bin'], confDir, stateDir);
-  a2('a2dissite', ['000-default'], confDir, stateDir);
-  fs.writeFileSync(path.join(confDir, 'conf-available/convert-cgi.conf'), cgiLines(cgiDir));
-  a2('a2enconf', ['convert-cgi'], confDir, stateDir);
   return confDir;
 }
 
-// Starts Debian's Apache from a private copy of /etc/apache2 (see
-// prepareDebianConfig) on a free port. The variables that Debian's envvars sets
-// point into serverRoot, which holds the pid file apache2.pid and the logs; the
+// Starts Debian's Apache from a private copy of /etc/apache2 that
+// `prepare(confDir, stateDir)` changes as an admin would, on a free port, through
+// `launch` (see startDetached). The variables that Debian's envvars sets point
+// into serverRoot, which holds the pid file apache2.pid and the logs (log/); the
 // run and lock folders are made as apache2ctl makes them.
-export async function startDebianApache({ serverRoot, cgiDir }) {
-  const confDir = prepareDebianConfig(serverRoot, cgiDir);
+export async function startPreparedDebianApache({ serverRoot, prepare, launch = [] }) {
+  const confDir = copyDebianConfig(serverRoot);
+  prepare(confDir, path.join(serverRoot, 'state'));
   const runDir = path.join(serverRoot, 'run');
   const lockDir = path.join(serverRoot, 'lock');
   const logDir = path.join(serverRoot, 'log');
@@ -174,6 +182,15 @@ export async function startDebianApache({ serverRoot, cgiDir }) {
     );
     const server = apacheServer(port, serverRoot, env.APACHE_PID_FILE, path.join(logDir, 'error.log'));
     fs.rmSync(server.pidFile, { force: true });
-    return startDetached(server, ['-d', confDir], env, "Debian's Apache");
+    return startDetached(server, ['-d', confDir], env, "Debian's Apache", launch);
+  });
+}
+
+// Debian's Apache as a site owner with root sets it up for the program (see
+// prepareCgiBin).
+export function startDebianApache({ serverRoot, cgiDir }) {
+  return startPreparedDebianApache({
+    serverRoot,
+    prepare: (confDir, stateDir) => prepareCgiBin(confDir, stateDir, cgiDir),
   });
 }

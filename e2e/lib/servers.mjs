@@ -1,11 +1,14 @@
 // The web servers that the browser test deploys convert.cgi under. Each start
-// function takes { serverRoot, cgiDir } and returns a running WebServer on a
-// free port of 127.0.0.1 that serves cgiDir/convert.cgi at /cgi-bin/convert.cgi
-// and runs it as www-data. `formEnd` is what the page of a plain page load
-// holds after the form.
+// function takes { serverRoot, cgiDir, releaseProgram } and returns a running
+// WebServer on a free port of 127.0.0.1 that serves cgiDir/convert.cgi at
+// /cgi-bin/convert.cgi and runs it as www-data; or, where it says so itself
+// (formPath, scriptFilename, user, credentials), another program at another
+// address, run as another user, behind a password. `formEnd` is what the page
+// of a plain page load holds after the form.
 import { startApache, startDebianApache } from './apache.mjs';
 import { startLighttpd } from './lighttpd.mjs';
 import { startNginx } from './nginx.mjs';
+import { startSharedHosting } from './shared_hosting.mjs';
 import { CLOSING, INCORRECT_FORM_DATA } from './page.mjs';
 
 export const SERVERS = [
@@ -14,7 +17,8 @@ export const SERVERS = [
     title: "Debian's Apache: event MPM, mod_cgid",
     start: startDebianApache,
     formEnd: CLOSING,
-    compresses: true, // mod_deflate is on as Debian ships it
+    // mod_deflate is on as Debian ships it; the program's lines keep it off the page.
+    deflates: true,
     // The servers a site owner on Debian most likely has: they also take the
     // long run that the browser leaves and the slow request body.
     usual: true,
@@ -39,6 +43,14 @@ export const SERVERS = [
     // lighttpd passes CONTENT_LENGTH on every request, 0 without a body, and
     // the program takes a CONTENT_LENGTH for a submitted form.
     formEnd: INCORRECT_FORM_DATA,
+  },
+  {
+    name: 'shared-hosting-suexec',
+    title: "Shared hosting: Debian's Apache, mod_userdir, suEXEC, mod_cgi, .htaccess",
+    start: startSharedHosting,
+    formEnd: CLOSING,
+    // The program runs as the account, behind the password of its .htaccess.
+    sharedHosting: true,
   },
 ];
 

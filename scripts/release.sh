@@ -1,0 +1,59 @@
+#!/bin/bash
+# Builds the release that a site owner uploads: convert.cgi linked statically (it needs no
+# library of the server, so it runs on any Linux of its architecture, old glibc or none) and
+# stripped, packed with release/UPLOAD.txt (the upload steps) as
+#   dist/convert.cgi-VERSION-linux-x86_64.tar.gz
+#   dist/convert.cgi-VERSION-linux-aarch64.tar.gz   when Debian's g++-aarch64-linux-gnu is there
+#   dist/SHA256SUMS
+# VERSION is what `git describe --tags --always --dirty` says of the working tree. The builds
+# go to build-release/ARCH/, never build/. As root it installs what is missing (a compiler,
+# CMake, Ninja and the cross compiler); without root it builds what the machine allows.
+# scripts/release_test.sh proves the archives.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+native=$(uname -m)
+if [ "$(id -u)" -eq 0 ]; then
+  scripts/install_deps.sh --build
+  if [ "$native" = x86_64 ]; then
+    scripts/install_deps.sh --build g++-aarch64-linux-gnu ||
+      echo "release: g++-aarch64-linux-gnu did not install; no aarch64 release" >&2
+  fi
+fi
+
+version=$(git describe --tags --always --dirty)
+# The archives' times: the last commit's, so that one commit gives the same bytes.
+stamp=$(git log -1 --format=%ct)
+rm -rf dist
+mkdir -p dist
+
+# build ARCH [CMAKE ARGS...]: a static, stripped convert.cgi in build-release/ARCH/, packed.
+build() {
+  local arch=$1 dir=build-release/$1 strip_tool=strip name
+  shift
+  [ "$arch" = "$native" ] || strip_tool=$arch-linux-gnu-strip
+  echo "== release: linux-$arch"
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCONVERT_BUILD_TESTS=OFF \
+    -DCMAKE_EXE_LINKER_FLAGS=-static "$@" > /dev/null
+  cmake --build "$dir" --target convert_cgi
+  name=convert.cgi-$version-linux-$arch
+  rm -rf "$dir/$name"
+  mkdir "$dir/$name"
+  "$strip_tool" -o "$dir/$name/convert.cgi" "$dir/convert.cgi"
+  chmod 755 "$dir/$name/convert.cgi"
+  # The .htaccess lines are those that the browser test and the README use.
+  sed 's/^/     /' e2e/servers/htaccess > "$dir/htaccess.txt"
+  sed -e "/^@HTACCESS@$/{r $dir/htaccess.txt" -e 'd}' release/UPLOAD.txt > "$dir/$name/UPLOAD.txt"
+  chmod 644 "$dir/$name/UPLOAD.txt"
+  tar --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$stamp" -C "$dir" -cf - "$name" |
+    gzip -n -9 > "dist/$name.tar.gz"
+}
+
+build "$native"
+if [ "$native" = x86_64 ] && command -v aarch64-linux-gnu-g++ > /dev/null; then
+  build aarch64 -DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR=aarch64 \
+    -DCMAKE_CXX_COMPILER=aarch64-linux-gnu-g++
+fi
+(cd dist && sha256sum -- *.tar.gz > SHA256SUMS)
+echo "release: dist/"
+(cd dist && ls -l -- *.tar.gz && cat SHA256SUMS)
