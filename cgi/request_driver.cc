@@ -40,9 +40,12 @@ bool importTrade(std::ostream& page, const std::string& target,
 
 // A group of trades is made durable at once: one sync for many trades, and
 // after a kill or a power cut the next run imports the whole group again. It
-// ends after this many trades or this long, whichever comes first.
-constexpr int kGroupTrades = 500;
-constexpr auto kGroupTime = std::chrono::seconds(1);
+// ends after this many trades or this long, whichever comes first. Every sync
+// writes out again the blocks of the two large folders that the group's new
+// files went into: with groups of 500 trades a conversion on a disk wrote
+// 4.4 KB per trade instead of 1.8, with groups of two seconds 1.9.
+constexpr int kGroupTrades = 20000;
+constexpr auto kGroupTime = std::chrono::seconds(2);
 
 // Imports every trade of the source that the target lacks. Returns false when a
 // step ended the run (it has written the error block) or a stop was asked for.
