@@ -397,6 +397,8 @@ class FaultMatrixTest : public testing::TestWithParam<FaultCase> {};
 
 TEST_P(FaultMatrixTest, PageEndAndDiskMatchTheStepsBeforeTheFault) {
   const FaultCase& c = GetParam();
+  if ((c.runAsUid || c.atGate) && geteuid() != 0)
+    GTEST_SKIP() << "needs root: runs as another user or holds the run";
   Installations in;
   std::vector<SourceFields> trades;
   for (int i = 0; i < kTradeCount; ++i)
