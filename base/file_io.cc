@@ -301,6 +301,9 @@ FileResult RewritableFile::readAll(std::string* contents) {
 FileResult RewritableFile::rewriteAndClose(std::string_view bytes,
                                            uint64_t sizeBefore) {
   if (fd_ < 0) return FileResult::openFailed;
+  // Never emptied first: a rewrite of the same length makes no page of the
+  // file anew, where emptying a small file for every trade costs a page
+  // written to the disk per trade.
   bool written = writeAll(fd_, bytes, 0);
   if (written && sizeBefore > bytes.size())
     written = ::ftruncate(fd_, static_cast<off_t>(bytes.size())) == 0;

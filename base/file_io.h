@@ -37,9 +37,9 @@ class FileReader {
   // The size and the permission bits of the file when it was opened.
   uint64_t size() const { return size_; }
   unsigned mode() const { return mode_; }
-  // Reads up to `capacity` bytes, looping over short reads. Returns the count
-  // read; fewer than `capacity` means the end of the file or a read error,
-  // which hasFailed() then tells.
+  // Reads up to `capacity` bytes. Returns the count read; fewer than
+  // `capacity` means the end of the file or a read error, which hasFailed()
+  // then tells.
   std::size_t read(char* buffer, std::size_t capacity);
   // True once a read has failed with an error other than the end of the file.
   bool hasFailed() const { return failed_; }
@@ -109,7 +109,6 @@ class RewritableFile {
   FileResult readAll(std::string* contents);
   // Writes `bytes` over the start of the file and cuts off what is left of its
   // `sizeBefore` bytes after them, keeping its inode and mode, then closes it.
-  // A rewrite of the same length makes no page of the file anew.
   FileResult rewriteAndClose(std::string_view bytes, uint64_t sizeBefore);
 
  private:

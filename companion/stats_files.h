@@ -43,8 +43,8 @@ bool appendSummaryLine(std::ostream& page, const std::string& targetPath,
 bool isHistoryFileKey(std::string_view key);
 
 // Creates or empties the history file of `key` (not through a symbolic link)
-// with mode 0777, through `journal`, which keeps the bytes of
-// a file it empties. Returns whether it did; a failure is not reported.
+// with mode 0777, through `journal`, which keeps the bytes of a file it
+// empties. Returns whether it did; a failure is not reported.
 bool createHistoryFile(const std::string& targetPath, const std::string& key,
                        FileJournal* journal);
 
