@@ -4,71 +4,67 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "testing/file_tree.h"
 #include "testing/temp_dir.h"
 
 namespace {
 
-// A counter, an appended file and two files that creates replace.
-void writeFiles(const std::string& root) {
-  writeFile(root + "index", "0123");
-  writeFile(root + "i", "10");
-  writeFile(root + "11", "old statistics");
-  chmod((root + "11").c_str(), 0640);
-  writeFile(root + "k.his", "old history");
-}
+// A counter, an appended file and two files that creates replace, and a
+// journal over them that has made one whole unit of every kind of change: the
+// counter, an append to the index and to a file it creates, the statistics
+// file and the history file. The unit in hand then appends "89".
+class FileJournalTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    writeFile(root + "index", "0123");
+    writeFile(root + "i", "10");
+    writeFile(root + "11", "old statistics");
+    chmod((root + "11").c_str(), 0640);
+    writeFile(root + "k.his", "old history");
+    before = readTree(root);
+    journal.emplace(root, root + "log",
+                    std::vector<std::string>{root + "index", root + "caps"});
+    RewritableFile counter(root + "i");
+    std::string old;
+    ASSERT_EQ(FileResult::ok, counter.readAll(&old));
+    ASSERT_EQ(FileResult::ok,
+              journal->rewrite(&counter, root + "i", "11", old));
+    ASSERT_EQ(FileResult::ok, journal->append(root + "index", "4567"));
+    ASSERT_EQ(FileResult::ok, journal->append(root + "caps", "c"));
+    ASSERT_EQ(FileResult::ok, journal->createZeroFile(root + "11", 8));
+    ASSERT_TRUE(journal->createEmptyFile(root + "k.his"));
+    journal->commit();
+    ASSERT_EQ(FileResult::ok, journal->append(root + "index", "89"));
+  }
 
-// One unit through `journal`: the counter, an append to the index and to a
-// file it creates, the statistics file and the history file.
-void changeEveryKind(const std::string& root, FileJournal* journal) {
-  RewritableFile counter(root + "i");
-  std::string old;
-  ASSERT_EQ(FileResult::ok, counter.readAll(&old));
-  ASSERT_EQ(FileResult::ok, journal->rewrite(&counter, root + "i", "11", old));
-  ASSERT_EQ(FileResult::ok, journal->append(root + "index", "4567"));
-  ASSERT_EQ(FileResult::ok, journal->append(root + "caps", "c"));
-  ASSERT_EQ(FileResult::ok, journal->createZeroFile(root + "11", 8));
-  ASSERT_TRUE(journal->createEmptyFile(root + "k.his"));
-}
+  TempDir dir;
+  const std::string root = dir.path();
+  FileTree before;
+  std::optional<FileJournal> journal;
+  std::string failed;
+};
 
 }  // namespace
 
-TEST(FileJournalTest, LogOfACutOffGroupPutsEveryFileBack) {
-  TempDir dir;
-  const std::string root = dir.path();
-  writeFiles(root);
-  const FileTree before = readTree(root);
-  {
-    FileJournal journal(root, root + "log", {root + "index", root + "caps"});
-    changeEveryKind(root, &journal);
-    journal.commit();
-    ASSERT_EQ(FileResult::ok, journal.append(root + "index", "89"));
-    journal.commit();
-    // Cut off: neither the end of the group nor of the run comes.
-  }
+TEST_F(FileJournalTest, LogOfACutOffGroupPutsEveryFileBack) {
+  journal->commit();
+  // Cut off: neither the end of the group nor of the run comes.
+  journal.reset();
   ASSERT_TRUE(fileExists(root + "log"));
-  std::string failed;
   EXPECT_EQ(FileResult::ok, recoverFromLog(root, root + "log", &failed));
   EXPECT_EQ(describeTree(before), describeTree(readTree(root)));
   // Nothing is left to put back.
   EXPECT_EQ(FileResult::ok, recoverFromLog(root, root + "log", &failed));
 }
 
-TEST(FileJournalTest, UndoThatCannotFinishIsFinishedByTheNextRun) {
-  TempDir dir;
-  const std::string root = dir.path();
-  writeFiles(root);
-  FileJournal journal(root, root + "log", {root + "index", root + "caps"});
-  changeEveryKind(root, &journal);
-  journal.commit();
-  ASSERT_EQ(FileResult::ok, journal.append(root + "index", "89"));
+TEST_F(FileJournalTest, UndoThatCannotFinishIsFinishedByTheNextRun) {
   // The unit's undo cannot cut the index back while a directory stands in
   // its way.
   std::filesystem::rename(root + "index", root + "moved");
   makeDirectories(root + "index");
-  EXPECT_FALSE(journal.rollback());
-  std::string failed;
+  EXPECT_FALSE(journal->rollback());
   EXPECT_EQ(FileResult::writeFailed,
             recoverFromLog(root, root + "log", &failed));
   EXPECT_EQ(root + "index", failed);
@@ -81,19 +77,14 @@ TEST(FileJournalTest, UndoThatCannotFinishIsFinishedByTheNextRun) {
   EXPECT_FALSE(fileExists(root + "log"));
 }
 
-TEST(FileJournalTest, FinishedRunLeavesNoLog) {
-  TempDir dir;
-  const std::string root = dir.path();
-  writeFiles(root);
-  FileJournal journal(root, root + "log", {root + "index", root + "caps"});
-  changeEveryKind(root, &journal);
-  journal.commit();
-  journal.endGroup();
-  ASSERT_EQ(FileResult::ok, journal.append(root + "index", "89"));
-  journal.commit();
-  journal.finish();
+TEST_F(FileJournalTest, FinishedRunLeavesNoLog) {
+  journal->commit();
+  journal->endGroup();
+  ASSERT_EQ(FileResult::ok, journal->append(root + "index", "!"));
+  journal->commit();
+  journal->finish();
   EXPECT_FALSE(fileExists(root + "log"));
-  EXPECT_EQ("0123456789", readFile(root + "index"));
+  EXPECT_EQ("0123456789!", readFile(root + "index"));
 }
 
 TEST(UndoLogTest, ReadsRecordsUpToTheFirstTornOrStaleOne) {
