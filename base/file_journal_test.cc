@@ -77,6 +77,17 @@ TEST_F(FileJournalTest, UndoThatCannotFinishIsFinishedByTheNextRun) {
   EXPECT_FALSE(fileExists(root + "log"));
 }
 
+TEST_F(FileJournalTest, CutOffGroupIsPutBackAndTheOneBeforeItKept) {
+  journal->commit();
+  journal->endGroup();
+  // The next group's log replaces the last one's.
+  ASSERT_EQ(FileResult::ok, journal->append(root + "index", "!"));
+  journal.reset();
+  EXPECT_EQ(FileResult::ok, recoverFromLog(root, root + "log", &failed));
+  EXPECT_EQ("0123456789", readFile(root + "index"));
+  EXPECT_EQ(std::string(8, '\0'), readFile(root + "11"));
+}
+
 TEST_F(FileJournalTest, FinishedRunLeavesNoLog) {
   journal->commit();
   journal->endGroup();
