@@ -52,22 +52,6 @@ def build_reference(revision, work):
     return binary
 
 
-def snapshot(root):
-    """Every entry under root: relative path -> (kind, mode, contents)."""
-    entries = {}
-    for directory, dirs, files in os.walk(root):
-        for name in dirs + files:
-            path = os.path.join(directory, name)
-            info = os.lstat(path)
-            relative = os.path.relpath(path, root)
-            if os.path.isdir(path) and not os.path.islink(path):
-                entries[relative] = ("dir", info.st_mode, b"")
-            else:
-                with open(path, "rb") as f:
-                    entries[relative] = ("file", info.st_mode, f.read())
-    return entries
-
-
 def convert(binary, source, target_template, scratch):
     """Runs binary on a fresh copy of the target; returns (page, files)."""
     shutil.rmtree(scratch, ignore_errors=True)
@@ -79,7 +63,7 @@ def convert(binary, source, target_template, scratch):
            "REMOTE_ADDR": REMOTE_ADDR, "TZ": "UTC", "PATH": "/usr/bin:/bin"}
     page = subprocess.run([binary], input=body, env=env, capture_output=True,
                           check=True).stdout
-    files = snapshot(target)
+    files = installations.snapshot(target, modes=True)
     shutil.rmtree(scratch)
     return page, files
 
@@ -141,7 +125,7 @@ def main():
     broken = os.path.join(data, "no-toplist")
     if not os.path.exists(broken):
         shutil.copytree(os.path.join(examples, "kv2"), broken, symlinks=True)
-        os.remove(os.path.join(broken, "d", "tl.a1"))
+        os.remove(os.path.join(broken, installations.FILE["toplist"]))
     cases = [
         ("bundled example", os.path.join(examples, "tn3") + "/",
          os.path.join(examples, "kv2") + "/"),
@@ -152,11 +136,11 @@ def main():
     scratch = os.path.join(args.work, "scratch")
     same = True
     for name, source, target in cases:
-        before = snapshot(source)
+        before = installations.snapshot(source, modes=True)
         result_a = convert(reference, source, target, scratch)
         result_b = convert(candidate, source, target, scratch)
         same = compare(name, result_a, result_b) and same
-        if snapshot(source) != before:
+        if installations.snapshot(source, modes=True) != before:
             print("       the source installation changed")
             same = False
     print("byte-identical" if same else "DIFFERENT OUTPUT")

@@ -64,8 +64,11 @@ BLOCK_SIZE = 4096
 # ext4 without a journal passes over an inode deleted less than a minute ago,
 # or six minutes when its inode table block is dirty, and creating files dirties it.
 QUIET_INODE_SECONDS = 380
-LOADING_LINE = b"loading conversion module...<br>\n"
-ERROR_MARK = b"Please check file permissions"
+LOADING_LINE = installations.golden("loading_line.txt").encode()
+ERROR_END = installations.ERROR_END.encode()
+# What the line of an imported and of a skipped trade begin with.
+ADDED, SKIPPING = (re.escape(installations.golden(name).split("@KEY@")[0].encode())
+                   for name in ("added_line.txt", "skipping_line.txt"))
 
 
 def form_body(source, target):
@@ -216,11 +219,11 @@ class Runner:
         return result
 
     def check_page(self, page, pair, result):
-        if result["exit_status"] != 0 or ERROR_MARK in page or LOADING_LINE not in page:
+        if result["exit_status"] != 0 or ERROR_END in page or LOADING_LINE not in page:
             sys.exit("convert.cgi failed on %s:\n%s" % (pair.root, page[-2000:].decode("latin-1")))
         progress = page.split(LOADING_LINE, 1)[1]
-        result["imported"] = len(re.findall(rb"(?:^|<br>)added ", progress))
-        result["skipped"] = len(re.findall(rb"(?:^|<br>)skipping ", progress))
+        result["imported"] = len(re.findall(rb"(?:^|<br>)" + ADDED, progress))
+        result["skipped"] = len(re.findall(rb"(?:^|<br>)" + SKIPPING, progress))
         if (result["imported"], result["skipped"]) != (pair.imports, pair.known):
             sys.exit("convert.cgi imported %d and skipped %d of %s; expected %d and %d" % (
                 result["imported"], result["skipped"], pair.root, pair.imports, pair.known))
