@@ -35,30 +35,25 @@ import time
 import urllib.parse
 
 sys.dont_write_bytecode = True  # no __pycache__ beside the scripts
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                "bench"))
 from crash_states import power_cut_states  # noqa: E402
+import installations  # noqa: E402
+from installations import ERROR_END, FILE, snapshot, write_installation  # noqa: E402
 
-GOLDEN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "testing", "golden")
-
-
-def golden(name):
-    with open(os.path.join(GOLDEN, name), encoding="utf-8", newline="") as f:
-        return f.read()
-
-
-CLOSING_BLOCK = golden("closing_block.txt")
-# What every error block ends with, after its return link.
-ERROR_END = golden("error_block.txt").rsplit("@LINK@</a><br>\n", 1)[1]
-ERROR_LEAD = re.compile(r"(Unable to (?:open|read|write) file) <b>([^<]*)</b>")
-EMPTY_TARGET = {"d/t/index": b"", "d/t/i": b"10", "d/tl.a1": b"|a|b|c|d|e|f|\n", "d/caps": b"",
-                "d/t/sum": b""}
+CLOSING_BLOCK = installations.golden("closing_block.txt")
+LEADS = dict(line.split(" ", 1) for line in installations.golden("error_leads.txt").splitlines())
+ERROR_LEAD = re.compile("(%s) <b>([^<]*)</b>" % "|".join(
+    re.escape(LEADS[name]) for name in ("openFailed", "readFailed", "writeFailed")))
 KNOWN_TRADE = ("15", "known")
 NEW_TRADES = [("21", "alpha"), ("22", "beta")]
 # Left in the target by an earlier installation, for the import to replace: the
 # statistics file of the identifier the first new trade gets (the known trade
 # takes 11) and the history file of the second new trade.
-STATS_ORPHAN, HISTORY_ORPHAN = "d/t/12", "d/h/beta.his"
-ORPHANS = {STATS_ORPHAN: b"old statistics", HISTORY_ORPHAN: b"old history"}
-JOURNAL = "d/t/convert.journal"
+STATS_ORPHAN = installations.stats_file(12)
+ORPHANS = {STATS_ORPHAN: b"old statistics", installations.history_file("beta"): b"old history"}
+HISTORY_END = FILE["history"].rsplit("@KEY@", 1)[1]  # of every history file's name
+JOURNAL = FILE["journal"]
 WORKERS = 2
 RUN_TIMEOUT = 20  # seconds; a run that hangs fails its case
 MIXES = 8  # random power-cut states per call, beside all lost and all kept
@@ -87,24 +82,10 @@ Case = collections.namedtuple("Case", "label injects how start journal ending sp
                               defaults=("absent", None, None))
 
 
-def trade_line(number, key):
-    fields = [number, key, key + " name", "admin@" + key, "pass", "16", "x", "y", "", "30", "45",
-              "0", "100", "200", "-1", "60", "http://%s.example/" % key, "travel", key + " tours",
-              "", "en"] + ["0"] * 9
-    return "|" + "|".join(fields) + "|\n"
-
-
-def write_installation(directory, files):
-    """Writes {relative path: bytes} under directory, with d/t and d/h."""
-    os.makedirs(directory + "d/t", exist_ok=True)
-    os.makedirs(directory + "d/h", exist_ok=True)
-    for name, data in files.items():
-        with open(directory + name, "wb") as f:
-            f.write(data)
-
-
 def source_files(trades):
-    return {"d/t/index": "".join(trade_line(*trade) for trade in trades).encode()}
+    """A source index of trades, each (first field, key)."""
+    return {FILE["index"]: "".join(installations.source_line(installations.source_fields(
+        0, key, first)) for first, key in trades).encode()}
 
 
 def convert(program, source, target, log=None, paths=(), injects=()):
@@ -143,16 +124,6 @@ def page_ending(page):
     return "no ending"
 
 
-def snapshot(root):
-    """Every file under root: relative path -> bytes (modes are not compared)."""
-    tree = {}
-    for directory, _, names in os.walk(root):
-        for name in names:
-            with open(os.path.join(directory, name), "rb") as f:
-                tree[os.path.relpath(f.name, root)] = f.read()
-    return tree
-
-
 def differences(tree, state, spare=None):
     """What tree lacks or holds beyond state. A history file that still holds
     what spare has for it (or is missing, where spare has none) is no
@@ -160,7 +131,7 @@ def differences(tree, state, spare=None):
     found = []
     for path in sorted(set(tree) | set(state)):
         have, want = tree.get(path), state.get(path)
-        if have == want or (spare is not None and path.endswith(".his")
+        if have == want or (spare is not None and path.endswith(HISTORY_END)
                             and have == spare.get(path)):
             continue
         if have is None or want is None:
@@ -288,7 +259,7 @@ def build_states(program, root):
     """Makes root + "base/", the target holding the known trade (the program's
     own import of it) and the orphans, and returns the snapshot of state k, the
     target after a fault-free run over the first k new trades, for every k."""
-    write_installation(root + "base/", EMPTY_TARGET)
+    write_installation(root + "base/", installations.EMPTY_TARGET)
     write_installation(root + "known/", source_files([KNOWN_TRADE]))
     if page_ending(convert(program, root + "known/", root + "base/")[1]) != "closing block":
         return None
@@ -329,7 +300,7 @@ def second_trade_writes(entries, target):
     """The positions of the writes to the target's files, the journal aside,
     after the counter's second rewrite: the steps of the second new trade."""
     counter = [i for i, (call, line) in enumerate(entries)
-               if call in WRITE_CALLS and "<%sd/t/i>" % target in line]
+               if call in WRITE_CALLS and "<%s>" % (target + FILE["counter"]) in line]
     return [i for i in range(counter[1] + 1, len(entries))
             if entries[i][0] in WRITE_CALLS and "<" + target in entries[i][1]
             and JOURNAL not in entries[i][1]] if len(counter) > 1 else []
@@ -404,7 +375,7 @@ def sweep(program, root):
     for i, (call, line) in enumerate(entries):
         n, label = labels[i]
         for kind, how, make in KINDS:
-            injects = make(entries, i, n, count + "d/t/index")
+            injects = make(entries, i, n, count + FILE["index"])
             if not injects:
                 continue
             detail = " " + injects[0][2].split("=")[1] if kind == "error" else ""
@@ -412,7 +383,7 @@ def sweep(program, root):
             # failed removal of the journal: the next run rolls the group back.
             keeps = how == "kills" or kind == "error" and (
                 call in SYNC_CALLS or call in ("unlink", "unlinkat") and JOURNAL in line)
-            spare = base if kind == "error" and label.endswith(".his") else None
+            spare = base if kind == "error" and label.endswith(HISTORY_END) else None
             cases[kind].append(Case("%s, %s%s" % (label, kind, detail), injects, how,
                                     root + "base/", "may stay" if keeps else "absent",
                                     spare=spare))
@@ -442,8 +413,8 @@ def sweep(program, root):
         # it was.
         if (case.injects and case.injects[0][0] in READ_CALLS
                 and case.injects[0][2].startswith("error=")
-                and ".his" not in case.label
-                and "Unable to read file" not in ending):
+                and HISTORY_END not in case.label
+                and LEADS["readFailed"] not in ending):
             problems.append("the read error is not reported")
         left = snapshot(target)
         if case.journal == "stays" and JOURNAL not in left:
