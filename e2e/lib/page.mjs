@@ -8,6 +8,13 @@ const goldenDir = new URL('../../testing/golden/', import.meta.url);
 // The golden file `name`, byte for byte.
 export const goldenText = (name) => fs.readFileSync(new URL(name, goldenDir), 'latin1');
 
+// The lines of the golden table `name` as arrays of words, comment lines left out.
+export const goldenTable = (name) =>
+  goldenText(name)
+    .split('\n')
+    .filter((line) => line && !line.startsWith('#'))
+    .map((line) => line.split(' '));
+
 // `text` with every @NAME@ replaced by values[NAME].
 export const fillIn = (text, values) =>
   Object.entries(values).reduce((t, [name, value]) => t.replaceAll(`@${name}@`, () => value), text);
