@@ -71,7 +71,7 @@ class BenchTest(unittest.TestCase):
             self.assertFalse(runner.copy_folders())
 
     def test_identity_check_notices_a_changed_mode(self):
-        name = installations.stats_file(11)
+        name = installations.FILE["statistics"].replace("@ID@", "11")
         files = {name: ("file", 0o100777, b"\0" * 4)}
         with contextlib.redirect_stdout(io.StringIO()):
             same = identity.compare("same", (b"page", files), (b"page", dict(files)))

@@ -25,7 +25,6 @@ import sys
 sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import installations  # noqa: E402
-from run import form_body, REMOTE_ADDR, SCRIPT_FILENAME  # noqa: E402
 
 REPOSITORY = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
@@ -58,9 +57,7 @@ def convert(binary, source, target_template, scratch):
     os.makedirs(scratch)
     target = os.path.join(scratch, "kv2") + "/"
     subprocess.run(["cp", "-a", target_template, target], check=True)
-    body = form_body(source, target)
-    env = {"CONTENT_LENGTH": str(len(body)), "SCRIPT_FILENAME": SCRIPT_FILENAME,
-           "REMOTE_ADDR": REMOTE_ADDR, "TZ": "UTC", "PATH": "/usr/bin:/bin"}
+    body, env = installations.conversion_request(source, target)
     page = subprocess.run([binary], input=body, env=env, capture_output=True,
                           check=True).stdout
     files = installations.snapshot(target, modes=True)

@@ -20,8 +20,7 @@ Everything is deterministic: the same sizes give the same bytes.
 import os
 import struct
 
-GOLDEN = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
-                      "testing", "golden")
+GOLDEN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "testing", "golden")
 
 
 def golden(name):
@@ -37,12 +36,12 @@ def golden_table(name):
 
 
 # The name of each file of an installation by its role ("index", "counter",
-# ...), to follow the installation's directory as typed.
+# ...), to follow the installation's directory as typed; @ID@ and @KEY@ in
+# those of the statistics and history files.
 FILE = dict(golden_table("file_names.txt"))
 # What every error block of the page ends with, after its return link.
 ERROR_END = golden("error_block.txt").rsplit("@LINK@</a><br>\n", 1)[1]
-# A target with no trade: the counter at 10 and a toplist whose first line
-# holds six values.
+# A target with no trade: the counter at 10, a toplist whose first line holds six values.
 EMPTY_TARGET = {FILE["index"]: b"", FILE["counter"]: b"10", FILE["toplist"]: b"|a|b|c|d|e|f|\n",
                 FILE["caps"]: b"", FILE["summary"]: b""}
 STATS_FILE_SIZE = 80640
@@ -51,14 +50,6 @@ STATS_FILE_SIZE = 80640
 LAYOUT = {name: (int(offset), int(width), initial)
           for name, offset, width, initial in golden_table("record_layout.txt")}
 RECORD_SIZE = max(offset + width for offset, width, _ in LAYOUT.values())
-
-
-def stats_file(trade_id):
-    return FILE["statistics"].replace("@ID@", str(trade_id))
-
-
-def history_file(key):
-    return FILE["history"].replace("@KEY@", key)
 
 
 def write_installation(directory, files):
@@ -71,6 +62,16 @@ def write_installation(directory, files):
             f.write(data)
 
 
+def conversion_request(source, target):
+    """The body and the CGI environment of the form posted with the two
+    directories typed in."""
+    def encode(text):
+        return "".join(c if c.isalnum() or c in "-_." else "%%%02X" % ord(c) for c in text)
+    body = ("tolvane3=%s&kavrelv2=%s&submit=submit" % (encode(source), encode(target))).encode()
+    return body, {"CONTENT_LENGTH": str(len(body)), "REMOTE_ADDR": "192.0.2.7", "TZ": "UTC",
+                  "SCRIPT_FILENAME": "/usr/lib/cgi-bin/convert.cgi", "PATH": "/usr/bin:/bin"}
+
+
 def snapshot(root, modes=False):
     """Every file under root by relative path: its bytes, or with modes
     (kind, mode, bytes) of every file and folder, a folder's bytes empty."""
@@ -78,15 +79,14 @@ def snapshot(root, modes=False):
     for directory, folders, files in os.walk(root):
         for name in folders + files:
             path = os.path.join(directory, name)
-            relative = os.path.relpath(path, root)
             if os.path.isdir(path) and not os.path.islink(path):
-                if modes:
-                    tree[relative] = ("dir", os.lstat(path).st_mode, b"")
-                continue
-            with open(path, "rb") as f:
-                data = f.read()
-            tree[relative] = ("file", os.lstat(path).st_mode, data) if modes else data
-    return tree
+                entry = ("dir", os.lstat(path).st_mode, b"")
+            else:
+                with open(path, "rb") as f:
+                    entry = ("file", os.lstat(path).st_mode, f.read())
+            tree[os.path.relpath(path, root)] = entry
+    return tree if modes else {path: data for path, (kind, _, data) in tree.items()
+                               if kind == "file"}
 
 
 def trade_key(n):

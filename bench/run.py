@@ -42,14 +42,13 @@ import time
 
 sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import identity  # noqa: E402
 import installations  # noqa: E402
 
 FLOOR_LIMIT = 1.3
 DOUBLING_LIMIT = 2.3
 MEMORY_FACTOR = 3
 MEMORY_ALLOWANCE = 16 * 1024 * 1024
-REMOTE_ADDR = "192.0.2.7"
-SCRIPT_FILENAME = "/usr/lib/cgi-bin/convert.cgi"
 # The copies that the programs write live on a memory file system when there
 # is one. On a disk file system without a journal, ext4 does not hand out an
 # inode again for minutes after its file was deleted, and finding a free one
@@ -69,12 +68,6 @@ ERROR_END = installations.ERROR_END.encode()
 # What the line of an imported and of a skipped trade begin with.
 ADDED, SKIPPING = (re.escape(installations.golden(name).split("@KEY@")[0].encode())
                    for name in ("added_line.txt", "skipping_line.txt"))
-
-
-def form_body(source, target):
-    def encode(text):
-        return "".join(c if c.isalnum() or c in "-_." else "%%%02X" % ord(c) for c in text)
-    return ("tolvane3=%s&kavrelv2=%s&submit=submit" % (encode(source), encode(target))).encode()
 
 
 def tree_size(path):
@@ -202,13 +195,11 @@ class Runner:
     def run_convert(self, pair, binary=None):
         target = self.fresh_target(pair)
         before = tree_size(target)
-        body = form_body(pair.source, target)
+        body, env = installations.conversion_request(pair.source, target)
         body_path = os.path.join(self.work, "body")
         page_path = os.path.join(self.scratch, "page.html")
         with open(body_path, "wb") as f:
             f.write(body)
-        env = {"CONTENT_LENGTH": str(len(body)), "SCRIPT_FILENAME": SCRIPT_FILENAME,
-               "REMOTE_ADDR": REMOTE_ADDR, "TZ": "UTC", "PATH": "/usr/bin:/bin"}
         result = self.launch_program([binary or self.convert], body_path, page_path, env)
         with open(page_path, "rb") as f:
             page = f.read()
@@ -347,7 +338,6 @@ def generate_pair(data, name, known, imports, target, below=0):
 def reference_binary(args, runner):
     """convert.cgi built from the revision --reference, built once."""
     if not hasattr(args, "reference_binary"):
-        import identity  # here, because it imports this module
         args.reference_binary = identity.build_reference(args.reference, runner.work)
     return args.reference_binary
 

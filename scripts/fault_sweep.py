@@ -32,7 +32,6 @@ import subprocess
 import sys
 import tempfile
 import time
-import urllib.parse
 
 sys.dont_write_bytecode = True  # no __pycache__ beside the scripts
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
@@ -42,7 +41,7 @@ import installations  # noqa: E402
 from installations import ERROR_END, FILE, snapshot, write_installation  # noqa: E402
 
 CLOSING_BLOCK = installations.golden("closing_block.txt")
-LEADS = dict(line.split(" ", 1) for line in installations.golden("error_leads.txt").splitlines())
+LEADS = {name: " ".join(words) for name, *words in installations.golden_table("error_leads.txt")}
 ERROR_LEAD = re.compile("(%s) <b>([^<]*)</b>" % "|".join(
     re.escape(LEADS[name]) for name in ("openFailed", "readFailed", "writeFailed")))
 KNOWN_TRADE = ("15", "known")
@@ -50,8 +49,9 @@ NEW_TRADES = [("21", "alpha"), ("22", "beta")]
 # Left in the target by an earlier installation, for the import to replace: the
 # statistics file of the identifier the first new trade gets (the known trade
 # takes 11) and the history file of the second new trade.
-STATS_ORPHAN = installations.stats_file(12)
-ORPHANS = {STATS_ORPHAN: b"old statistics", installations.history_file("beta"): b"old history"}
+STATS_ORPHAN = FILE["statistics"].replace("@ID@", "12")
+ORPHANS = {STATS_ORPHAN: b"old statistics",
+           FILE["history"].replace("@KEY@", "beta"): b"old history"}
 HISTORY_END = FILE["history"].rsplit("@KEY@", 1)[1]  # of every history file's name
 JOURNAL = FILE["journal"]
 WORKERS = 2
@@ -92,10 +92,7 @@ def convert(program, source, target, log=None, paths=(), injects=()):
     """Runs one conversion, under strace when log is given. Returns (exit
     status, page); the status is None when the run timed out. strace keeps one
     injection per call, so two occurrences of one call share its action."""
-    body = "tolvane3=%s&kavrelv2=%s&submit=submit" % (
-        urllib.parse.quote(source, safe=""), urllib.parse.quote(target, safe=""))
-    env = {"CONTENT_LENGTH": str(len(body)), "SCRIPT_FILENAME": "/usr/lib/cgi-bin/convert.cgi",
-           "REMOTE_ADDR": "192.0.2.7", "TZ": "UTC", "PATH": "/usr/bin:/bin"}
+    body, env = installations.conversion_request(source, target)
     command = [program]
     if log:
         when = {}
@@ -108,7 +105,7 @@ def convert(program, source, target, log=None, paths=(), injects=()):
                       for (call, action), occurrences in when.items()]
                    + command)
     try:
-        run = subprocess.run(command, input=body.encode(), stdout=subprocess.PIPE,
+        run = subprocess.run(command, input=body, stdout=subprocess.PIPE,
                              stderr=subprocess.DEVNULL, env=env, cwd="/", timeout=RUN_TIMEOUT)
     except subprocess.TimeoutExpired as expired:
         return None, (expired.stdout or b"").decode("latin-1")
