@@ -709,8 +709,9 @@ function assertWholeTrades(target, keys, days) {
   const files = [FILE.index, FILE.counter, FILE.summary, ...ids.map(statsFile)];
   assert.deepEqual(listed(FILE.tradeFolder), files.sort(), `files in ${FILE.tradeFolder}`);
   assert.deepEqual(listed(FILE.historyFolder), imported.map(historyFile).sort(), FILE.historyFolder);
-  for (const name of ids.map(statsFile)) assert.equal(fs.statSync(target + name).size, STATS_FILE_SIZE, name);
-  for (const name of imported.map(historyFile)) assert.equal(fs.statSync(target + name).size, 0, name);
+  const size = (name) => fs.statSync(target + name).size;
+  for (const name of ids.map(statsFile)) assert.equal(size(name), STATS_FILE_SIZE, name);
+  for (const name of imported.map(historyFile)) assert.equal(size(name), 0, name);
   return count;
 }
 

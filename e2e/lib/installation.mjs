@@ -29,7 +29,7 @@ export const historyFile = (key) => fillIn(FILE.history, { KEY: key });
 // program's fields: [name, offset, width, initial value of each 4-byte integer
 // or 'text'], in file order.
 const LAYOUT = goldenTable('record_layout.txt');
-const FIELDS = Object.fromEntries(LAYOUT.map(([name, offset, width]) => [name, [Number(offset), Number(width)]]));
+const FIELDS = Object.fromEntries(LAYOUT.map(([name, offset, width]) => [name, [+offset, +width]]));
 export const RECORD_SIZE = Math.max(...Object.values(FIELDS).map(([offset, width]) => offset + width));
 
 function putInt(record, name, value, index = 0) {
@@ -109,16 +109,10 @@ function writeTree(root, files, mode) {
 // Folders 0755 and files `fileMode` under root (root itself included); with an
 // owner, all of it handed to that user.
 export function setTreeAccess(root, { fileMode = 0o644, owner } = {}) {
-  fs.chmodSync(root, 0o755);
-  if (owner) fs.chownSync(root, owner.uid, owner.gid);
-  for (const entry of fs.readdirSync(root, { withFileTypes: true })) {
-    const child = path.join(root, entry.name);
-    if (entry.isDirectory()) {
-      setTreeAccess(child, { fileMode, owner });
-    } else {
-      fs.chmodSync(child, fileMode);
-      if (owner) fs.chownSync(child, owner.uid, owner.gid);
-    }
+  for (const name of ['', ...fs.readdirSync(root, { recursive: true })]) {
+    const file = path.join(root, name);
+    fs.chmodSync(file, fs.statSync(file).isDirectory() ? 0o755 : fileMode);
+    if (owner) fs.chownSync(file, owner.uid, owner.gid);
   }
 }
 
@@ -150,15 +144,10 @@ export function makeInstallations(dir, { sourceTrades, targetRecords = [], targe
 }
 
 // Every file under root, relative path to contents.
-export function readTree(root) {
-  const files = {};
-  const walk = (dir) => {
-    for (const entry of fs.readdirSync(dir, { withFileTypes: true })) {
-      const child = path.join(dir, entry.name);
-      if (entry.isDirectory()) walk(child);
-      else files[path.relative(root, child)] = fs.readFileSync(child);
-    }
-  };
-  walk(root);
-  return files;
-}
+export const readTree = (root) =>
+  Object.fromEntries(
+    fs
+      .readdirSync(root, { recursive: true })
+      .filter((name) => fs.statSync(path.join(root, name)).isFile())
+      .map((name) => [name, fs.readFileSync(path.join(root, name))]),
+  );
