@@ -71,11 +71,12 @@ class BenchTest(unittest.TestCase):
             self.assertFalse(runner.copy_folders())
 
     def test_identity_check_notices_a_changed_mode(self):
-        files = {"d/t/11": ("file", 0o100777, b"\0" * 4)}
+        name = installations.FILE["statistics"].replace("@ID@", "11")
+        files = {name: ("file", 0o100777, b"\0" * 4)}
         with contextlib.redirect_stdout(io.StringIO()):
             same = identity.compare("same", (b"page", files), (b"page", dict(files)))
             other = identity.compare("mode", (b"page", files),
-                                     (b"page", {"d/t/11": ("file", 0o100644, b"\0" * 4)}))
+                                     (b"page", {name: ("file", 0o100644, b"\0" * 4)}))
         self.assertTrue(same)
         self.assertFalse(other)
 

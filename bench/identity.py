@@ -25,7 +25,6 @@ import sys
 sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import installations  # noqa: E402
-from run import form_body, REMOTE_ADDR, SCRIPT_FILENAME  # noqa: E402
 
 REPOSITORY = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
@@ -52,34 +51,16 @@ def build_reference(revision, work):
     return binary
 
 
-def snapshot(root):
-    """Every entry under root: relative path -> (kind, mode, contents)."""
-    entries = {}
-    for directory, dirs, files in os.walk(root):
-        for name in dirs + files:
-            path = os.path.join(directory, name)
-            info = os.lstat(path)
-            relative = os.path.relpath(path, root)
-            if os.path.isdir(path) and not os.path.islink(path):
-                entries[relative] = ("dir", info.st_mode, b"")
-            else:
-                with open(path, "rb") as f:
-                    entries[relative] = ("file", info.st_mode, f.read())
-    return entries
-
-
 def convert(binary, source, target_template, scratch):
     """Runs binary on a fresh copy of the target; returns (page, files)."""
     shutil.rmtree(scratch, ignore_errors=True)
     os.makedirs(scratch)
     target = os.path.join(scratch, "kv2") + "/"
     subprocess.run(["cp", "-a", target_template, target], check=True)
-    body = form_body(source, target)
-    env = {"CONTENT_LENGTH": str(len(body)), "SCRIPT_FILENAME": SCRIPT_FILENAME,
-           "REMOTE_ADDR": REMOTE_ADDR, "TZ": "UTC", "PATH": "/usr/bin:/bin"}
+    body, env = installations.conversion_request(source, target)
     page = subprocess.run([binary], input=body, env=env, capture_output=True,
                           check=True).stdout
-    files = snapshot(target)
+    files = installations.snapshot(target, modes=True)
     shutil.rmtree(scratch)
     return page, files
 
@@ -141,7 +122,7 @@ def main():
     broken = os.path.join(data, "no-toplist")
     if not os.path.exists(broken):
         shutil.copytree(os.path.join(examples, "kv2"), broken, symlinks=True)
-        os.remove(os.path.join(broken, "d", "tl.a1"))
+        os.remove(os.path.join(broken, installations.FILE["toplist"]))
     cases = [
         ("bundled example", os.path.join(examples, "tn3") + "/",
          os.path.join(examples, "kv2") + "/"),
@@ -152,11 +133,11 @@ def main():
     scratch = os.path.join(args.work, "scratch")
     same = True
     for name, source, target in cases:
-        before = snapshot(source)
+        before = installations.snapshot(source, modes=True)
         result_a = convert(reference, source, target, scratch)
         result_b = convert(candidate, source, target, scratch)
         same = compare(name, result_a, result_b) and same
-        if snapshot(source) != before:
+        if installations.snapshot(source, modes=True) != before:
             print("       the source installation changed")
             same = False
     print("byte-identical" if same else "DIFFERENT OUTPUT")

@@ -1,9 +1,11 @@
-"""Generated source and target installations for the benchmark and the
-byte-identity check.
+"""Installations for the Python tools, after testing/golden/: the names of an
+installation's files (file_names.txt), the target record's layout
+(record_layout.txt) and the program's texts, writing and reading whole trees,
+and generated pairs for the benchmark and the byte-identity check.
 
 A pair of installations lives in one directory: ROOT/tn3/ is the source (its
 text trade index) and ROOT/kv2/ the target (996-byte records, counter,
-toplist, caps and summary files, and an empty d/h). The target holds
+toplist, caps and summary files, and an empty history folder). The target holds
 `target_records` trades with keys site0000000, site0000001, ... and the
 identifiers 11, 12, ...; the counter names the last of them. The source holds
 `known` of those keys, spread over the target, and `imports` new keys,
@@ -18,19 +20,84 @@ Everything is deterministic: the same sizes give the same bytes.
 import os
 import struct
 
-RECORD_SIZE = 996
+GOLDEN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "testing", "golden")
+
+
+def golden(name):
+    """The golden file `name`, byte for byte."""
+    with open(os.path.join(GOLDEN, name), encoding="utf-8", newline="") as f:
+        return f.read()
+
+
+def golden_table(name):
+    """The lines of a golden table as lists of words, comment lines left out."""
+    return [line.split(" ") for line in golden(name).splitlines()
+            if line and not line.startswith("#")]
+
+
+# The name of each file of an installation by its role ("index", "counter",
+# ...), to follow the installation's directory as typed; @ID@ and @KEY@ in
+# those of the statistics and history files.
+FILE = dict(golden_table("file_names.txt"))
+# What every error block of the page ends with, after its return link.
+ERROR_END = golden("error_block.txt").rsplit("@LINK@</a><br>\n", 1)[1]
+# A target with no trade: the counter at 10, a toplist whose first line holds six values.
+EMPTY_TARGET = {FILE["index"]: b"", FILE["counter"]: b"10", FILE["toplist"]: b"|a|b|c|d|e|f|\n",
+                FILE["caps"]: b"", FILE["summary"]: b""}
 STATS_FILE_SIZE = 80640
-SUMMARY_ZEROS = "|0" * 42 + "|\n"
+# Field name -> (offset, width, the initial value of each of its 4-byte
+# integers or "text").
+LAYOUT = {name: (int(offset), int(width), initial)
+          for name, offset, width, initial in golden_table("record_layout.txt")}
+RECORD_SIZE = max(offset + width for offset, width, _ in LAYOUT.values())
+
+
+def write_installation(directory, files):
+    """Writes {name: bytes} into directory (with its "/"), and its trade and
+    history folders."""
+    for folder in (FILE["tradeFolder"], FILE["historyFolder"]):
+        os.makedirs(directory + folder, exist_ok=True)
+    for name, data in files.items():
+        with open(directory + name, "wb") as f:
+            f.write(data)
+
+
+def conversion_request(source, target):
+    """The body and the CGI environment of the form posted with the two
+    directories typed in."""
+    def encode(text):
+        return "".join(c if c.isalnum() or c in "-_." else "%%%02X" % ord(c) for c in text)
+    body = ("tolvane3=%s&kavrelv2=%s&submit=submit" % (encode(source), encode(target))).encode()
+    return body, {"CONTENT_LENGTH": str(len(body)), "REMOTE_ADDR": "192.0.2.7", "TZ": "UTC",
+                  "SCRIPT_FILENAME": "/usr/lib/cgi-bin/convert.cgi", "PATH": "/usr/bin:/bin"}
+
+
+def snapshot(root, modes=False):
+    """Every file under root by relative path: its bytes, or with modes
+    (kind, mode, bytes) of every file and folder, a folder's bytes empty."""
+    tree = {}
+    for directory, folders, files in os.walk(root):
+        for name in folders + files:
+            path = os.path.join(directory, name)
+            if os.path.isdir(path) and not os.path.islink(path):
+                entry = ("dir", os.lstat(path).st_mode, b"")
+            else:
+                with open(path, "rb") as f:
+                    entry = ("file", os.lstat(path).st_mode, f.read())
+            tree[os.path.relpath(path, root)] = entry
+    return tree if modes else {path: data for path, (kind, _, data) in tree.items()
+                               if kind == "file"}
 
 
 def trade_key(n):
     return "site%07d" % n
 
 
-def source_fields(n, key):
-    """The 30 fields of the source line of trade number n."""
+def source_fields(n, key, first=None):
+    """The 30 fields of the source line of trade number n; `first` in place of
+    its first field."""
     fields = [
-        str(11 + n % 89),          # 1: above 10, so the trade is imported
+        first or str(11 + n % 89),  # 1: above 10, so the trade is imported
         key,                       # 2: the key
         "Site " + key,             # 3
         "admin@%s.example" % key,  # 4
@@ -52,29 +119,32 @@ def source_line(fields):
     return "|" + "".join(f + "|" for f in fields) + "\n"
 
 
+def put(record, name, value):
+    """Writes text into a text field of the record, cut to leave its final
+    zero byte, or a number into every 4-byte integer of a field."""
+    offset, width, initial = LAYOUT[name]
+    if initial == "text":
+        data = value.encode()[: width - 1]
+        record[offset:offset + len(data)] = data
+    else:
+        struct.pack_into("<%di" % (width // 4), record, offset, *[value] * (width // 4))
+
+
 def target_record(n, key, trade_id):
     """A record as a conversion would have written it for trade n."""
     fields = source_fields(n, key)
     record = bytearray(RECORD_SIZE)
-
-    def text(offset, width, value):
-        data = value.encode()[: width - 1]
-        record[offset:offset + len(data)] = data
-
-    def ints(offset, *values):
-        struct.pack_into("<%di" % len(values), record, offset, *values)
-
-    ints(0, trade_id)
-    text(4, 100, key)
-    text(104, 100, fields[2])
-    text(204, 15, fields[20])
-    text(219, 50, fields[3])
-    text(269, 20, fields[4])
-    text(289, 15, fields[5])
-    text(304, 516, "added by 192.0.2.1 on 01 Jan, 2020")
-    ints(820, 0, int(fields[15]), 1, -1, -1, -1, int(fields[19]))
-    ints(880, int(fields[11]), 0, 0, 0, int(fields[10]))
-    ints(900, *([int(fields[9])] * 24))
+    for name, (_, _, initial) in LAYOUT.items():
+        if initial != "text":
+            put(record, name, int(initial))
+    put(record, "id", trade_id)
+    put(record, "key", key)
+    put(record, "note", "added by 192.0.2.1 on 01 Jan, 2020")
+    # Each field holds the source field of the number its name ends with.
+    for name in ("text3", "text21", "text4", "text5", "text6"):
+        put(record, name, fields[int(name[4:]) - 1])
+    for name in ("number16", "number20", "number12", "number11", "slots10"):
+        put(record, name, int(fields[int(name[-2:]) - 1]))
     return bytes(record)
 
 
@@ -88,7 +158,7 @@ def caps_lines(trade_id, fields):
 
 
 def summary_line(trade_id):
-    return "|%d%s" % (trade_id, SUMMARY_ZEROS)
+    return golden("summary_line.txt").replace("@ID@", str(trade_id))
 
 
 def source_order(known, imports, target_records):
@@ -134,8 +204,8 @@ class Pair:
         return self.known + self.imports + self.below
 
     def index_bytes(self):
-        return (os.path.getsize(self.source + "d/t/index")
-                + os.path.getsize(self.target + "d/t/index"))
+        return (os.path.getsize(self.source + FILE["index"])
+                + os.path.getsize(self.target + FILE["index"]))
 
 
 def generate(root, known, imports, target_records, below=0):
@@ -146,13 +216,12 @@ def generate(root, known, imports, target_records, below=0):
         return pair
     if known > target_records:
         raise ValueError("cannot know more trades than the target holds")
-    for d in (pair.source + "d/t", pair.target + "d/t", pair.target + "d/h"):
-        os.makedirs(d, exist_ok=True)
-
-    with open(pair.target + "d/t/index", "wb") as index, \
-            open(pair.target + "d/tl.a1", "w") as toplist, \
-            open(pair.target + "d/caps", "w") as caps, \
-            open(pair.target + "d/t/sum", "w") as summary:
+    os.makedirs(pair.source + FILE["tradeFolder"], exist_ok=True)
+    write_installation(pair.target, {FILE["counter"]: str(target_records + 10).encode()})
+    with open(pair.target + FILE["index"], "wb") as index, \
+            open(pair.target + FILE["toplist"], "w") as toplist, \
+            open(pair.target + FILE["caps"], "w") as caps, \
+            open(pair.target + FILE["summary"], "w") as summary:
         for n in range(target_records):
             key = trade_key(n)
             trade_id = 11 + n
@@ -162,11 +231,9 @@ def generate(root, known, imports, target_records, below=0):
             caps.write(caps_lines(trade_id, fields))
             summary.write(summary_line(trade_id))
         if target_records == 0:
-            toplist.write("|a|b|c|d|e|f|\n")
-    with open(pair.target + "d/t/i", "w") as counter:
-        counter.write(str(target_records + 10))
+            toplist.write(EMPTY_TARGET[FILE["toplist"]].decode())
 
-    with open(pair.source + "d/t/index", "w") as source, \
+    with open(pair.source + FILE["index"], "w") as source, \
             open(pair.keys_file, "w") as keys:
         for n, is_known in source_order(known, imports, target_records):
             key = trade_key(n)
@@ -174,9 +241,7 @@ def generate(root, known, imports, target_records, below=0):
             if not is_known:
                 keys.write(key + "\n")
         for n in range(target_records + imports, target_records + imports + below):
-            fields = source_fields(n, trade_key(n))
-            fields[0] = str(n % 11)
-            source.write(source_line(fields))
+            source.write(source_line(source_fields(n, trade_key(n), str(n % 11))))
     with open(done, "w"):
         pass
     return pair
@@ -209,16 +274,15 @@ def generate_odd(root):
         lines.append(source_line(fields))
     crlf = source_line(source_fields(700000, "crlf")).replace("\n", "\r\n")
     lines.append(crlf)
-    with open(pair.source + "d/t/index", "a", encoding="latin-1") as source:
+    with open(pair.source + FILE["index"], "a", encoding="latin-1") as source:
         source.write("".join(lines))
         # A last trade cut short, without a line end.
         source.write("|33|cutshort|Cut")
     # Records whose identifiers run out of order, above the counter.
-    with open(pair.target + "d/t/index", "ab") as index:
+    with open(pair.target + FILE["index"], "ab") as index:
         for n, trade_id in ((5000, 140), (5001, 131), (5002, 300)):
             index.write(target_record(n, trade_key(n), trade_id))
-    with open(pair.target + "d/t/i", "w") as counter:
-        counter.write(" 129\n")
+    write_installation(pair.target, {FILE["counter"]: b" 129\n"})
     with open(odd, "w"):
         pass
     return pair

@@ -42,14 +42,13 @@ import time
 
 sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import identity  # noqa: E402
 import installations  # noqa: E402
 
 FLOOR_LIMIT = 1.3
 DOUBLING_LIMIT = 2.3
 MEMORY_FACTOR = 3
 MEMORY_ALLOWANCE = 16 * 1024 * 1024
-REMOTE_ADDR = "192.0.2.7"
-SCRIPT_FILENAME = "/usr/lib/cgi-bin/convert.cgi"
 # The copies that the programs write live on a memory file system when there
 # is one. On a disk file system without a journal, ext4 does not hand out an
 # inode again for minutes after its file was deleted, and finding a free one
@@ -64,14 +63,11 @@ BLOCK_SIZE = 4096
 # ext4 without a journal passes over an inode deleted less than a minute ago,
 # or six minutes when its inode table block is dirty, and creating files dirties it.
 QUIET_INODE_SECONDS = 380
-LOADING_LINE = b"loading conversion module...<br>\n"
-ERROR_MARK = b"Please check file permissions"
-
-
-def form_body(source, target):
-    def encode(text):
-        return "".join(c if c.isalnum() or c in "-_." else "%%%02X" % ord(c) for c in text)
-    return ("tolvane3=%s&kavrelv2=%s&submit=submit" % (encode(source), encode(target))).encode()
+LOADING_LINE = installations.golden("loading_line.txt").encode()
+ERROR_END = installations.ERROR_END.encode()
+# What the line of an imported and of a skipped trade begin with.
+ADDED, SKIPPING = (re.escape(installations.golden(name).split("@KEY@")[0].encode())
+                   for name in ("added_line.txt", "skipping_line.txt"))
 
 
 def tree_size(path):
@@ -199,13 +195,11 @@ class Runner:
     def run_convert(self, pair, binary=None):
         target = self.fresh_target(pair)
         before = tree_size(target)
-        body = form_body(pair.source, target)
+        body, env = installations.conversion_request(pair.source, target)
         body_path = os.path.join(self.work, "body")
         page_path = os.path.join(self.scratch, "page.html")
         with open(body_path, "wb") as f:
             f.write(body)
-        env = {"CONTENT_LENGTH": str(len(body)), "SCRIPT_FILENAME": SCRIPT_FILENAME,
-               "REMOTE_ADDR": REMOTE_ADDR, "TZ": "UTC", "PATH": "/usr/bin:/bin"}
         result = self.launch_program([binary or self.convert], body_path, page_path, env)
         with open(page_path, "rb") as f:
             page = f.read()
@@ -216,11 +210,11 @@ class Runner:
         return result
 
     def check_page(self, page, pair, result):
-        if result["exit_status"] != 0 or ERROR_MARK in page or LOADING_LINE not in page:
+        if result["exit_status"] != 0 or ERROR_END in page or LOADING_LINE not in page:
             sys.exit("convert.cgi failed on %s:\n%s" % (pair.root, page[-2000:].decode("latin-1")))
         progress = page.split(LOADING_LINE, 1)[1]
-        result["imported"] = len(re.findall(rb"(?:^|<br>)added ", progress))
-        result["skipped"] = len(re.findall(rb"(?:^|<br>)skipping ", progress))
+        result["imported"] = len(re.findall(rb"(?:^|<br>)" + ADDED, progress))
+        result["skipped"] = len(re.findall(rb"(?:^|<br>)" + SKIPPING, progress))
         if (result["imported"], result["skipped"]) != (pair.imports, pair.known):
             sys.exit("convert.cgi imported %d and skipped %d of %s; expected %d and %d" % (
                 result["imported"], result["skipped"], pair.root, pair.imports, pair.known))
@@ -344,7 +338,6 @@ def generate_pair(data, name, known, imports, target, below=0):
 def reference_binary(args, runner):
     """convert.cgi built from the revision --reference, built once."""
     if not hasattr(args, "reference_binary"):
-        import identity  # here, because it imports this module
         args.reference_binary = identity.build_reference(args.reference, runner.work)
     return args.reference_binary
 

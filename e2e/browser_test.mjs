@@ -16,16 +16,20 @@ import { chromium } from 'playwright-core';
 
 import { SERVER_USER, freePort, readText, sleep, userIds } from './lib/daemon.mjs';
 import {
+  EMPTY_TOPLIST,
+  FILE,
   RECORD_SIZE,
   STATS_FILE_SIZE,
   capsLines,
   convertedSampleRecord,
+  historyFile,
   makeFolder,
   makeInstallations,
   plainRecord,
   readTree,
   sampleTrade,
   serverDate,
+  statsFile,
   summaryLine,
   toplistLine,
 } from './lib/installation.mjs';
@@ -244,22 +248,22 @@ function threeTradeCase(dir, site) {
   const targetBefore = readTree(target);
   const expectedFor = (day) => ({
     ...targetBefore,
-    'd/t/i': Buffer.from('12'),
-    'd/t/index': Buffer.concat([
-      targetBefore['d/t/index'],
+    [FILE.counter]: Buffer.from('12'),
+    [FILE.index]: Buffer.concat([
+      targetBefore[FILE.index],
       convertedSampleRecord(11, 'second', addedByNote(day)),
       convertedSampleRecord(12, 'third', addedByNote(day)),
     ]),
-    'd/tl.a1': Buffer.concat([
-      targetBefore['d/tl.a1'],
+    [FILE.toplist]: Buffer.concat([
+      targetBefore[FILE.toplist],
       Buffer.from(toplistLine('second') + toplistLine('third')),
     ]),
-    'd/caps': Buffer.from(capsLines(11) + capsLines(12)),
-    'd/t/sum': Buffer.from(summaryLine(11) + summaryLine(12)),
-    'd/t/11': Buffer.alloc(STATS_FILE_SIZE),
-    'd/t/12': Buffer.alloc(STATS_FILE_SIZE),
-    'd/h/second.his': Buffer.alloc(0),
-    'd/h/third.his': Buffer.alloc(0),
+    [FILE.caps]: Buffer.from(capsLines(11) + capsLines(12)),
+    [FILE.summary]: Buffer.from(summaryLine(11) + summaryLine(12)),
+    [statsFile(11)]: Buffer.alloc(STATS_FILE_SIZE),
+    [statsFile(12)]: Buffer.alloc(STATS_FILE_SIZE),
+    [historyFile('second')]: Buffer.alloc(0),
+    [historyFile('third')]: Buffer.alloc(0),
   });
   return {
     ...installations,
@@ -274,7 +278,7 @@ function threeTradeCase(dir, site) {
       CLOSING,
     // The target as the conversion leaves it, dated with one of `days`.
     expectedTarget(converted, days) {
-      const day = days.find((d) => converted['d/t/index']?.equals(expectedFor(d)['d/t/index']));
+      const day = days.find((d) => converted[FILE.index]?.equals(expectedFor(d)[FILE.index]));
       return expectedFor(day ?? days[0]);
     },
   };
@@ -302,7 +306,7 @@ const SCENARIOS = [
       const expected = trades.expectedTarget(converted, days);
       assertSameTree(converted, expected, 'target after the conversion');
       assertSameTree(readTree(source), trades.sourceBefore, 'source');
-      for (const name of ['d/t/11', 'd/t/12', 'd/h/second.his', 'd/h/third.his']) {
+      for (const name of [statsFile(11), statsFile(12), historyFile('second'), historyFile('third')]) {
         assert.deepEqual(fileInfo(target + name), { mode: 0o777, uid: site.user.uid }, name);
       }
       await page.screenshot({ path: path.join(artifacts, `${site.name}-conversion-result.png`) });
@@ -328,14 +332,17 @@ const SCENARIOS = [
       const { source, target } = makeInstallations(path.join(site.dataDir, 'no-counter'), {
         sourceTrades: [sampleTrade('20', 'known'), sampleTrade('12', 'first')],
         targetRecords: [plainRecord(5, 'known')],
-        targetFiles: { 'd/t/i': null },
+        targetFiles: { [FILE.counter]: null },
         owner: site.user,
       });
       const targetBefore = readTree(target);
       const body = await submitForm(page, site, source, target);
       assert.equal(
         body,
-        pageHead(site.scriptFilename) + LOADING + skipping('known') + openErrorWithLink(`${target}d/t/i`),
+        pageHead(site.scriptFilename) +
+          LOADING +
+          skipping('known') +
+          openErrorWithLink(target + FILE.counter),
       );
       assertSameTree(readTree(target), targetBefore, 'target');
       await page.screenshot({ path: path.join(artifacts, `${site.name}-missing-counter-error.png`) });
@@ -427,7 +434,7 @@ const SCENARIOS = [
         const encoding = (await responded).headers()['content-encoding'] ?? 'none';
         await page.getByText('added trade0', { exact: false }).first().waitFor();
         const shownAt = Date.now();
-        const atShow = fs.statSync(target + 'd/t/index').size / RECORD_SIZE;
+        const atShow = fs.statSync(target + FILE.index).size / RECORD_SIZE;
         await page.close();
         const endedAt = await waitUntilRunEnded(target);
         const days = [...new Set([dayBefore, serverDate()])];
@@ -476,7 +483,7 @@ const SCENARIOS = [
         assert.equal(response.headers()['content-encoding'], undefined, 'the page was compressed');
         await page.getByText('added trade0', { exact: false }).first().waitFor();
         const shownAt = Date.now();
-        const atShow = fs.statSync(target + 'd/t/index').size / RECORD_SIZE;
+        const atShow = fs.statSync(target + FILE.index).size / RECORD_SIZE;
         const body = await rawPage(response, 'POST'); // once the page has ended
         const endedAt = Date.now();
         await page.close(); // a full-page screenshot of 20,000 lines takes long
@@ -657,8 +664,8 @@ function programRuns() {
 // after two minutes.
 async function waitUntilRunEnded(target) {
   const state = () =>
-    ['d/t/index', 'd/t/sum', 'd/t/i'].map((name) => fs.statSync(target + name).size).join() +
-    fs.readFileSync(target + 'd/t/i', 'latin1');
+    [FILE.index, FILE.summary, FILE.counter].map((name) => fs.statSync(target + name).size).join() +
+    fs.readFileSync(target + FILE.counter, 'latin1');
   const start = Date.now();
   let last = state();
   let still = Date.now();
@@ -680,7 +687,7 @@ async function waitUntilRunEnded(target) {
 // dated with one of `days`, its toplist, caps and summary lines, its statistics
 // and history files, and the counter at the last id issued. Returns how many.
 function assertWholeTrades(target, keys, days) {
-  const index = fs.readFileSync(target + 'd/t/index');
+  const index = fs.readFileSync(target + FILE.index);
   assert.equal(index.length % RECORD_SIZE, 0, `the index (${index.length} bytes) holds whole records`);
   const count = index.length / RECORD_SIZE;
   assert.ok(count <= keys.length, `${count} records for ${keys.length} trades`);
@@ -693,25 +700,18 @@ function assertWholeTrades(target, keys, days) {
       assertSameBytes(record, dated[0], `record ${i}`);
   });
   const read = (name) => fs.readFileSync(target + name, 'latin1');
-  assert.equal(read('d/t/i'), String(10 + count), 'the counter');
-  assertSameBytes(read('d/tl.a1'), '|a|b|c|d|e|f|\n' + imported.map(toplistLine).join(''), 'd/tl.a1');
-  assertSameBytes(read('d/caps'), ids.map(capsLines).join(''), 'd/caps');
-  assertSameBytes(read('d/t/sum'), ids.map(summaryLine).join(''), 'd/t/sum');
-  const sorted = (names) => [...names].sort();
-  assert.deepEqual(
-    sorted(fs.readdirSync(target + 'd/t')),
-    sorted(['index', 'i', 'sum', ...ids.map(String)]),
-    'files in d/t',
-  );
-  assert.deepEqual(
-    sorted(fs.readdirSync(target + 'd/h')),
-    sorted(imported.map((key) => `${key}.his`)),
-    'd/h',
-  );
-  for (const id of ids)
-    assert.equal(fs.statSync(`${target}d/t/${id}`).size, STATS_FILE_SIZE, `d/t/${id}`);
-  for (const key of imported)
-    assert.equal(fs.statSync(`${target}d/h/${key}.his`).size, 0, `d/h/${key}.his`);
+  assert.equal(read(FILE.counter), String(10 + count), 'the counter');
+  assertSameBytes(read(FILE.toplist), EMPTY_TOPLIST + imported.map(toplistLine).join(''), FILE.toplist);
+  assertSameBytes(read(FILE.caps), ids.map(capsLines).join(''), FILE.caps);
+  assertSameBytes(read(FILE.summary), ids.map(summaryLine).join(''), FILE.summary);
+  // Every file of the folder, by its name in the installation.
+  const listed = (folder) => fs.readdirSync(target + folder).map((name) => `${folder}/${name}`).sort();
+  const files = [FILE.index, FILE.counter, FILE.summary, ...ids.map(statsFile)];
+  assert.deepEqual(listed(FILE.tradeFolder), files.sort(), `files in ${FILE.tradeFolder}`);
+  assert.deepEqual(listed(FILE.historyFolder), imported.map(historyFile).sort(), FILE.historyFolder);
+  const size = (name) => fs.statSync(target + name).size;
+  for (const name of ids.map(statsFile)) assert.equal(size(name), STATS_FILE_SIZE, name);
+  for (const name of imported.map(historyFile)) assert.equal(size(name), 0, name);
   return count;
 }
 

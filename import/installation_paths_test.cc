@@ -1,27 +1,44 @@
-// Every other test takes its file names from these functions, so this table is
-// what holds them to the names that installations use on disk.
+// Every other test takes its file names from these functions, and the Python
+// and JavaScript tools theirs from testing/golden/file_names.txt: this holds
+// the two to each other.
 #include "import/installation_paths.h"
 
 #include <gtest/gtest.h>
 
-TEST(InstallationPathsTest, AppendsEachNameToTheDirectoryAsTyped) {
-  const struct {
-    std::string path;
-    const char* expected;
-  } cases[] = {
-      {sourceIndexPath("/s/"), "/s/d/t/index"},
-      {targetIndexPath("/t/"), "/t/d/t/index"},
-      {counterPath("/t/"), "/t/d/t/i"},
-      {toplistPath("/t/"), "/t/d/tl.a1"},
-      {capsPath("/t/"), "/t/d/caps"},
-      {summaryPath("/t/"), "/t/d/t/sum"},
-      {statsFilePath("/t/", "11"), "/t/d/t/11"},
-      {historyFilePath("/t/", "a b"), "/t/d/h/a b.his"},
-      {historyFolderPath("/t/"), "/t/d/h"},
-      {tradeFolderPath("/t/"), "/t/d/t"},
-      {journalPath("/t/"), "/t/d/t/convert.journal"},
-      // Typed without its "/", a directory names files beside it.
-      {counterPath("/t"), "/td/t/i"},
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "testing/golden.h"
+
+TEST(InstallationPathsTest, AppendsEachGoldenNameToTheDirectoryAsTyped) {
+  const std::string dir = "/i/";
+  const std::map<std::string, std::vector<std::string>> paths = {
+      {"index", {sourceIndexPath(dir), targetIndexPath(dir)}},
+      {"counter", {counterPath(dir)}},
+      {"toplist", {toplistPath(dir)}},
+      {"caps", {capsPath(dir)}},
+      {"summary", {summaryPath(dir)}},
+      {"statistics", {statsFilePath(dir, "11")}},
+      {"history", {historyFilePath(dir, "a b")}},
+      {"historyFolder", {historyFolderPath(dir)}},
+      {"tradeFolder", {tradeFolderPath(dir)}},
+      {"journal", {journalPath(dir)}},
   };
-  for (const auto& c : cases) EXPECT_EQ(c.expected, c.path);
+  std::istringstream table(goldenText("file_names.txt"));
+  std::size_t roles = 0;
+  for (std::string line; std::getline(table, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    const std::string role = line.substr(0, line.find(' '));
+    ASSERT_EQ(1u, paths.count(role)) << line;
+    ++roles;
+    const std::string name = fillIn(line.substr(role.size() + 1),
+                                    {{"@ID@", "11"}, {"@KEY@", "a b"}});
+    for (const std::string& path : paths.at(role))
+      EXPECT_EQ(dir + name, path) << line;
+  }
+  EXPECT_EQ(paths.size(), roles);
+  // Typed without its "/", a directory names files beside it.
+  EXPECT_EQ("/td/t/i", counterPath("/t"));
 }

@@ -32,33 +32,28 @@ import subprocess
 import sys
 import tempfile
 import time
-import urllib.parse
 
 sys.dont_write_bytecode = True  # no __pycache__ beside the scripts
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                "bench"))
 from crash_states import power_cut_states  # noqa: E402
+import installations  # noqa: E402
+from installations import ERROR_END, FILE, snapshot, write_installation  # noqa: E402
 
-GOLDEN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "testing", "golden")
-
-
-def golden(name):
-    with open(os.path.join(GOLDEN, name), encoding="utf-8", newline="") as f:
-        return f.read()
-
-
-CLOSING_BLOCK = golden("closing_block.txt")
-# What every error block ends with, after its return link.
-ERROR_END = golden("error_block.txt").rsplit("@LINK@</a><br>\n", 1)[1]
-ERROR_LEAD = re.compile(r"(Unable to (?:open|read|write) file) <b>([^<]*)</b>")
-EMPTY_TARGET = {"d/t/index": b"", "d/t/i": b"10", "d/tl.a1": b"|a|b|c|d|e|f|\n", "d/caps": b"",
-                "d/t/sum": b""}
+CLOSING_BLOCK = installations.golden("closing_block.txt")
+LEADS = {name: " ".join(words) for name, *words in installations.golden_table("error_leads.txt")}
+ERROR_LEAD = re.compile("(%s) <b>([^<]*)</b>" % "|".join(
+    re.escape(LEADS[name]) for name in ("openFailed", "readFailed", "writeFailed")))
 KNOWN_TRADE = ("15", "known")
 NEW_TRADES = [("21", "alpha"), ("22", "beta")]
 # Left in the target by an earlier installation, for the import to replace: the
 # statistics file of the identifier the first new trade gets (the known trade
 # takes 11) and the history file of the second new trade.
-STATS_ORPHAN, HISTORY_ORPHAN = "d/t/12", "d/h/beta.his"
-ORPHANS = {STATS_ORPHAN: b"old statistics", HISTORY_ORPHAN: b"old history"}
-JOURNAL = "d/t/convert.journal"
+STATS_ORPHAN = FILE["statistics"].replace("@ID@", "12")
+ORPHANS = {STATS_ORPHAN: b"old statistics",
+           FILE["history"].replace("@KEY@", "beta"): b"old history"}
+HISTORY_END = FILE["history"].rsplit("@KEY@", 1)[1]  # of every history file's name
+JOURNAL = FILE["journal"]
 WORKERS = 2
 RUN_TIMEOUT = 20  # seconds; a run that hangs fails its case
 MIXES = 8  # random power-cut states per call, beside all lost and all kept
@@ -87,34 +82,17 @@ Case = collections.namedtuple("Case", "label injects how start journal ending sp
                               defaults=("absent", None, None))
 
 
-def trade_line(number, key):
-    fields = [number, key, key + " name", "admin@" + key, "pass", "16", "x", "y", "", "30", "45",
-              "0", "100", "200", "-1", "60", "http://%s.example/" % key, "travel", key + " tours",
-              "", "en"] + ["0"] * 9
-    return "|" + "|".join(fields) + "|\n"
-
-
-def write_installation(directory, files):
-    """Writes {relative path: bytes} under directory, with d/t and d/h."""
-    os.makedirs(directory + "d/t", exist_ok=True)
-    os.makedirs(directory + "d/h", exist_ok=True)
-    for name, data in files.items():
-        with open(directory + name, "wb") as f:
-            f.write(data)
-
-
 def source_files(trades):
-    return {"d/t/index": "".join(trade_line(*trade) for trade in trades).encode()}
+    """A source index of trades, each (first field, key)."""
+    return {FILE["index"]: "".join(installations.source_line(installations.source_fields(
+        0, key, first)) for first, key in trades).encode()}
 
 
 def convert(program, source, target, log=None, paths=(), injects=()):
     """Runs one conversion, under strace when log is given. Returns (exit
     status, page); the status is None when the run timed out. strace keeps one
     injection per call, so two occurrences of one call share its action."""
-    body = "tolvane3=%s&kavrelv2=%s&submit=submit" % (
-        urllib.parse.quote(source, safe=""), urllib.parse.quote(target, safe=""))
-    env = {"CONTENT_LENGTH": str(len(body)), "SCRIPT_FILENAME": "/usr/lib/cgi-bin/convert.cgi",
-           "REMOTE_ADDR": "192.0.2.7", "TZ": "UTC", "PATH": "/usr/bin:/bin"}
+    body, env = installations.conversion_request(source, target)
     command = [program]
     if log:
         when = {}
@@ -127,7 +105,7 @@ def convert(program, source, target, log=None, paths=(), injects=()):
                       for (call, action), occurrences in when.items()]
                    + command)
     try:
-        run = subprocess.run(command, input=body.encode(), stdout=subprocess.PIPE,
+        run = subprocess.run(command, input=body, stdout=subprocess.PIPE,
                              stderr=subprocess.DEVNULL, env=env, cwd="/", timeout=RUN_TIMEOUT)
     except subprocess.TimeoutExpired as expired:
         return None, (expired.stdout or b"").decode("latin-1")
@@ -143,16 +121,6 @@ def page_ending(page):
     return "no ending"
 
 
-def snapshot(root):
-    """Every file under root: relative path -> bytes (modes are not compared)."""
-    tree = {}
-    for directory, _, names in os.walk(root):
-        for name in names:
-            with open(os.path.join(directory, name), "rb") as f:
-                tree[os.path.relpath(f.name, root)] = f.read()
-    return tree
-
-
 def differences(tree, state, spare=None):
     """What tree lacks or holds beyond state. A history file that still holds
     what spare has for it (or is missing, where spare has none) is no
@@ -160,7 +128,7 @@ def differences(tree, state, spare=None):
     found = []
     for path in sorted(set(tree) | set(state)):
         have, want = tree.get(path), state.get(path)
-        if have == want or (spare is not None and path.endswith(".his")
+        if have == want or (spare is not None and path.endswith(HISTORY_END)
                             and have == spare.get(path)):
             continue
         if have is None or want is None:
@@ -288,7 +256,7 @@ def build_states(program, root):
     """Makes root + "base/", the target holding the known trade (the program's
     own import of it) and the orphans, and returns the snapshot of state k, the
     target after a fault-free run over the first k new trades, for every k."""
-    write_installation(root + "base/", EMPTY_TARGET)
+    write_installation(root + "base/", installations.EMPTY_TARGET)
     write_installation(root + "known/", source_files([KNOWN_TRADE]))
     if page_ending(convert(program, root + "known/", root + "base/")[1]) != "closing block":
         return None
@@ -329,7 +297,7 @@ def second_trade_writes(entries, target):
     """The positions of the writes to the target's files, the journal aside,
     after the counter's second rewrite: the steps of the second new trade."""
     counter = [i for i, (call, line) in enumerate(entries)
-               if call in WRITE_CALLS and "<%sd/t/i>" % target in line]
+               if call in WRITE_CALLS and "<%s>" % (target + FILE["counter"]) in line]
     return [i for i in range(counter[1] + 1, len(entries))
             if entries[i][0] in WRITE_CALLS and "<" + target in entries[i][1]
             and JOURNAL not in entries[i][1]] if len(counter) > 1 else []
@@ -404,7 +372,7 @@ def sweep(program, root):
     for i, (call, line) in enumerate(entries):
         n, label = labels[i]
         for kind, how, make in KINDS:
-            injects = make(entries, i, n, count + "d/t/index")
+            injects = make(entries, i, n, count + FILE["index"])
             if not injects:
                 continue
             detail = " " + injects[0][2].split("=")[1] if kind == "error" else ""
@@ -412,7 +380,7 @@ def sweep(program, root):
             # failed removal of the journal: the next run rolls the group back.
             keeps = how == "kills" or kind == "error" and (
                 call in SYNC_CALLS or call in ("unlink", "unlinkat") and JOURNAL in line)
-            spare = base if kind == "error" and label.endswith(".his") else None
+            spare = base if kind == "error" and label.endswith(HISTORY_END) else None
             cases[kind].append(Case("%s, %s%s" % (label, kind, detail), injects, how,
                                     root + "base/", "may stay" if keeps else "absent",
                                     spare=spare))
@@ -442,8 +410,8 @@ def sweep(program, root):
         # it was.
         if (case.injects and case.injects[0][0] in READ_CALLS
                 and case.injects[0][2].startswith("error=")
-                and ".his" not in case.label
-                and "Unable to read file" not in ending):
+                and HISTORY_END not in case.label
+                and LEADS["readFailed"] not in ending):
             problems.append("the read error is not reported")
         left = snapshot(target)
         if case.journal == "stays" and JOURNAL not in left:

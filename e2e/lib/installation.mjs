@@ -4,7 +4,7 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 
-import { fillIn, goldenText } from './page.mjs';
+import { fillIn, goldenTable, goldenText } from './page.mjs';
 
 // The 30 fields of a plausible source trade; fields[0] is field 1.
 export function sampleTrade(number, key) {
@@ -19,16 +19,18 @@ export function sampleTrade(number, key) {
 
 export const sourceLine = (fields) => `|${fields.join('|')}|\n`;
 
+// The names of an installation's files by role (index, counter ...), to follow
+// its directory as typed; a C++ test holds them to the program's.
+export const FILE = Object.fromEntries(goldenTable('file_names.txt'));
+export const statsFile = (id) => fillIn(FILE.statistics, { ID: String(id) });
+export const historyFile = (key) => fillIn(FILE.history, { KEY: key });
+
 // The 996-byte target record, from the layout that a C++ test holds against the
 // program's fields: [name, offset, width, initial value of each 4-byte integer
 // or 'text'], in file order.
-const LAYOUT = goldenText('record_layout.txt')
-  .split('\n')
-  .filter((line) => line && !line.startsWith('#'))
-  .map((line) => line.split(' '))
-  .map(([name, offset, width, initial]) => [name, Number(offset), Number(width), initial]);
-const FIELDS = Object.fromEntries(LAYOUT.map(([name, offset, width]) => [name, [offset, width]]));
-export const RECORD_SIZE = LAYOUT.reduce((size, [, offset, width]) => Math.max(size, offset + width), 0);
+const LAYOUT = goldenTable('record_layout.txt');
+const FIELDS = Object.fromEntries(LAYOUT.map(([name, offset, width]) => [name, [+offset, +width]]));
+export const RECORD_SIZE = Math.max(...Object.values(FIELDS).map(([offset, width]) => offset + width));
 
 function putInt(record, name, value, index = 0) {
   record.writeInt32LE(value, FIELDS[name][0] + 4 * index);
@@ -47,7 +49,7 @@ export function plainRecord(id, key) {
   const record = Buffer.alloc(RECORD_SIZE);
   for (const [name, , width, initial] of LAYOUT) {
     if (initial === 'text') continue;
-    for (let i = 0; i < width / 4; i++) putInt(record, name, Number(initial), i);
+    for (let i = 0; i < Number(width) / 4; i++) putInt(record, name, Number(initial), i);
   }
   putInt(record, 'id', id);
   putText(record, 'key', key);
@@ -83,6 +85,7 @@ export function serverDate() {
 export const capsLines = (id) => `|${id}|1|39|\n|${id}|2|42|\n|${id}|3|45|\n`;
 export const summaryLine = (id) => fillIn(goldenText('summary_line.txt'), { ID: String(id) });
 export const toplistLine = (key) => `|${key}|v17|v18|v19|||\n`;
+export const EMPTY_TOPLIST = '|a|b|c|d|e|f|\n';
 export const STATS_FILE_SIZE = 80640;
 
 // Folders get 0755 and files `mode` whatever the umask: the server's user must
@@ -106,56 +109,45 @@ function writeTree(root, files, mode) {
 // Folders 0755 and files `fileMode` under root (root itself included); with an
 // owner, all of it handed to that user.
 export function setTreeAccess(root, { fileMode = 0o644, owner } = {}) {
-  fs.chmodSync(root, 0o755);
-  if (owner) fs.chownSync(root, owner.uid, owner.gid);
-  for (const entry of fs.readdirSync(root, { withFileTypes: true })) {
-    const child = path.join(root, entry.name);
-    if (entry.isDirectory()) {
-      setTreeAccess(child, { fileMode, owner });
-    } else {
-      fs.chmodSync(child, fileMode);
-      if (owner) fs.chownSync(child, owner.uid, owner.gid);
-    }
+  for (const name of ['', ...fs.readdirSync(root, { recursive: true })]) {
+    const file = path.join(root, name);
+    fs.chmodSync(file, fs.statSync(file).isDirectory() ? 0o755 : fileMode);
+    if (owner) fs.chownSync(file, owner.uid, owner.gid);
   }
 }
 
 // A source installation "<dir>/tn3/" and a target "<dir>/kv2/". The source is
 // root's and only readable by others; the target belongs to `owner` (the web
 // server's user). The target starts with the counter "10", a toplist whose first
-// line holds six values, empty caps and summary files and the d/h folder; pass
+// line holds six values, empty caps and summary files and the history folder; pass
 // null in targetFiles to leave a file out.
 export function makeInstallations(dir, { sourceTrades, targetRecords = [], targetFiles = {}, owner }) {
   const source = path.join(dir, 'tn3') + '/';
   const target = path.join(dir, 'kv2') + '/';
   makeFolder(dir);
-  writeTree(source, { 'd/t/index': sourceTrades.map(sourceLine).join('') }, 0o644);
+  writeTree(source, { [FILE.index]: sourceTrades.map(sourceLine).join('') }, 0o644);
   const files = {
-    'd/t/index': Buffer.concat(targetRecords),
-    'd/t/i': '10',
-    'd/tl.a1': '|a|b|c|d|e|f|\n',
-    'd/caps': '',
-    'd/t/sum': '',
+    [FILE.index]: Buffer.concat(targetRecords),
+    [FILE.counter]: '10',
+    [FILE.toplist]: EMPTY_TOPLIST,
+    [FILE.caps]: '',
+    [FILE.summary]: '',
     ...targetFiles,
   };
   for (const [name, contents] of Object.entries(files)) {
     if (contents === null) delete files[name];
   }
   writeTree(target, files, 0o644);
-  makeFolder(path.join(target, 'd/h'));
+  makeFolder(target + FILE.historyFolder);
   setTreeAccess(target, { owner });
   return { source, target };
 }
 
 // Every file under root, relative path to contents.
-export function readTree(root) {
-  const files = {};
-  const walk = (dir) => {
-    for (const entry of fs.readdirSync(dir, { withFileTypes: true })) {
-      const child = path.join(dir, entry.name);
-      if (entry.isDirectory()) walk(child);
-      else files[path.relative(root, child)] = fs.readFileSync(child);
-    }
-  };
-  walk(root);
-  return files;
-}
+export const readTree = (root) =>
+  Object.fromEntries(
+    fs
+      .readdirSync(root, { recursive: true })
+      .filter((name) => fs.statSync(path.join(root, name)).isFile())
+      .map((name) => [name, fs.readFileSync(path.join(root, name))]),
+  );

@@ -8,6 +8,9 @@ const goldenDir = new URL('../../testing/golden/', import.meta.url);
 // The golden file `name`, byte for byte.
 export const goldenText = (name) => fs.readFileSync(new URL(name, goldenDir), 'latin1');
 
+// The lines of the golden table `name` as arrays of words, comment lines left out.
+export const goldenTable = (name) => goldenText(name).match(/^[^#\n].*/gm).map((line) => line.split(' '));
+
 // `text` with every @NAME@ replaced by values[NAME].
 export const fillIn = (text, values) =>
   Object.entries(values).reduce((t, [name, value]) => t.replaceAll(`@${name}@`, () => value), text);
@@ -23,12 +26,7 @@ export const skipping = (key) => fillIn(goldenText('skipping_line.txt'), { KEY: 
 export const added = (key) => fillIn(goldenText('added_line.txt'), { KEY: key });
 
 // "openFailed Unable to open file": the lead of each kind of error block.
-const leads = Object.fromEntries(
-  goldenText('error_leads.txt')
-    .split('\n')
-    .filter(Boolean)
-    .map((line) => [line.slice(0, line.indexOf(' ')), line.slice(line.indexOf(' ') + 1)]),
-);
+const leads = Object.fromEntries(goldenTable('error_leads.txt').map(([n, ...text]) => [n, text.join(' ')]));
 
 // The error block for a file that will not open, with the return link that
 // steps inside the trade loop show.
