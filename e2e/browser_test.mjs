@@ -427,14 +427,9 @@ const SCENARIOS = [
     checksLog: false, // the server logs the client that went away
     async run(page, site, t) {
       await withLongRun(site, async ({ source, target, keys }) => {
-        const dayBefore = serverDate();
-        await typeDirectories(page, site, source, target);
-        const responded = formResponse(page, site);
-        await page.locator('input[name="submit"]').click();
-        const encoding = (await responded).headers()['content-encoding'] ?? 'none';
-        await page.getByText('added trade0', { exact: false }).first().waitFor();
-        const shownAt = Date.now();
-        const atShow = fs.statSync(target + FILE.index).size / RECORD_SIZE;
+        const first = await untilFirstTrade(page, site, source, target);
+        const { response, dayBefore, shownAt, atShow } = first;
+        const encoding = response.headers()['content-encoding'] ?? 'none';
         await page.close();
         const endedAt = await waitUntilRunEnded(target);
         const days = [...new Set([dayBefore, serverDate()])];
@@ -474,16 +469,10 @@ const SCENARIOS = [
     forServer: (kind) => kind.deflates,
     async run(page, site, t) {
       await withLongRun(site, async ({ source, target, keys }) => {
-        const dayBefore = serverDate();
-        await typeDirectories(page, site, source, target);
-        const responded = formResponse(page, site);
-        await page.locator('input[name="submit"]').click();
-        const response = await responded;
+        const first = await untilFirstTrade(page, site, source, target);
+        const { response, dayBefore, shownAt, atShow } = first;
         assert.match((await response.request().allHeaders())['accept-encoding'] ?? '', /gzip/);
         assert.equal(response.headers()['content-encoding'], undefined, 'the page was compressed');
-        await page.getByText('added trade0', { exact: false }).first().waitFor();
-        const shownAt = Date.now();
-        const atShow = fs.statSync(target + FILE.index).size / RECORD_SIZE;
         const body = await rawPage(response, 'POST'); // once the page has ended
         const endedAt = Date.now();
         await page.close(); // a full-page screenshot of 20,000 lines takes long
@@ -595,6 +584,20 @@ async function withLongRun(site, check) {
   } finally {
     fs.rmSync(dir, { recursive: true, force: true });
   }
+}
+
+// Submits the long run's form and waits until the page shows its first trade:
+// the response, the server's day before the submit, and when the line showed
+// with how many trades in.
+async function untilFirstTrade(page, site, source, target) {
+  const dayBefore = serverDate();
+  await typeDirectories(page, site, source, target);
+  const responded = formResponse(page, site);
+  await page.locator('input[name="submit"]').click();
+  const response = await responded;
+  await page.getByText('added trade0', { exact: false }).first().waitFor();
+  const atShow = fs.statSync(target + FILE.index).size / RECORD_SIZE;
+  return { response, dayBefore, shownAt: Date.now(), atShow };
 }
 
 const basicAuthorization = ({ username, password }) =>
