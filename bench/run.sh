@@ -9,7 +9,7 @@
 #   bench/run.sh --quick          a tenth of those sizes, 3 repetitions; seconds
 #   bench/run.sh --reps 11 --imports 8000 --target 10000 --known 20000
 #   bench/run.sh --scratch /tmp   write the copies on disk instead of /dev/shm
-#   bench/run.sh --disk --reference 18fe686
+#   bench/run.sh --disk --reference c5708ee
 #                                 also 50,000 imports into 50,000 records and 100,000 into
 #                                 100,000 on the disk (/var/tmp/convert-bench-disk, or
 #                                 --disk DIR), 3 runs each, beside a build of the revision;
