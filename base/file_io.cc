@@ -184,10 +184,12 @@ bool closeChecked(int fd) { return ::close(fd) == 0 || errno == EINTR; }
 
 }  // namespace
 
-FileReader::FileReader(const std::string& path, bool followLinks) {
+FileReader::FileReader(const std::string& path, bool followLinks)
+    : FileReader(path, followLinks ? O_RDONLY : O_RDONLY | O_NOFOLLOW) {}
+
+FileReader::FileReader(const std::string& path, int flags) {
   struct stat info;
-  fd_ = keepIfRegular(
-      openPath(path, followLinks ? O_RDONLY : O_RDONLY | O_NOFOLLOW), &info);
+  fd_ = keepIfRegular(openPath(path, flags), &info);
   if (fd_ < 0) return;
   size_ = static_cast<uint64_t>(info.st_size);
   mode_ = info.st_mode & 07777;
@@ -204,17 +206,25 @@ std::size_t FileReader::read(char* buffer, std::size_t capacity) {
   return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
+FileResult FileReader::readAll(std::string* contents) {
+  contents->clear();
+  if (fd_ < 0) return FileResult::openFailed;
+  if (!readToEnd(fd_, size_, contents)) failed_ = true;
+  return failed_ ? FileResult::readFailed : FileResult::ok;
+}
+
+int FileReader::release() {
+  const int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
 FileResult readWholeFile(const std::string& path, std::string* contents,
                          bool followLinks) {
   contents->clear();
-  struct stat info;
-  const int fd = keepIfRegular(
-      openPath(path, followLinks ? O_RDONLY : O_RDONLY | O_NOFOLLOW), &info);
-  if (fd < 0) return FileResult::openFailed;
-  const bool read =
-      readToEnd(fd, static_cast<uint64_t>(info.st_size), contents);
-  ::close(fd);
-  return read ? FileResult::ok : FileResult::readFailed;
+  FileReader reader(path, followLinks);
+  if (!reader.isOpen()) return FileResult::openFailed;
+  return reader.readAll(contents);
 }
 
 namespace {
@@ -257,58 +267,29 @@ FileResult appendBlock(const std::string& path, std::string_view block,
   return appendAndClose(fd, path, bytes, sizeBefore);
 }
 
-AppendableFile::AppendableFile(const std::string& path) : path_(path) {
-  struct stat info;
-  fd_ = keepIfRegular(openPath(path, O_RDWR | O_APPEND), &info);
-  if (fd_ >= 0) size_ = static_cast<uint64_t>(info.st_size);
-}
-
-AppendableFile::~AppendableFile() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-std::size_t AppendableFile::read(char* buffer, std::size_t capacity) {
-  if (fd_ < 0) return 0;
-  const ssize_t n = readSome(fd_, buffer, capacity);
-  if (n < 0) failed_ = true;
-  return n > 0 ? static_cast<std::size_t>(n) : 0;
-}
+AppendableFile::AppendableFile(const std::string& path)
+    : FileReader(path, O_RDWR | O_APPEND), path_(path) {}
 
 FileResult AppendableFile::appendAndClose(std::string_view block) {
-  if (fd_ < 0) return FileResult::openFailed;
-  const int fd = fd_;
-  fd_ = -1;
-  return ::appendAndClose(fd, path_, block, size_);
+  if (!isOpen()) return FileResult::openFailed;
+  const uint64_t sizeBefore = size();
+  return ::appendAndClose(release(), path_, block, sizeBefore);
 }
 
-RewritableFile::RewritableFile(const std::string& path) {
-  struct stat info;
-  fd_ = keepIfRegular(openPath(path, O_RDWR), &info);
-  if (fd_ >= 0) size_ = static_cast<uint64_t>(info.st_size);
-}
-
-RewritableFile::~RewritableFile() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-FileResult RewritableFile::readAll(std::string* contents) {
-  contents->clear();
-  if (fd_ < 0) return FileResult::openFailed;
-  return readToEnd(fd_, size_, contents) ? FileResult::ok
-                                         : FileResult::readFailed;
-}
+RewritableFile::RewritableFile(const std::string& path)
+    : FileReader(path, O_RDWR) {}
 
 FileResult RewritableFile::rewriteAndClose(std::string_view bytes,
                                            uint64_t sizeBefore) {
-  if (fd_ < 0) return FileResult::openFailed;
+  if (!isOpen()) return FileResult::openFailed;
+  const int fd = release();
   // Never emptied first: a rewrite of the same length makes no page of the
   // file anew, where emptying a small file for every trade costs a page
   // written to the disk per trade.
-  bool written = writeAll(fd_, bytes, 0);
+  bool written = writeAll(fd, bytes, 0);
   if (written && sizeBefore > bytes.size())
-    written = ::ftruncate(fd_, static_cast<off_t>(bytes.size())) == 0;
-  const bool closed = closeChecked(fd_);
-  fd_ = -1;
+    written = ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0;
+  const bool closed = closeChecked(fd);
   return written && closed ? FileResult::ok : FileResult::writeFailed;
 }
 

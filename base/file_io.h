@@ -41,8 +41,17 @@ class FileReader {
   // `capacity` means the end of the file or a read error, which hasFailed()
   // then tells.
   std::size_t read(char* buffer, std::size_t capacity);
+  // Reads the rest of the file into `contents`: readFailed on a read error.
+  FileResult readAll(std::string* contents);
   // True once a read has failed with an error other than the end of the file.
   bool hasFailed() const { return failed_; }
+
+ protected:
+  // Opens with `flags` (O_RDONLY, O_RDWR ...), never creating the file.
+  FileReader(const std::string& path, int flags);
+  // The descriptor, for the last use of the file; the object no longer owns
+  // it.
+  int release();
 
  private:
   int fd_ = -1;
@@ -70,50 +79,26 @@ FileResult appendBlock(const std::string& path, std::string_view block,
 // A regular file that exists, opened to be read from its start and then
 // appended to, through one descriptor (never created; a symbolic link is
 // followed). Closed when the object goes away.
-class AppendableFile {
+class AppendableFile : public FileReader {
  public:
   explicit AppendableFile(const std::string& path);
-  ~AppendableFile();
-  AppendableFile(const AppendableFile&) = delete;
-  AppendableFile& operator=(const AppendableFile&) = delete;
-
-  bool isOpen() const { return fd_ >= 0; }
-  // The size of the file when it was opened.
-  uint64_t size() const { return size_; }
-  // As FileReader::read, from the start of the file on.
-  std::size_t read(char* buffer, std::size_t capacity);
-  bool hasFailed() const { return failed_; }
   // Appends `block` and closes the file. On writeFailed the file has been cut
   // back to its size at the open.
   FileResult appendAndClose(std::string_view block);
 
  private:
   std::string path_;
-  int fd_ = -1;
-  bool failed_ = false;
-  uint64_t size_ = 0;
 };
 
 // A regular file that exists, opened for reading and writing through one
 // descriptor (never created; a symbolic link is followed), to be read whole
 // and then rewritten in place. Closed when the object goes away.
-class RewritableFile {
+class RewritableFile : public FileReader {
  public:
   explicit RewritableFile(const std::string& path);
-  ~RewritableFile();
-  RewritableFile(const RewritableFile&) = delete;
-  RewritableFile& operator=(const RewritableFile&) = delete;
-
-  bool isOpen() const { return fd_ >= 0; }
-  // Reads the whole file into `contents`: readFailed on a read error.
-  FileResult readAll(std::string* contents);
   // Writes `bytes` over the start of the file and cuts off what is left of its
   // `sizeBefore` bytes after them, keeping its inode and mode, then closes it.
   FileResult rewriteAndClose(std::string_view bytes, uint64_t sizeBefore);
-
- private:
-  int fd_ = -1;
-  uint64_t size_ = 0;
 };
 
 // What creating a file replaced: whether a file of that name existed, the

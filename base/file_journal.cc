@@ -69,26 +69,27 @@ FileResult FileJournal::append(const std::string& path, std::string_view block,
   coverBeforeChange(path, nullptr);
   AppendOutcome outcome;
   const FileResult result = appendBlock(path, block, filler, &outcome);
-  if (result == FileResult::openFailed) return result;
-  UndoRecord undo;
-  undo.kind =
-      outcome.created ? UndoRecord::Kind::remove : UndoRecord::Kind::cutBack;
-  undo.name = nameOf(path);
-  undo.size = outcome.sizeBefore;
-  changes_.push_back(Change{std::move(undo), path});
+  if (result != FileResult::openFailed)
+    noteAppend(path, outcome.sizeBefore, outcome.created);
   return result;
 }
 
 FileResult FileJournal::append(AppendableFile* file, const std::string& path,
                                std::string_view block) {
   coverBeforeChange(path, nullptr);
+  const uint64_t sizeBefore = file->size();
   const FileResult result = file->appendAndClose(block);
-  if (result == FileResult::openFailed) return result;
-  UndoRecord undo;
-  undo.name = nameOf(path);
-  undo.size = file->size();
-  changes_.push_back(Change{std::move(undo), path});
+  if (result != FileResult::openFailed) noteAppend(path, sizeBefore, false);
   return result;
+}
+
+void FileJournal::noteAppend(const std::string& path, uint64_t sizeBefore,
+                             bool created) {
+  UndoRecord undo;
+  undo.kind = created ? UndoRecord::Kind::remove : UndoRecord::Kind::cutBack;
+  undo.name = nameOf(path);
+  undo.size = sizeBefore;
+  changes_.push_back(Change{std::move(undo), path});
 }
 
 FileResult FileJournal::rewrite(RewritableFile* file, const std::string& path,
@@ -113,15 +114,11 @@ FileResult FileJournal::createZeroFile(const std::string& path,
                                        std::size_t size) {
   // A file the create makes is left out of the log: the next run makes it
   // again, byte for byte. One it replaces has its bytes kept first.
-  coverBeforeChange(std::string(), nullptr);
+  startGroupIfNone();
   const std::string name = nameOf(path);
   ReplacedFile replaced;
   const FileResult result = ::createZeroFile(
-      path, size,
-      [&](const ReplacedFile& old) {
-        if (logging_ && covered_.insert(name).second)
-          (void)appendToLog(putBackOf(name, old));
-      },
+      path, size, [&](const ReplacedFile& old) { keepInLog(name, old); },
       &replaced);
   if (result == FileResult::ok || result == FileResult::writeFailed) {
     UndoRecord undo = putBackOf(name, replaced);
@@ -132,12 +129,20 @@ FileResult FileJournal::createZeroFile(const std::string& path,
 }
 
 bool FileJournal::createEmptyFile(const std::string& path) {
-  coverBeforeChange(std::string(), nullptr);
+  startGroupIfNone();
   const std::string name = nameOf(path);
-  return createEmptyFileMode0777(path, [&](const ReplacedFile& old) {
-    if (logging_ && covered_.insert(name).second)
-      (void)appendToLog(putBackOf(name, old));
-  });
+  return createEmptyFileMode0777(
+      path, [&](const ReplacedFile& old) { keepInLog(name, old); });
+}
+
+void FileJournal::keepInLog(const std::string& name, const ReplacedFile& old) {
+  // Only the first version replaced in a group is the one to put back.
+  if (logging_ && covered_.insert(name).second)
+    (void)appendToLog(putBackOf(name, old));
+}
+
+void FileJournal::startGroupIfNone() {
+  if (logging_ && !groupOpen_) startGroup(nullptr);
 }
 
 void FileJournal::coverBeforeChange(const std::string& path,
@@ -147,7 +152,6 @@ void FileJournal::coverBeforeChange(const std::string& path,
     startGroup(undo);
     return;
   }
-  if (path.empty()) return;
   const std::string name = nameOf(path);
   if (covered_.count(name) != 0) return;
   UndoRecord record;

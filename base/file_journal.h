@@ -82,8 +82,14 @@ class FileJournal {
   // Before a change to `path`: starts a group when none is open, and makes
   // sure the log covers the file; `undo` is what puts it back, when known
   // before the change (null: work it out from the file as it is, for an
-  // append). An empty path only starts the group.
+  // append).
   void coverBeforeChange(const std::string& path, const UndoRecord* undo);
+  // Before a create, which the log leaves out: only starts a group.
+  void startGroupIfNone();
+  // What a create is about to replace, kept in the log before it is changed.
+  void keepInLog(const std::string& name, const ReplacedFile& old);
+  // The undo in memory of an append to a file of `sizeBefore` bytes.
+  void noteAppend(const std::string& path, uint64_t sizeBefore, bool created);
   bool startGroup(const UndoRecord* first);
   bool appendToLog(const UndoRecord& record);
   // Leaves the log as it is, or removes it, and goes on without one.
