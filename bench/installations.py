@@ -60,6 +60,8 @@ def write_installation(directory, files):
     for name, data in files.items():
         with open(directory + name, "wb") as f:
             f.write(data)
+        if name == FILE["journal"]:
+            os.chmod(directory + name, 0o600)  # as the program makes it
 
 
 def conversion_request(source, target):

@@ -72,6 +72,7 @@ SIGNAL_LINE = re.compile(r"^\d+\s+(?:--- |\+\+\+ killed by )(SIG[A-Z]+)")
 PATHS = re.compile(r'"(/[^"]*)"|<(/[^>]*)>')
 FIRST_FD = re.compile(r"^\d+\s+\w+\((\d+)<([^>]*)>")
 OPENED_FD = re.compile(r"= (\d+)<([^>]*)>$")
+AT_NAME = re.compile(r'\d+<(/[^>]*)>, "([^"/]+)"')
 
 # One run with its injections. how: "fails" (the page must end with a block),
 # "stops" (it may end without one) or "kills" (the target is judged only after
@@ -182,8 +183,11 @@ def call_labels(entries, target, source):
     seen, labels = {}, []
     for call, line in entries:
         seen[call] = n = seen.get(call, 0) + 1
-        where = PATHS.search(line.split("(", 1)[-1].replace("AT_FDCWD</>", ""))
-        file = (where.group(1) or where.group(2)) if where else "?"
+        args = line.split("(", 1)[-1].replace("AT_FDCWD</>", "")
+        at = AT_NAME.match(args) if call.endswith("at") else None  # in a folder
+        where = PATHS.search(args)
+        file = (at.group(1) + "/" + at.group(2) if at
+                else (where.group(1) or where.group(2)) if where else "?")
         file = file.replace(target, "target/").replace(source, "source/")
         labels.append((n, "%s #%d on %s" % (call, n, file)))
     return labels
@@ -378,9 +382,13 @@ def sweep(program, root):
             detail = " " + injects[0][2].split("=")[1] if kind == "error" else ""
             # A kill may leave the journal, and so may a failed sync or a
             # failed removal of the journal: the next run rolls the group back.
+            # So does a failed write of the journal, which ends the run.
             keeps = how == "kills" or kind == "error" and (
-                call in SYNC_CALLS or call in ("unlink", "unlinkat") and JOURNAL in line)
-            spare = base if kind == "error" and label.endswith(HISTORY_END) else None
+                call in SYNC_CALLS or label.endswith(JOURNAL))
+            # A history file, or the history folder, that will not open: the
+            # run goes on without it.
+            spare = base if kind == "error" and (
+                label.endswith(HISTORY_END) or label.endswith(FILE["historyFolder"])) else None
             cases[kind].append(Case("%s, %s%s" % (label, kind, detail), injects, how,
                                     root + "base/", "may stay" if keeps else "absent",
                                     spare=spare))
