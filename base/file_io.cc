@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 
 namespace {
 
@@ -26,25 +29,86 @@ bool holdsZeroByte(const std::string& path) {
   return path.find('\0') != std::string::npos;
 }
 
+// The folders a PinnedFolders object opened, by their path as given.
+struct PinnedFolder {
+  std::string path;
+  int fd;         // -1 when the folder could not be opened
+  int openError;  // why, then
+};
+std::vector<PinnedFolder>& pinnedFolders() {
+  static std::vector<PinnedFolder> folders;
+  return folders;
+}
+
+// Where `path` is reached from: the pinned folder that holds it (`*at` gets
+// that folder's descriptor and `*name` the name in it), or the current folder
+// with the path itself. -1 with errno set when it lies in a pinned folder that
+// did not open.
+bool locate(const std::string& path, int* at, const char** name) {
+  *at = AT_FDCWD;
+  *name = path.c_str();
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos || slash + 1 == path.size()) return true;
+  for (const PinnedFolder& folder : pinnedFolders()) {
+    if (folder.path.size() != slash || path.compare(0, slash, folder.path) != 0)
+      continue;
+    if (folder.fd < 0) {
+      errno = folder.openError;
+      return false;
+    }
+    *at = folder.fd;
+    *name = path.c_str() + slash + 1;
+    return true;
+  }
+  return true;
+}
+
+// The descriptor of the pinned folder `path` itself, or -1.
+int pinnedFolderItself(const std::string& path) {
+  for (const PinnedFolder& folder : pinnedFolders())
+    if (folder.path == path) return folder.fd;
+  return -1;
+}
+
 // Opens `path`; never opens the prefix before a zero byte of the path. Never
 // waits: a FIFO opens (or fails) at once, instead of waiting for a writer or a
 // reader that may never come.
-int openPath(const std::string& path, int flags) {
+int openPath(const std::string& path, int flags, mode_t mode = 0666) {
   if (holdsZeroByte(path)) {
     errno = EINVAL;
     return -1;
   }
-  return retryInterrupted([&] {
-    return ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
-  });
+  const int pinned = pinnedFolderItself(path);
+  if (pinned >= 0)
+    return ::openat(pinned, ".", (flags & ~O_CREAT) | O_CLOEXEC | O_NONBLOCK);
+  int at = AT_FDCWD;
+  const char* name = nullptr;
+  if (!locate(path, &at, &name)) return -1;
+  return retryInterrupted(
+      [&] { return ::openat(at, name, flags | O_CLOEXEC | O_NONBLOCK, mode); });
+}
+
+// stat(2) or lstat(2) of `path`, through its pinned folder.
+int statPath(const std::string& path, struct stat* info, bool followLinks) {
+  if (holdsZeroByte(path)) {
+    errno = ENOENT;
+    return -1;
+  }
+  int at = AT_FDCWD;
+  const char* name = nullptr;
+  if (!locate(path, &at, &name)) return -1;
+  return ::fstatat(at, name, info, followLinks ? 0 : AT_SYMLINK_NOFOLLOW);
 }
 
 // Keeps `fd` when it is a regular file, filling `info`; closes it and returns
 // -1 otherwise. Reading or writing anything else could block, never end, or
-// reach something else entirely.
-int keepIfRegular(int fd, struct stat* info) {
+// reach something else entirely. A file opened to be changed must have one
+// link: through a second one the change would reach a file elsewhere.
+int keepIfRegular(int fd, struct stat* info, bool forChange) {
   if (fd < 0) return fd;
-  if (::fstat(fd, info) == 0 && S_ISREG(info->st_mode)) return fd;
+  if (::fstat(fd, info) == 0 && S_ISREG(info->st_mode) &&
+      (!forChange || info->st_nlink == 1))
+    return fd;
   ::close(fd);
   errno = EINVAL;
   return -1;
@@ -126,12 +190,12 @@ int openForAppending(const std::string& path, bool* created,
   *created = false;
   for (int attempt = 0; attempt < kAppendOpenAttempts; ++attempt) {
     const int fd = openPath(path, O_WRONLY | O_APPEND);
-    if (fd >= 0) return keepIfRegular(fd, info);
+    if (fd >= 0) return keepIfRegular(fd, info, true);
     if (errno != ENOENT) return -1;
     const int made = openPath(path, O_WRONLY | O_APPEND | O_CREAT | O_EXCL);
     if (made >= 0) {
       *created = true;
-      return made;
+      return keepIfRegular(made, info, true);
     }
     // EEXIST after ENOENT: a dangling link, or a file that came between the
     // two opens. Look once more, then give up.
@@ -150,13 +214,15 @@ int createExclusive(const std::string& path, int flags) {
 // and writing, and reads it whole into `old`.
 int openReplaced(const std::string& path, ReplacedFile* old, FileResult* why) {
   struct stat info;
-  const int fd = keepIfRegular(openPath(path, O_RDWR | O_NOFOLLOW), &info);
+  const int fd =
+      keepIfRegular(openPath(path, O_RDWR | O_NOFOLLOW), &info, true);
   if (fd < 0) {
     *why = FileResult::openFailed;
     return -1;
   }
   old->existed = true;
-  old->mode = info.st_mode & 07777;
+  old->mode = info.st_mode & 0777;  // never a set-id or sticky bit back
+  old->device = static_cast<uint64_t>(info.st_dev);
   old->bytes.clear();
   if (!readToEnd(fd, static_cast<uint64_t>(info.st_size), &old->bytes)) {
     ::close(fd);
@@ -189,10 +255,14 @@ FileReader::FileReader(const std::string& path, bool followLinks)
 
 FileReader::FileReader(const std::string& path, int flags) {
   struct stat info;
-  fd_ = keepIfRegular(openPath(path, flags), &info);
+  fd_ = keepIfRegular(openPath(path, flags), &info,
+                      (flags & O_ACCMODE) != O_RDONLY);
   if (fd_ < 0) return;
   size_ = static_cast<uint64_t>(info.st_size);
   mode_ = info.st_mode & 07777;
+  owner_ = info.st_uid;
+  links_ = static_cast<uint64_t>(info.st_nlink);
+  device_ = static_cast<uint64_t>(info.st_dev);
 }
 
 FileReader::~FileReader() {
@@ -211,6 +281,21 @@ FileResult FileReader::readAll(std::string* contents) {
   if (fd_ < 0) return FileResult::openFailed;
   if (!readToEnd(fd_, size_, contents)) failed_ = true;
   return failed_ ? FileResult::readFailed : FileResult::ok;
+}
+
+bool FileReader::readAt(uint64_t offset, char* buffer, std::size_t count) {
+  if (fd_ < 0) return false;
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t n = retryInterrupted([&] {
+      return ::pread(fd_, buffer + done, count - done,
+                     static_cast<off_t>(offset + done));
+    });
+    if (n < 0) failed_ = true;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
 }
 
 int FileReader::release() {
@@ -256,6 +341,7 @@ FileResult appendBlock(const std::string& path, std::string_view block,
   const uint64_t sizeBefore = created ? 0 : static_cast<uint64_t>(info.st_size);
   outcome->sizeBefore = sizeBefore;
   outcome->created = created;
+  outcome->device = static_cast<uint64_t>(info.st_dev);
   std::string padded;
   std::string_view bytes = block;
   const std::size_t partial =
@@ -293,49 +379,96 @@ FileResult RewritableFile::rewriteAndClose(std::string_view bytes,
   return written && closed ? FileResult::ok : FileResult::writeFailed;
 }
 
+namespace {
+
+// True when the regular file open at `fd`, described by `info`, is already
+// `size` zero bytes with mode 0777: what a create would make of it.
+bool isZeroFileMode0777(int fd, const struct stat& info, std::size_t size) {
+  if ((info.st_mode & 07777) != 0777 ||
+      static_cast<uint64_t>(info.st_size) != size)
+    return false;
+  char buffer[1 << 14];
+  std::size_t done = 0;
+  while (done < size) {
+    const std::size_t want = std::min(sizeof buffer, size - done);
+    const ssize_t n = retryInterrupted(
+        [&] { return ::pread(fd, buffer, want, static_cast<off_t>(done)); });
+    if (n <= 0) return false;
+    for (ssize_t i = 0; i < n; ++i)
+      if (buffer[i] != 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
 FileResult createZeroFile(const std::string& path, std::size_t size,
                           const KeepReplaced& keep, ReplacedFile* replaced) {
   *replaced = ReplacedFile();
   int fd = createExclusive(path, O_WRONLY);
   if (fd < 0 && errno == EEXIST) {
+    // A file left by a run that was cut off is most often just this: leave
+    // it, rather than keep 80 KB of zeros in the log to make it again.
+    struct stat info;
+    const int existing =
+        keepIfRegular(openPath(path, O_RDONLY | O_NOFOLLOW), &info, true);
+    if (existing >= 0) {
+      const bool same = isZeroFileMode0777(existing, info, size);
+      ::close(existing);
+      if (same) {
+        replaced->existed = true;
+        replaced->unchanged = true;
+        replaced->mode = 0777;
+        replaced->device = static_cast<uint64_t>(info.st_dev);
+        return FileResult::ok;
+      }
+    }
     FileResult why = FileResult::ok;
     fd = openReplaced(path, replaced, &why);
     if (fd < 0) return why;
-    keep(*replaced);
+    if (!keep(*replaced)) {
+      ::close(fd);
+      return FileResult::writeFailed;
+    }
     if (::ftruncate(fd, 0) != 0) {
       ::close(fd);
       return FileResult::writeFailed;
     }
+  } else if (fd >= 0) {
+    struct stat info;
+    if (::fstat(fd, &info) == 0)
+      replaced->device = static_cast<uint64_t>(info.st_dev);
   }
   if (fd < 0) return FileResult::openFailed;
-  const bool written = reserveZeros(fd, size);
+  bool written = reserveZeros(fd, size);
   // Through the descriptor that made the file: exactly this file, with no
   // path to look up again (and no /proc, which a chroot may lack).
-  (void)::fchmod(fd, 0777);
+  if (written) written = ::fchmod(fd, 0777) == 0;
   const bool closed = closeChecked(fd);
   return written && closed ? FileResult::ok : FileResult::writeFailed;
 }
 
-bool createEmptyFileMode0777(const std::string& path,
-                             const KeepReplaced& keep) {
+FileResult createEmptyFileMode0777(const std::string& path,
+                                   const KeepReplaced& keep) {
   int fd = createExclusive(path, O_WRONLY);
   if (fd < 0 && errno == EEXIST) {
     ReplacedFile old;
     FileResult why = FileResult::ok;
     fd = openReplaced(path, &old, &why);
-    if (fd < 0) return false;
+    if (fd < 0) return why;
     if (!old.bytes.empty()) {
-      keep(old);
-      if (::ftruncate(fd, 0) != 0) {
+      if (!keep(old) || ::ftruncate(fd, 0) != 0) {
         ::close(fd);
-        return false;
+        return FileResult::writeFailed;
       }
     }
   }
-  if (fd < 0) return false;
+  if (fd < 0) return FileResult::openFailed;
   // Through the descriptor just opened: exactly this file, in one call.
   const bool opened = ::fchmod(fd, 0777) == 0;
-  return closeChecked(fd) && opened;
+  const bool closed = closeChecked(fd);
+  return opened && closed ? FileResult::ok : FileResult::writeFailed;
 }
 
 FileResult putBackFile(const std::string& path, std::string_view bytes,
@@ -343,7 +476,7 @@ FileResult putBackFile(const std::string& path, std::string_view bytes,
   struct stat info;
   const int fd = keepIfRegular(
       openPath(path, O_WRONLY | O_CREAT | (followLinks ? 0 : O_NOFOLLOW)),
-      &info);
+      &info, true);
   if (fd < 0) return FileResult::openFailed;
   bool written = writeAll(fd, bytes, 0);
   if (written && static_cast<uint64_t>(info.st_size) != bytes.size())
@@ -357,7 +490,7 @@ FileResult putBackFile(const std::string& path, std::string_view bytes,
 FileResult truncateFileTo(const std::string& path, uint64_t size) {
   // Follows a symbolic link as the append did.
   struct stat info;
-  const int fd = keepIfRegular(openPath(path, O_WRONLY), &info);
+  const int fd = keepIfRegular(openPath(path, O_WRONLY), &info, true);
   if (fd < 0) return errno == ENOENT ? FileResult::ok : FileResult::openFailed;
   const bool cut = cutBackTo(fd, size);
   const bool closed = closeChecked(fd);
@@ -366,7 +499,10 @@ FileResult truncateFileTo(const std::string& path, uint64_t size) {
 
 FileResult removeFile(const std::string& path) {
   if (holdsZeroByte(path)) return FileResult::openFailed;
-  if (::unlink(path.c_str()) == 0 || errno == ENOENT) return FileResult::ok;
+  int at = AT_FDCWD;
+  const char* name = nullptr;
+  if (!locate(path, &at, &name)) return FileResult::writeFailed;
+  if (::unlinkat(at, name, 0) == 0 || errno == ENOENT) return FileResult::ok;
   return FileResult::writeFailed;
 }
 
@@ -374,31 +510,26 @@ bool readPathState(const std::string& path, PathState* state) {
   *state = PathState();
   if (holdsZeroByte(path)) return true;  // no file can be there
   struct stat info;
-  if (::lstat(path.c_str(), &info) != 0) return errno == ENOENT;
+  if (statPath(path, &info, false) != 0) return errno == ENOENT;
   // A link is taken for what it leads to, as an append follows it.
-  if (S_ISLNK(info.st_mode) && ::stat(path.c_str(), &info) != 0) {
+  if (S_ISLNK(info.st_mode) && statPath(path, &info, true) != 0) {
     state->kind = PathState::Kind::other;
     return true;
   }
   state->kind =
       S_ISREG(info.st_mode) ? PathState::Kind::regular : PathState::Kind::other;
   state->size = static_cast<uint64_t>(info.st_size);
+  state->device = static_cast<uint64_t>(info.st_dev);
   return true;
 }
 
 DurableFile::~DurableFile() { close(); }
 
-bool DurableFile::open(const std::string& path, bool* created) {
+bool DurableFile::create(const std::string& path, int* error) {
   close();
-  *created = false;
-  fd_ = createExclusive(path, O_RDWR);
-  if (fd_ >= 0) {
-    *created = true;
-    return true;
-  }
-  if (errno != EEXIST) return false;
-  struct stat info;
-  fd_ = keepIfRegular(openPath(path, O_RDWR | O_NOFOLLOW), &info);
+  // Owner only: the log holds the old bytes of the files it covers.
+  fd_ = openPath(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+  *error = fd_ >= 0 ? 0 : errno;
   return fd_ >= 0;
 }
 
@@ -424,6 +555,60 @@ void DurableFile::close() {
   fd_ = -1;
 }
 
+bool fileSystemOf(const std::string& path, uint64_t* device) {
+  struct stat info;
+  if (statPath(path, &info, true) != 0) return false;
+  *device = static_cast<uint64_t>(info.st_dev);
+  return true;
+}
+
+namespace {
+
+std::string folderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+FileSystems::~FileSystems() {
+  for (auto& entry : entries_)
+    if (entry.second.fd >= 0) ::close(entry.second.fd);
+}
+
+bool FileSystems::note(uint64_t device, const std::string& path) {
+  auto found = entries_.find(device);
+  if (found == entries_.end()) {
+    Entry entry;
+    entry.fd = openPath(path, O_RDONLY);
+    if (entry.fd < 0)
+      entry.fd = openPath(folderOf(path), O_RDONLY | O_DIRECTORY);
+    if (entry.fd < 0) return false;
+    found = entries_.emplace(device, entry).first;
+  }
+  found->second.changed = true;
+  return true;
+}
+
+bool FileSystems::noteFileOf(const std::string& path) {
+  uint64_t device = 0;
+  if (fileSystemOf(path, &device)) return note(device, path);
+  // Removed: its folder is on the same file system.
+  const std::string folder = folderOf(path);
+  return fileSystemOf(folder, &device) && note(device, folder);
+}
+
+bool FileSystems::syncChanged() {
+  for (auto& entry : entries_) {
+    if (!entry.second.changed) continue;
+    if (retryInterrupted([&] { return ::syncfs(entry.second.fd); }) != 0)
+      return false;
+    entry.second.changed = false;
+  }
+  return true;
+}
+
 bool syncDirectory(const std::string& path) {
   const int fd = openPath(path, O_RDONLY | O_DIRECTORY);
   if (fd < 0) return false;
@@ -444,4 +629,86 @@ DirectoryLock::DirectoryLock(const std::string& path) {
 
 DirectoryLock::~DirectoryLock() {
   if (fd_ >= 0) ::close(fd_);  // closing the descriptor releases the lock
+}
+
+PinnedFolders::PinnedFolders(const std::vector<std::string>& folders) {
+  for (const std::string& path : folders) {
+    // Opened through the folders pinned before it, so that the whole chain is
+    // the one looked up now.
+    const int fd = openPath(path, O_RDONLY | O_DIRECTORY);
+    pinnedFolders().push_back(PinnedFolder{path, fd, fd < 0 ? errno : 0});
+    ++count_;
+  }
+}
+
+PinnedFolders::~PinnedFolders() {
+  std::vector<PinnedFolder>& all = pinnedFolders();
+  for (std::size_t i = 0; i < count_ && !all.empty(); ++i) {
+    if (all.back().fd >= 0) ::close(all.back().fd);
+    all.pop_back();
+  }
+}
+
+namespace {
+
+bool othersCanWrite(const struct stat& info) {
+  return S_ISDIR(info.st_mode) && (info.st_mode & S_IWOTH) != 0 &&
+         (info.st_mode & S_ISVTX) == 0;
+}
+
+// Every folder on the way to `path` and `path` itself, from the root down
+// ("/a/b": "/", "/a", "/a/b"); a relative path starts at the current folder.
+std::vector<std::string> foldersLeadingTo(const std::string& path) {
+  std::string absolute = path;
+  if (absolute.empty() || absolute[0] != '/') {
+    char cwd[PATH_MAX];
+    if (::getcwd(cwd, sizeof cwd) == nullptr) return {};
+    absolute = std::string(cwd) + "/" + absolute;
+  }
+  std::vector<std::string> folders = {"/"};
+  for (std::size_t at = 1; at <= absolute.size(); ++at) {
+    if (at == absolute.size() || absolute[at] == '/') {
+      if (absolute[at - 1] != '/') folders.push_back(absolute.substr(0, at));
+    }
+  }
+  return folders;
+}
+
+// The first folder of `folders` that others can write, looked at through
+// links; false when there is none (a missing one ends the walk).
+bool firstFolderOthersCanWrite(const std::vector<std::string>& folders,
+                               std::string* unsafe) {
+  for (const std::string& folder : folders) {
+    struct stat info;
+    if (::stat(folder.c_str(), &info) != 0) return false;
+    if (othersCanWrite(info)) {
+      *unsafe = folder;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool findFolderOthersCanChange(const std::string& folder,
+                               const std::vector<std::string>& inside,
+                               std::string* unsafe) {
+  if (holdsZeroByte(folder) || folder.size() >= PATH_MAX) return false;
+  // The path as typed: every folder that holds a link on the way.
+  if (firstFolderOthersCanWrite(foldersLeadingTo(folder), unsafe)) return true;
+  // And the folders the links lead to.
+  char real[PATH_MAX];
+  if (::realpath(folder.c_str(), real) != nullptr &&
+      firstFolderOthersCanWrite(foldersLeadingTo(real), unsafe))
+    return true;
+  for (const std::string& path : inside) {
+    struct stat info;
+    if (holdsZeroByte(path) || ::stat(path.c_str(), &info) != 0) continue;
+    if (othersCanWrite(info)) {
+      *unsafe = path;
+      return true;
+    }
+  }
+  return false;
 }

@@ -10,10 +10,53 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
-enum class FileResult { ok, openFailed, readFailed, writeFailed };
+// What an operation on a file found. Every file that is about to be changed
+// must be a regular file with exactly one link (a hard link to a file
+// elsewhere would carry the change there): otherwise it does not open.
+// othersCanChange: a folder that every user may write to; notOwnLog: a
+// rollback log that this program, run as this user, cannot have written;
+// unknownTail: what a rollback log would cut off a file is not what the
+// program appends there.
+enum class FileResult {
+  ok,
+  openFailed,
+  readFailed,
+  writeFailed,
+  othersCanChange,
+  notOwnLog,
+  unknownTail,
+};
+
+// While a PinnedFolders object lives, a file whose path is one of its folders,
+// "/" and a name is reached through that folder as it was opened at the start:
+// a folder renamed or replaced by a link later on is never followed. A folder
+// that could not be opened then holds nothing (every open in it fails).
+class PinnedFolders {
+ public:
+  // Opens each folder in turn, following links as typed; a folder that lies in
+  // an earlier one is opened through it.
+  explicit PinnedFolders(const std::vector<std::string>& folders);
+  ~PinnedFolders();
+  PinnedFolders(const PinnedFolders&) = delete;
+  PinnedFolders& operator=(const PinnedFolders&) = delete;
+
+ private:
+  std::size_t count_ = 0;
+};
+
+// Looks at every folder that leads to `folder` (its path as typed, and the
+// real path it names) and at each of `inside` that exists: true, with
+// `unsafe` naming it, when one of them may be written by every user (write
+// permission for others without the sticky bit), so that another account
+// could plant links or files in it.
+bool findFolderOthersCanChange(const std::string& folder,
+                               const std::vector<std::string>& inside,
+                               std::string* unsafe);
 
 // Reads a whole regular file into `contents`. openFailed when the path holds a
 // zero byte, does not exist, cannot be read or is not a regular file (or is a
@@ -37,6 +80,10 @@ class FileReader {
   // The size and the permission bits of the file when it was opened.
   uint64_t size() const { return size_; }
   unsigned mode() const { return mode_; }
+  // The owner, the count of links and the file system of the file.
+  unsigned owner() const { return owner_; }
+  uint64_t links() const { return links_; }
+  uint64_t device() const { return device_; }
   // Reads up to `capacity` bytes. Returns the count read; fewer than
   // `capacity` means the end of the file or a read error, which hasFailed()
   // then tells.
@@ -45,6 +92,9 @@ class FileReader {
   FileResult readAll(std::string* contents);
   // True once a read has failed with an error other than the end of the file.
   bool hasFailed() const { return failed_; }
+  // Reads exactly `count` bytes at `offset`: false at the end of the file or
+  // on a read error.
+  bool readAt(uint64_t offset, char* buffer, std::size_t count);
 
  protected:
   // Opens with `flags` (O_RDONLY, O_RDWR ...), never creating the file.
@@ -58,6 +108,9 @@ class FileReader {
   bool failed_ = false;
   uint64_t size_ = 0;
   unsigned mode_ = 0;
+  unsigned owner_ = 0;
+  uint64_t links_ = 0;
+  uint64_t device_ = 0;
 };
 
 // What an append found: the file's size before it, and whether the append
@@ -65,6 +118,7 @@ class FileReader {
 struct AppendOutcome {
   uint64_t sizeBefore = 0;
   bool created = false;
+  uint64_t device = 0;  // the file system that holds the file
 };
 
 // Appends `block` to the regular file, creating it, so that it starts at a
@@ -107,24 +161,33 @@ struct ReplacedFile {
   bool existed = false;
   std::string bytes;
   unsigned mode = 0;
+  // The file was already exactly what the create makes, and was left as it
+  // is: nothing was replaced.
+  bool unchanged = false;
+  uint64_t device = 0;  // the file system that holds the file
 };
 
-// Called with what a create is about to replace, before it is changed.
-using KeepReplaced = std::function<void(const ReplacedFile&)>;
+// Called with what a create is about to replace, before it is changed: false
+// when it could not be kept, and the file must stay as it is.
+using KeepReplaced = std::function<bool(const ReplacedFile&)>;
 
 // Creates the file as `size` zero bytes with mode 0777, not following a
-// symbolic link. A file of that name is read into `replaced` first (openFailed
-// or readFailed when that fails; nothing has been changed then) and handed to
-// `keep`, then replaced. `replaced` tells what was there on ok and
+// symbolic link. A file of that name that is already just that is left as it
+// is (`replaced->unchanged`). Any other is read into `replaced` first
+// (openFailed or readFailed when that fails; nothing has been changed then) and
+// handed to `keep`, then replaced; when `keep` returns false it is left as it
+// is and the result is writeFailed. `replaced` tells what was there on ok and
 // writeFailed.
 FileResult createZeroFile(const std::string& path, std::size_t size,
                           const KeepReplaced& keep, ReplacedFile* replaced);
 
 // Creates the file empty with mode 0777, or empties a file of that name, not
 // following a symbolic link. A non-empty file is read and handed to `keep`
-// before it is emptied. False when it cannot be opened, is not a regular file,
-// or its bytes cannot be read.
-bool createEmptyFileMode0777(const std::string& path, const KeepReplaced& keep);
+// before it is emptied. openFailed when it cannot be opened or is not a
+// regular file, readFailed when its bytes cannot be read, writeFailed when
+// `keep` or a change fails.
+FileResult createEmptyFileMode0777(const std::string& path,
+                                   const KeepReplaced& keep);
 
 // Writes `old` back at `path`: its bytes over the file (created when missing),
 // cut to their length, in the same inode, and its mode when `restoreMode`. A
@@ -143,7 +206,8 @@ FileResult removeFile(const std::string& path);
 // The state of a path, not following a final symbolic link for `kind`.
 struct PathState {
   enum class Kind { missing, regular, other } kind = Kind::missing;
-  uint64_t size = 0;  // of a regular file, through a symbolic link
+  uint64_t size = 0;    // of a regular file, through a symbolic link
+  uint64_t device = 0;  // the file system that holds it
 };
 // False when the state cannot be learnt (an error other than a missing path).
 bool readPathState(const std::string& path, PathState* state);
@@ -157,9 +221,10 @@ class DurableFile {
   DurableFile(const DurableFile&) = delete;
   DurableFile& operator=(const DurableFile&) = delete;
 
-  // Opens the regular file at `path` for reading and writing, creating it
-  // (never through a symbolic link) when it is not there; `created` tells.
-  bool open(const std::string& path, bool* created);
+  // Creates the file at `path` for reading and writing, readable and writable
+  // by its owner alone. Fails, with the error number in `error`, when anything
+  // is there already (a symbolic link included): a log must be the run's own.
+  bool create(const std::string& path, int* error);
   bool isOpen() const { return fd_ >= 0; }
   // Writes `bytes` at `offset`, then cuts the file to end right after them.
   bool writeAndCut(uint64_t offset, std::string_view bytes);
@@ -177,6 +242,37 @@ class DurableFile {
 
 // Makes the names in the directory durable.
 bool syncDirectory(const std::string& path);
+
+// The file system that holds what `path` names (through a symbolic link);
+// false when that cannot be learnt.
+bool fileSystemOf(const std::string& path, uint64_t* device);
+
+// The file systems that a group of changes reached, each made durable with
+// one syncfs(2). A descriptor is kept for each, so that it can be synced even
+// when the file that showed it has gone.
+class FileSystems {
+ public:
+  FileSystems() = default;
+  ~FileSystems();
+  FileSystems(const FileSystems&) = delete;
+  FileSystems& operator=(const FileSystems&) = delete;
+
+  // Notes that the file system `device`, which holds `path`, was changed.
+  // False when it cannot be reached to be synced later.
+  bool note(uint64_t device, const std::string& path);
+  // Notes the file system of `path` (through a symbolic link).
+  bool noteFileOf(const std::string& path);
+  // Makes every file system changed since the last call durable: false when
+  // one of them fails (it stays to be synced again).
+  bool syncChanged();
+
+ private:
+  struct Entry {
+    int fd = -1;
+    bool changed = false;
+  };
+  std::map<uint64_t, Entry> entries_;
+};
 
 // An exclusive flock(2) on a directory, held until the object goes away. When
 // the directory cannot be opened nothing is held.

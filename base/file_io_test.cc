@@ -28,7 +28,7 @@ FileResult rewrite(const std::string& path, std::string_view bytes) {
   return file.rewriteAndClose(bytes, old.size());
 }
 
-const KeepReplaced kKeepNothing = [](const ReplacedFile&) {};
+const KeepReplaced kKeepNothing = [](const ReplacedFile&) { return true; };
 
 }  // namespace
 
@@ -41,7 +41,7 @@ TEST(FileIoTest, PathWithZeroByteIsNeverOpened) {
   EXPECT_EQ(FileResult::openFailed, readWholeFile(path, &contents));
   EXPECT_EQ(FileResult::openFailed, append(path, "x"));
   EXPECT_EQ(FileResult::openFailed, rewrite(path, "x"));
-  EXPECT_FALSE(createEmptyFileMode0777(path, kKeepNothing));
+  EXPECT_NE(FileResult::ok, createEmptyFileMode0777(path, kKeepNothing));
   EXPECT_EQ("keep", readFile(prefix));
 }
 
@@ -69,7 +69,8 @@ TEST(FileIoTest, OnlyRegularFilesOpenAndNothingWaits) {
     EXPECT_EQ(FileResult::openFailed,
               createZeroFile(path, 8, kKeepNothing, &replaced))
         << path;
-    EXPECT_FALSE(createEmptyFileMode0777(path, kKeepNothing)) << path;
+    EXPECT_NE(FileResult::ok, createEmptyFileMode0777(path, kKeepNothing))
+        << path;
   }
   // Nothing was made through the link.
   EXPECT_FALSE(std::filesystem::exists(dir.path() + "nowhere"));
@@ -151,7 +152,7 @@ TEST(FileIoTest, LinksAreNotFollowedForCreatedFiles) {
   ASSERT_EQ(0, symlink(victim.c_str(), link.c_str()));
   EXPECT_EQ(FileResult::openFailed,
             putBackFile(link, "x", /*followLinks=*/false, true, 0777));
-  EXPECT_FALSE(createEmptyFileMode0777(link, kKeepNothing));
+  EXPECT_NE(FileResult::ok, createEmptyFileMode0777(link, kKeepNothing));
   EXPECT_EQ("keep", readFile(victim));
   EXPECT_EQ(0600, fileMode(victim));
 }
@@ -177,11 +178,13 @@ TEST(FileIoTest, ZeroFileReplacesLongerAndShorterFilesOnDiskAndTmpfs) {
       if (existed) writeFile(path, old);
       ReplacedFile replaced;
       std::string kept = "nothing";
-      ASSERT_EQ(FileResult::ok,
-                createZeroFile(
-                    path, kZeros.size(),
-                    [&](const ReplacedFile& before) { kept = before.bytes; },
-                    &replaced))
+      ASSERT_EQ(FileResult::ok, createZeroFile(
+                                    path, kZeros.size(),
+                                    [&](const ReplacedFile& before) {
+                                      kept = before.bytes;
+                                      return true;
+                                    },
+                                    &replaced))
           << parent << " " << old.size();
       // Handed over before it was changed.
       EXPECT_EQ(existed ? old : "nothing", kept) << parent << " " << old.size();
@@ -199,8 +202,11 @@ TEST(FileIoTest, CreatedEmptyFileIsOpenToEveryone) {
   const std::string path = dir.path() + "k.his";
   writeFile(path, "old");
   std::string kept;
-  ASSERT_TRUE(createEmptyFileMode0777(
-      path, [&](const ReplacedFile& before) { kept = before.bytes; }));
+  ASSERT_EQ(FileResult::ok,
+            createEmptyFileMode0777(path, [&](const ReplacedFile& before) {
+              kept = before.bytes;
+              return true;
+            }));
   EXPECT_EQ("old", kept);
   EXPECT_EQ("", readFile(path));
   EXPECT_EQ(0777, fileMode(path));

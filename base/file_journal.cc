@@ -1,5 +1,8 @@
 #include "base/file_journal.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <utility>
 
@@ -44,13 +47,21 @@ UndoRecord putBackOf(const std::string& name, const ReplacedFile& old) {
   return undo;
 }
 
+// A tag for each group's header, different from group to group and from run
+// to run, so that records of another group never continue its chain.
+uint64_t groupTag(uint64_t groupNumber) {
+  return static_cast<uint64_t>(
+             std::chrono::system_clock::now().time_since_epoch().count()) ^
+         (groupNumber << 48);
+}
+
 }  // namespace
 
 FileJournal::FileJournal(std::string root, std::string logPath,
                          const std::vector<std::string>& appendedPaths)
     : root_(std::move(root)),
       logPath_(std::move(logPath)),
-      logging_(!logPath_.empty()) {
+      state_(logPath_.empty() ? LogState::off : LogState::notCreated) {
   for (const std::string& path : appendedPaths)
     appendedNames_.push_back(nameOf(path));
 }
@@ -64,32 +75,39 @@ std::string FileJournal::nameOf(const std::string& path) const {
                                                    : path;
 }
 
+const std::string& FileJournal::failedPath(const std::string& path) const {
+  return state_ == LogState::failed ? logPath_ : path;
+}
+
 FileResult FileJournal::append(const std::string& path, std::string_view block,
                                std::string_view filler) {
-  coverBeforeChange(path, nullptr);
+  if (!coverBeforeChange(path, nullptr)) return FileResult::writeFailed;
   AppendOutcome outcome;
   const FileResult result = appendBlock(path, block, filler, &outcome);
   if (result != FileResult::openFailed)
-    noteAppend(path, outcome.sizeBefore, outcome.created);
+    noteAppend(path, outcome.sizeBefore, outcome.created, outcome.device);
   return result;
 }
 
 FileResult FileJournal::append(AppendableFile* file, const std::string& path,
                                std::string_view block) {
-  coverBeforeChange(path, nullptr);
+  if (!coverBeforeChange(path, nullptr)) return FileResult::writeFailed;
   const uint64_t sizeBefore = file->size();
+  const uint64_t device = file->device();
   const FileResult result = file->appendAndClose(block);
-  if (result != FileResult::openFailed) noteAppend(path, sizeBefore, false);
+  if (result != FileResult::openFailed)
+    noteAppend(path, sizeBefore, false, device);
   return result;
 }
 
 void FileJournal::noteAppend(const std::string& path, uint64_t sizeBefore,
-                             bool created) {
+                             bool created, uint64_t device) {
   UndoRecord undo;
   undo.kind = created ? UndoRecord::Kind::remove : UndoRecord::Kind::cutBack;
   undo.name = nameOf(path);
   undo.size = sizeBefore;
-  changes_.push_back(Change{std::move(undo), path});
+  changes_.push_back(Change{std::move(undo)});
+  if (!fileSystems_.note(device, path)) syncEverything_ = true;
 }
 
 FileResult FileJournal::rewrite(RewritableFile* file, const std::string& path,
@@ -100,13 +118,16 @@ FileResult FileJournal::rewrite(RewritableFile* file, const std::string& path,
   undo.name = nameOf(path);
   undo.bytes = std::move(oldContents);
   undo.followLinks = true;  // as the file was opened
-  coverBeforeChange(path, &undo);
+  if (!coverBeforeChange(path, &undo)) return FileResult::writeFailed;
+  const uint64_t device = file->device();
   const FileResult result =
       file->rewriteAndClose(newContents, undo.bytes.size());
   // A failed write may have left part of the new text over the old: putting
   // the old text back cuts off whatever of the new one reaches past it.
-  if (result != FileResult::openFailed)
-    changes_.push_back(Change{std::move(undo), path});
+  if (result != FileResult::openFailed) {
+    changes_.push_back(Change{std::move(undo)});
+    if (!fileSystems_.note(device, path)) syncEverything_ = true;
+  }
   return result;
 }
 
@@ -114,66 +135,86 @@ FileResult FileJournal::createZeroFile(const std::string& path,
                                        std::size_t size) {
   // A file the create makes is left out of the log: the next run makes it
   // again, byte for byte. One it replaces has its bytes kept first.
-  startGroupIfNone();
+  if (!startGroupIfNone()) return FileResult::writeFailed;
   const std::string name = nameOf(path);
   ReplacedFile replaced;
   const FileResult result = ::createZeroFile(
-      path, size, [&](const ReplacedFile& old) { keepInLog(name, old); },
+      path, size, [&](const ReplacedFile& old) { return keepInLog(name, old); },
       &replaced);
-  if (result == FileResult::ok || result == FileResult::writeFailed) {
+  if (state_ == LogState::failed) return FileResult::writeFailed;
+  if ((result == FileResult::ok || result == FileResult::writeFailed) &&
+      !replaced.unchanged) {
     UndoRecord undo = putBackOf(name, replaced);
     if (!replaced.existed) undo.kind = UndoRecord::Kind::remove;
-    changes_.push_back(Change{std::move(undo), path});
+    changes_.push_back(Change{std::move(undo)});
+    if (!fileSystems_.note(replaced.device, path)) syncEverything_ = true;
   }
   return result;
 }
 
-bool FileJournal::createEmptyFile(const std::string& path) {
-  startGroupIfNone();
+FileResult FileJournal::createEmptyFile(const std::string& path) {
+  if (!startGroupIfNone()) return FileResult::writeFailed;
   const std::string name = nameOf(path);
-  return createEmptyFileMode0777(
-      path, [&](const ReplacedFile& old) { keepInLog(name, old); });
+  const FileResult result = createEmptyFileMode0777(
+      path, [&](const ReplacedFile& old) { return keepInLog(name, old); });
+  if (state_ == LogState::failed) return FileResult::writeFailed;
+  if (result != FileResult::openFailed && !fileSystems_.noteFileOf(path))
+    syncEverything_ = true;
+  return result;
 }
 
-void FileJournal::keepInLog(const std::string& name, const ReplacedFile& old) {
+bool FileJournal::keepInLog(const std::string& name, const ReplacedFile& old) {
+  if (state_ != LogState::groupOpen) return state_ != LogState::failed;
   // Only the first version replaced in a group is the one to put back.
-  if (logging_ && covered_.insert(name).second)
-    (void)appendToLog(putBackOf(name, old));
+  if (covered_.count(name) != 0) return true;
+  if (!appendToLog(putBackOf(name, old))) return false;
+  covered_.insert(name);
+  return true;
 }
 
-void FileJournal::startGroupIfNone() {
-  if (logging_ && !groupOpen_) startGroup(nullptr);
-}
-
-void FileJournal::coverBeforeChange(const std::string& path,
-                                    const UndoRecord* undo) {
-  if (!logging_) return;
-  if (!groupOpen_) {
-    startGroup(undo);
-    return;
+bool FileJournal::createLog() {
+  int error = 0;
+  if (log_.create(logPath_, &error)) {
+    logCreated_ = true;
+    state_ = LogState::idle;
+    return true;
   }
+  // A folder that does not let this user create files: the step that fails
+  // on it names the file it fails on.
+  if (error == EACCES || error == EPERM || error == EROFS) {
+    state_ = LogState::off;
+    return true;
+  }
+  state_ = LogState::failed;
+  return false;
+}
+
+bool FileJournal::startGroupIfNone() {
+  if (state_ == LogState::notCreated && !createLog()) return false;
+  if (state_ == LogState::idle) return startGroup(nullptr);
+  return state_ != LogState::failed;
+}
+
+bool FileJournal::coverBeforeChange(const std::string& path,
+                                    const UndoRecord* undo) {
+  if (state_ == LogState::notCreated && !createLog()) return false;
+  if (state_ == LogState::idle) return startGroup(undo);
+  if (state_ != LogState::groupOpen) return state_ != LogState::failed;
   const std::string name = nameOf(path);
-  if (covered_.count(name) != 0) return;
+  if (covered_.count(name) != 0) return true;
   UndoRecord record;
   if (undo != nullptr) {
     record = *undo;
   } else if (!undoOfAppended(root_, name, &record)) {
-    return;
+    return true;  // no regular file: the change fails on it
   }
-  if (appendToLog(record)) covered_.insert(name);
+  if (!appendToLog(record)) return false;
+  covered_.insert(name);
+  return true;
 }
 
 bool FileJournal::startGroup(const UndoRecord* first) {
-  bool created = false;
-  if (!log_.isOpen() && !log_.open(logPath_, &created)) {
-    stopLogging(false);
-    return false;
-  }
-  const uint64_t tag =
-      static_cast<uint64_t>(
-          std::chrono::system_clock::now().time_since_epoch().count()) ^
-      (++groups_ << 48);
-  std::string bytes = encoder_.startGroup(tag);
+  std::string bytes = encoder_.startGroup(groupTag(++groups_));
   covered_.clear();
   for (const std::string& name : appendedNames_) {
     UndoRecord undo;
@@ -185,32 +226,44 @@ bool FileJournal::startGroup(const UndoRecord* first) {
     bytes += encoder_.encode(*first);
     covered_.insert(first->name);
   }
+  // The log is empty here: created so, or cut back when the last group ended.
   if (!log_.writeAndCut(0, bytes) || !log_.syncData() ||
-      (created && !syncDirectory(directoryOf(logPath_)))) {
-    stopLogging(true);
+      (!nameIsDurable_ && !syncDirectory(directoryOf(logPath_)))) {
+    state_ = LogState::failed;
     return false;
   }
+  nameIsDurable_ = true;
   logSize_ = bytes.size();
-  groupOpen_ = true;
+  state_ = LogState::groupOpen;
   return true;
 }
 
 bool FileJournal::appendToLog(const UndoRecord& record) {
   const std::string bytes = encoder_.encode(record);
   if (!log_.writeAt(logSize_, bytes) || !log_.syncData()) {
-    stopLogging(true);
+    state_ = LogState::failed;
     return false;
   }
   logSize_ += bytes.size();
   return true;
 }
 
-void FileJournal::stopLogging(bool removeLog) {
-  const bool wasOpen = log_.isOpen();
+bool FileJournal::syncChanged() {
+  if (syncEverything_) ::sync();
+  return fileSystems_.syncChanged();
+}
+
+bool FileJournal::emptyLog() {
+  if (log_.writeAndCut(0, std::string_view()) && log_.syncData()) return true;
+  state_ = LogState::failed;
+  return false;
+}
+
+void FileJournal::removeLog() {
   log_.close();
-  if (removeLog && wasOpen) (void)removeFile(logPath_);
-  logging_ = false;
-  groupOpen_ = false;
+  if (logCreated_ && removeFile(logPath_) == FileResult::ok)
+    (void)syncDirectory(directoryOf(logPath_));
+  logCreated_ = false;
 }
 
 bool FileJournal::undoInMemory() {
@@ -223,86 +276,109 @@ bool FileJournal::undoInMemory() {
 }
 
 bool FileJournal::rollback() {
-  bool covered = false;
-  if (logging_ && groupOpen_) {
-    if (!log_.syncFileSystem()) {
-      // The group may not be durable: the log goes on covering all of it, so
-      // that the next run puts it back whole and imports it again.
-      stopLogging(false);
-    } else {
-      // The group's earlier units are durable: from now on the log covers
-      // the unit in hand alone.
-      UndoLogEncoder unit;
-      std::string bytes = unit.startGroup(++groups_);
-      for (const Change& change : changes_) bytes += unit.encode(change.undo);
-      covered = log_.writeAndCut(0, bytes) && log_.syncData();
-      if (!covered) stopLogging(true);
+  if (state_ == LogState::groupOpen) {
+    // The group's earlier units are made durable; from then on the log covers
+    // the unit in hand alone, so that an undo cut off half way is finished by
+    // the next run. When that cannot be, the log goes on covering the whole
+    // group, and the next run puts all of it back.
+    bool unitCovered = false;
+    if (syncChanged() && emptyLog()) {
+      std::string bytes = encoder_.startGroup(groupTag(++groups_));
+      for (const Change& change : changes_)
+        bytes += encoder_.encode(change.undo);
+      unitCovered = log_.writeAndCut(0, bytes) && log_.syncData();
     }
+    if (!unitCovered) state_ = LogState::failed;
   }
   const bool undone = undoInMemory();
-  if (covered) {
-    if (undone && log_.syncFileSystem()) {
-      groupOpen_ = false;
-      finish();
-    } else {
-      stopLogging(false);  // the next run finishes the undo
-    }
-  }
-  logging_ = false;
-  groupOpen_ = false;
+  if (logCreated_ && undone && syncChanged()) removeLog();
+  state_ = LogState::off;
   return undone;
 }
 
-void FileJournal::endGroup() {
-  if (!logging_ || !groupOpen_) return;
+FileResult FileJournal::endGroup() {
+  if (state_ == LogState::failed) return FileResult::writeFailed;
+  if (state_ != LogState::groupOpen) return FileResult::ok;
   // The log covers the group until every change of it is durable.
-  if (!log_.syncFileSystem()) {
-    stopLogging(false);
-    return;
+  if (!syncChanged() || !emptyLog()) {
+    state_ = LogState::failed;
+    return FileResult::writeFailed;
   }
-  groupOpen_ = false;
+  state_ = LogState::idle;
+  return FileResult::ok;
 }
 
-void FileJournal::finish() {
-  endGroup();
-  if (!logging_ || !log_.isOpen()) return;
-  log_.close();
-  const std::string path = logPath_;
-  if (removeFile(path) == FileResult::ok)
-    (void)syncDirectory(directoryOf(path));
-  logging_ = false;
+FileResult FileJournal::finish() {
+  const FileResult ended = endGroup();
+  if (ended != FileResult::ok) return ended;
+  removeLog();
+  state_ = LogState::off;
+  return FileResult::ok;
 }
+
+namespace {
+
+// Checks the whole log before anything is changed: every record must pass
+// the rules, and every cut must take off only what a group can have added.
+FileResult checkLog(const std::string& root, UndoLogReader* reader,
+                    FileReader* log, const RecoveryRules& rules,
+                    std::string* failedPath) {
+  UndoRecord record;
+  while (reader->next(&record)) {
+    if ((record.mode & ~0777u) != 0 ||
+        (rules.isOwnRecord && !rules.isOwnRecord(record)))
+      return FileResult::notOwnLog;
+    if (record.kind != UndoRecord::Kind::cutBack || !rules.isOwnTail) continue;
+    const std::string path = root + record.name;
+    FileReader file(path);
+    if (!file.isOpen() || file.size() <= record.size) continue;
+    if (!rules.isOwnTail(record, &file)) {
+      *failedPath = path;
+      return file.hasFailed() ? FileResult::readFailed
+                              : FileResult::unknownTail;
+    }
+  }
+  return log->hasFailed() ? FileResult::readFailed : FileResult::ok;
+}
+
+}  // namespace
 
 FileResult recoverFromLog(const std::string& root, const std::string& logPath,
-                          std::string* failedPath) {
+                          const RecoveryRules& rules, std::string* failedPath) {
   const std::string& path = logPath;
   *failedPath = path;
   PathState state;
   if (!readPathState(path, &state)) return FileResult::openFailed;
   if (state.kind == PathState::Kind::missing) return FileResult::ok;
-  std::string bytes;
-  const FileResult read = readWholeFile(path, &bytes, /*followLinks=*/false);
-  if (read != FileResult::ok) return read;
-  std::vector<UndoRecord> records;
-  if (!decodeUndoLog(bytes, &records)) {
-    // Never complete: its group made no change.
-    (void)removeFile(path);
-    return FileResult::ok;
-  }
-  for (auto record = records.rbegin(); record != records.rend(); ++record) {
-    if (applyUndoRecord(root, *record) != FileResult::ok) {
-      *failedPath = root + record->name;
-      return FileResult::writeFailed;
+  // Only a log that this user alone can have written is applied: anyone else
+  // could name any file in it, or any bytes.
+  FileReader log(path, /*followLinks=*/false);
+  if (!log.isOpen() || log.links() != 1 || log.owner() != ::geteuid() ||
+      (log.mode() & 077) != 0)
+    return FileResult::notOwnLog;
+  UndoLogReader reader(&log);
+  if (reader.readHeader()) {
+    const FileResult checked = checkLog(root, &reader, &log, rules, failedPath);
+    if (checked != FileResult::ok) return checked;
+    FileSystems fileSystems;
+    UndoRecord record;
+    for (std::size_t i = reader.count(); i-- > 0;) {
+      if (!reader.reread(i, &record)) return FileResult::readFailed;
+      const std::string file = root + record.name;
+      if (applyUndoRecord(root, record) != FileResult::ok) {
+        *failedPath = file;
+        return FileResult::writeFailed;
+      }
+      if (!fileSystems.noteFileOf(file)) ::sync();
     }
+    // Only once every file is put back for good may the log go.
+    if (!fileSystems.syncChanged()) return FileResult::writeFailed;
+  } else if (log.hasFailed()) {
+    return FileResult::readFailed;
   }
-  // Only once every file is put back for good may the log go.
-  DurableFile log;
-  bool created = false;
-  if (!log.open(path, &created) || !log.syncFileSystem())
+  // A log without a complete header never began its group: it is only
+  // removed.
+  if (removeFile(path) != FileResult::ok || !syncDirectory(directoryOf(path)))
     return FileResult::writeFailed;
-  log.close();
-  if (removeFile(path) != FileResult::ok || !syncDirectory(directoryOf(path))) {
-    return FileResult::writeFailed;
-  }
   return FileResult::ok;
 }

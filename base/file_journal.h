@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -21,11 +22,17 @@
 // that it was not there, and the old bytes of a file rewritten; later in the
 // group, the old bytes of a file that a create replaces, before it is replaced.
 // The log is made durable before the change it covers. At the end of a group
-// every change is made durable, and only then does the log stop covering it.
+// every file system the group changed is made durable, and only then is the
+// log cut back to nothing, durably, so that its records are never read with
+// a later group's.
 //
-// When the log cannot be created, written or made durable, the journal goes on
-// without it, with the undo in memory only. The journal assumes that nothing
-// else writes these files while it is in use.
+// The log is created, readable by its owner alone, at the run's first change.
+// When the folder does not let this user create it, the journal goes on
+// without it, with the undo in memory only. Any other failure of the log, once
+// it is to be written, is the failure of the change it was to cover: that
+// change is not made, and the change's result is writeFailed with
+// failedPath() naming the log. The journal assumes that nothing else writes
+// these files while it is in use.
 class FileJournal {
  public:
   // Without a log path the journal keeps its undo in memory only.
@@ -55,66 +62,97 @@ class FileJournal {
   FileResult createZeroFile(const std::string& path, std::size_t size);
 
   // Creates the file empty, mode 0777, as createEmptyFileMode0777 does.
-  bool createEmptyFile(const std::string& path);
+  FileResult createEmptyFile(const std::string& path);
+
+  // The path a failed change to `path` is reported with: the log's when it
+  // was the log that failed.
+  const std::string& failedPath(const std::string& path) const;
 
   // The unit is whole: its changes stay.
   void commit() { changes_.clear(); }
 
   // Puts every file changed by the unit in hand back, newest change first;
-  // the group's earlier units are made durable and kept. False when the undo
-  // could not finish: the log on disk then covers the unit, so that the next
-  // run finishes it. Either way the log ends with the run.
+  // the group's earlier units are made durable and kept when that is
+  // possible, and otherwise stay covered by the log, which then stays for the
+  // next run. False when the undo could not finish: the log on disk then
+  // covers what is left, so that the next run finishes it.
   bool rollback();
 
-  // Makes every change of the open group durable and ends the group.
-  void endGroup();
+  // Makes every change of the open group durable and ends the group. On
+  // writeFailed (the log's failure: failedPath() names it) the log stays and
+  // covers the group.
+  FileResult endGroup();
 
   // Ends the last group and removes the log.
-  void finish();
+  FileResult finish();
 
  private:
+  // Where the log stands: not kept at all, not created yet, created and
+  // covering no group, covering the open group, or failed (the run ends).
+  enum class LogState { off, notCreated, idle, groupOpen, failed };
+
   struct Change {
     UndoRecord undo;
-    std::string path;  // the path as formed, for the undo in memory
   };
 
   std::string nameOf(const std::string& path) const;
   // Before a change to `path`: starts a group when none is open, and makes
   // sure the log covers the file; `undo` is what puts it back, when known
   // before the change (null: work it out from the file as it is, for an
-  // append).
-  void coverBeforeChange(const std::string& path, const UndoRecord* undo);
+  // append). False when the log failed: the change must not be made.
+  bool coverBeforeChange(const std::string& path, const UndoRecord* undo);
   // Before a create, which the log leaves out: only starts a group.
-  void startGroupIfNone();
+  bool startGroupIfNone();
   // What a create is about to replace, kept in the log before it is changed.
-  void keepInLog(const std::string& name, const ReplacedFile& old);
+  bool keepInLog(const std::string& name, const ReplacedFile& old);
   // The undo in memory of an append to a file of `sizeBefore` bytes.
-  void noteAppend(const std::string& path, uint64_t sizeBefore, bool created);
+  void noteAppend(const std::string& path, uint64_t sizeBefore, bool created,
+                  uint64_t device);
+  bool createLog();
   bool startGroup(const UndoRecord* first);
   bool appendToLog(const UndoRecord& record);
-  // Leaves the log as it is, or removes it, and goes on without one.
-  void stopLogging(bool removeLog);
+  // Cuts the log back to nothing, durably: it covers no group any more.
+  bool emptyLog();
+  void removeLog();
   bool undoInMemory();
+  // Makes every file system the group changed durable.
+  bool syncChanged();
 
   std::string root_;
   std::string logPath_;
   std::vector<std::string> appendedNames_;
   std::vector<Change> changes_;
 
-  bool logging_ = true;
-  bool groupOpen_ = false;
+  LogState state_ = LogState::off;
+  bool logCreated_ = false;      // the log file is this run's, to be removed
+  bool nameIsDurable_ = false;   // the log's name is in its folder for good
+  bool syncEverything_ = false;  // a changed file system could not be noted
   DurableFile log_;
   UndoLogEncoder encoder_;
   uint64_t logSize_ = 0;
   uint64_t groups_ = 0;
   std::set<std::string> covered_;  // names the open group's log covers
+  FileSystems fileSystems_;
+};
+
+// What recovery accepts of a log written for the target: a record must be
+// one this program writes (`isOwnRecord`), and before a file is cut back,
+// `isOwnTail` must say that what lies past the record's size in `file` is
+// what one group of this program can have appended there.
+struct RecoveryRules {
+  std::function<bool(const UndoRecord&)> isOwnRecord;
+  std::function<bool(const UndoRecord&, FileReader* file)> isOwnTail;
 };
 
 // Puts back every file below `root` that the log at `logPath` records, newest
 // record first, makes that durable and removes the log. A log that never became
-// complete is only removed. On failure the log stays and `failedPath` names
-// the file that could not be put back (or the log itself).
+// complete is only removed. The log is used only when this user alone can
+// have written it (a regular file of one link, its own, with no permission
+// for group or others) and every record passes `rules`; otherwise nothing is
+// changed and the result is notOwnLog (a cut that the rules refuse: notOwnLog
+// with `failedPath` naming the file). On another failure the log stays and
+// `failedPath` names the file that could not be put back (or the log itself).
 FileResult recoverFromLog(const std::string& root, const std::string& logPath,
-                          std::string* failedPath);
+                          const RecoveryRules& rules, std::string* failedPath);
 
 #endif  // CONVERT_BASE_FILE_JOURNAL_H_

@@ -34,7 +34,7 @@ class FileJournalTest : public testing::Test {
     ASSERT_EQ(FileResult::ok, journal->append(root + "index", "4567"));
     ASSERT_EQ(FileResult::ok, journal->append(root + "caps", "c"));
     ASSERT_EQ(FileResult::ok, journal->createZeroFile(root + "11", 8));
-    ASSERT_TRUE(journal->createEmptyFile(root + "k.his"));
+    ASSERT_EQ(FileResult::ok, journal->createEmptyFile(root + "k.his"));
     journal->commit();
     ASSERT_EQ(FileResult::ok, journal->append(root + "index", "89"));
   }
@@ -53,10 +53,10 @@ TEST_F(FileJournalTest, LogOfACutOffGroupPutsEveryFileBack) {
   // Cut off: neither the end of the group nor of the run comes.
   journal.reset();
   ASSERT_TRUE(fileExists(root + "log"));
-  EXPECT_EQ(FileResult::ok, recoverFromLog(root, root + "log", &failed));
+  EXPECT_EQ(FileResult::ok, recoverFromLog(root, root + "log", {}, &failed));
   EXPECT_EQ(describeTree(before), describeTree(readTree(root)));
   // Nothing is left to put back.
-  EXPECT_EQ(FileResult::ok, recoverFromLog(root, root + "log", &failed));
+  EXPECT_EQ(FileResult::ok, recoverFromLog(root, root + "log", {}, &failed));
 }
 
 TEST_F(FileJournalTest, UndoThatCannotFinishIsFinishedByTheNextRun) {
@@ -66,11 +66,11 @@ TEST_F(FileJournalTest, UndoThatCannotFinishIsFinishedByTheNextRun) {
   makeDirectories(root + "index");
   EXPECT_FALSE(journal->rollback());
   EXPECT_EQ(FileResult::writeFailed,
-            recoverFromLog(root, root + "log", &failed));
+            recoverFromLog(root, root + "log", {}, &failed));
   EXPECT_EQ(root + "index", failed);
   std::filesystem::remove(root + "index");
   std::filesystem::rename(root + "moved", root + "index");
-  EXPECT_EQ(FileResult::ok, recoverFromLog(root, root + "log", &failed));
+  EXPECT_EQ(FileResult::ok, recoverFromLog(root, root + "log", {}, &failed));
   // The first unit stays; the second is gone, and so is the log.
   EXPECT_EQ("01234567", readFile(root + "index"));
   EXPECT_EQ("11", readFile(root + "i"));
@@ -83,7 +83,7 @@ TEST_F(FileJournalTest, CutOffGroupIsPutBackAndTheOneBeforeItKept) {
   // The next group's log replaces the last one's.
   ASSERT_EQ(FileResult::ok, journal->append(root + "index", "!"));
   journal.reset();
-  EXPECT_EQ(FileResult::ok, recoverFromLog(root, root + "log", &failed));
+  EXPECT_EQ(FileResult::ok, recoverFromLog(root, root + "log", {}, &failed));
   EXPECT_EQ("0123456789", readFile(root + "index"));
   EXPECT_EQ(std::string(8, '\0'), readFile(root + "11"));
 }

@@ -72,7 +72,8 @@ bool decodeBody(std::string_view body, UndoRecord* record) {
       !takeUint64(&body, &length) || !takeBytes(&body, length, &record->name) ||
       !takeUint64(&body, &length) || !takeBytes(&body, length, &record->bytes))
     return false;
-  record->mode = static_cast<unsigned>(mode & 07777);
+  // Kept as written, so that a mode past 0777 is seen (and refused).
+  record->mode = mode > 0xffffffffu ? 0xffffffffu : static_cast<unsigned>(mode);
   return body.empty() && !record->name.empty();
 }
 
@@ -117,6 +118,46 @@ bool decodeUndoLog(std::string_view bytes, std::vector<UndoRecord>* records) {
     chain = next;
     bytes.remove_prefix(static_cast<std::size_t>(length));
   }
+}
+
+bool UndoLogReader::readHeader() {
+  const std::size_t headerSize = kMagic.size() + 8;
+  std::string header(headerSize, '\0');
+  if (!file_->readAt(0, &header[0], headerSize) ||
+      std::string_view(header).substr(0, kMagic.size()) != kMagic)
+    return false;
+  chain_ = hashBytes(kHashStart, header);
+  offset_ = headerSize;
+  places_.clear();
+  return true;
+}
+
+bool UndoLogReader::readBody(const Place& place, UndoRecord* record) {
+  // A length past the file's end is a torn record, not a reason to allocate.
+  if (place.length > file_->size()) return false;
+  std::string body(static_cast<std::size_t>(place.length), '\0');
+  if (!file_->readAt(place.offset, &body[0], body.size())) return false;
+  if (hashBytes(place.chainBefore, body) != place.chainAfter) return false;
+  *record = UndoRecord();
+  return decodeBody(body, record);
+}
+
+bool UndoLogReader::next(UndoRecord* record) {
+  char lengths[16];
+  if (!file_->readAt(offset_, lengths, sizeof lengths)) return false;
+  std::string_view in(lengths, sizeof lengths);
+  Place place{offset_ + sizeof lengths, 0, chain_, 0};
+  takeUint64(&in, &place.length);
+  takeUint64(&in, &place.chainAfter);
+  if (!readBody(place, record)) return false;
+  places_.push_back(place);
+  chain_ = place.chainAfter;
+  offset_ = place.offset + place.length;
+  return true;
+}
+
+bool UndoLogReader::reread(std::size_t index, UndoRecord* record) {
+  return index < places_.size() && readBody(places_[index], record);
 }
 
 FileResult applyUndoRecord(const std::string& root, const UndoRecord& record) {

@@ -46,6 +46,38 @@ class UndoLogEncoder {
 // complete header: its group never began.
 bool decodeUndoLog(std::string_view bytes, std::vector<UndoRecord>* records);
 
+// Reads the log in an open file a record at a time, so that memory holds one
+// record however long the log is: first forward, to find the records up to the
+// first incomplete or damaged one, then each again by its place.
+class UndoLogReader {
+ public:
+  explicit UndoLogReader(FileReader* file) : file_(file) {}
+  // False when the log holds no complete header: its group never began.
+  bool readHeader();
+  // The next record, in the order written; false at the end of the log's
+  // valid part (or on a read error, which the file then tells).
+  bool next(UndoRecord* record);
+  // How many records next() has returned.
+  std::size_t count() const { return places_.size(); }
+  // Reads the `index`-th record again; false when it is no longer what it
+  // was.
+  bool reread(std::size_t index, UndoRecord* record);
+
+ private:
+  struct Place {
+    uint64_t offset;  // of the body
+    uint64_t length;
+    uint64_t chainBefore;
+    uint64_t chainAfter;
+  };
+  bool readBody(const Place& place, UndoRecord* record);
+
+  FileReader* file_;
+  uint64_t offset_ = 0;
+  uint64_t chain_ = 0;
+  std::vector<Place> places_;
+};
+
 // Applies one record to the file root + record.name. A file that is already
 // as the record wants it is left alone, so that applying a log twice is
 // harmless.

@@ -49,15 +49,51 @@ constexpr std::string_view kOpenFailedLead = "Unable to open file <b>";
 constexpr std::string_view kReadFailedLead = "Unable to read file <b>";
 constexpr std::string_view kWriteFailedLead = "Unable to write file <b>";
 constexpr std::string_view kNoFreeIdLead = "No free trade identifier in <b>";
+constexpr std::string_view kOthersCanChangeLead =
+    "Other users of the server can write to folder <b>";
+constexpr std::string_view kNotOwnLogLead =
+    "Rollback log not left by this program <b>";
+constexpr std::string_view kUnknownTailLead =
+    "Records that no conversion wrote past the rollback log's end in <b>";
+
+// What the owner does about the failure of the error block.
+enum class Advice { permissions, othersCanChange, notOwnLog, unknownTail };
+
+void writeAdvice(std::ostream& page, Advice advice, std::string_view path) {
+  switch (advice) {
+    case Advice::permissions:
+      page << "Please check file permissions and try again";
+      return;
+    case Advice::othersCanChange:
+      page << "Remove the write permission of other users, for example with "
+              "chmod o-w ";
+      writeEscaped(page, path);
+      page << " (or chmod 755 ";
+      writeEscaped(page, path);
+      page << "), and try again";
+      return;
+    case Advice::notOwnLog:
+      page << "Another user or program may have put it there: remove it and "
+              "try again";
+      return;
+    case Advice::unknownTail:
+      page << "Restore the backup of the installation, or remove the "
+              "rollback log d/t/convert.journal after checking the file, and "
+              "try again";
+      return;
+  }
+}
 
 void writeErrorBlock(std::ostream& page, std::string_view lead,
-                     std::string_view path, std::string_view returnLink) {
+                     std::string_view path, std::string_view returnLink,
+                     Advice advice = Advice::permissions) {
   page << "<div align=center>\n<font style=\"font:normal 8pt arial;\";><font "
           "style=\"color:red;\"><b>Error</b></font><br>\n"
        << lead;
   writeEscaped(page, path);
-  page << "</b><br>\n"
-          "Please check file permissions and try again<br>\n<br><br>\n";
+  page << "</b><br>\n";
+  writeAdvice(page, advice, path);
+  page << "<br>\n<br><br>\n";
   if (!returnLink.empty()) {
     page << "<a href=\"";
     writeEscaped(page, returnLink);
@@ -175,6 +211,18 @@ bool reportFileResult(std::ostream& page, FileResult result,
       return false;
     case FileResult::writeFailed:
       writeFileWriteErrorPage(page, path, returnLink);
+      return false;
+    case FileResult::othersCanChange:
+      writeErrorBlock(page, kOthersCanChangeLead, path, returnLink,
+                      Advice::othersCanChange);
+      return false;
+    case FileResult::notOwnLog:
+      writeErrorBlock(page, kNotOwnLogLead, path, returnLink,
+                      Advice::notOwnLog);
+      return false;
+    case FileResult::unknownTail:
+      writeErrorBlock(page, kUnknownTailLead, path, returnLink,
+                      Advice::unknownTail);
       return false;
   }
   return false;

@@ -62,6 +62,23 @@ TEST(PageTest, EveryTextMatchesItsGoldenFile) {
        errorBlock(ErrorLead::writeFailed, "/x/d/t/sum", false)},
       {"no free id", [](std::ostream& p) { writeNoFreeIdPage(p, "/x/d/t/i"); },
        errorBlock(ErrorLead::noFreeId, "/x/d/t/i", true)},
+      {"folder others can change",
+       [](std::ostream& p) {
+         reportFileResult(p, FileResult::othersCanChange, "/x/<d>",
+                          kReturnLink);
+       },
+       errorBlock(ErrorLead::othersCanChange, "/x/&lt;d&gt;", true)},
+      {"log of someone else",
+       [](std::ostream& p) {
+         reportFileResult(p, FileResult::notOwnLog, "/x/d/t/log", kReturnLink);
+       },
+       errorBlock(ErrorLead::notOwnLog, "/x/d/t/log", true)},
+      {"unknown records in the index",
+       [](std::ostream& p) {
+         reportFileResult(p, FileResult::unknownTail, "/x/d/t/index",
+                          kReturnLink);
+       },
+       errorBlock(ErrorLead::unknownTail, "/x/d/t/index", true)},
       {"ok reports nothing",
        [](std::ostream& p) {
          EXPECT_TRUE(reportFileResult(p, FileResult::ok, "/x", kReturnLink));

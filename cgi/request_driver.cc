@@ -1,5 +1,6 @@
 #include "cgi/request_driver.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string_view>
@@ -15,6 +16,7 @@
 #include "import/installation_paths.h"
 #include "import/source_index.h"
 #include "import/target_index.h"
+#include "import/target_log_rules.h"
 #include "import/trade_conversion.h"
 #include "import/trade_id_counter.h"
 
@@ -43,9 +45,12 @@ bool importTrade(std::ostream& page, const std::string& target,
 // ends after this many trades or this long, whichever comes first. Every sync
 // writes out again the blocks of the two large folders that the group's new
 // files went into: with groups of 500 trades a conversion on a disk wrote
-// 4.4 KB per trade instead of 1.8, with groups of two seconds 1.9.
+// 4.4 KB per trade instead of 1.8, with groups of two seconds 1.9. The first
+// group is short and each one after it twice as long, up to that: a run that
+// a host's limit kills after a second or two has still kept most of its work.
 constexpr int kGroupTrades = 20000;
-constexpr auto kGroupTime = std::chrono::seconds(2);
+constexpr auto kFirstGroupTime = std::chrono::milliseconds(250);
+constexpr auto kGroupTime = std::chrono::milliseconds(2000);
 
 // Imports every trade of the source that the target lacks. Returns false when a
 // step ended the run (it has written the error block) or a stop was asked for.
@@ -54,18 +59,32 @@ bool convertInstallations(std::ostream& page,
                           const std::string& remoteAddress) {
   const std::string& source = form[0];
   const std::string& target = form[1];
+  const std::string dataFolder = dataFolderPath(target);
+  const std::string tradeFolder = tradeFolderPath(target);
+  const std::string historyFolder = historyFolderPath(target);
   // The source index is read whole and closed now; its trades are taken from
   // the text one at a time, so that memory holds the text and one trade.
   std::string sourceIndex;
   if (!readSourceIndex(page, source, &sourceIndex)) return false;
+  // In a folder that every user of the server may write to, another account
+  // could plant links, hard links or a log of its own: touch nothing there.
+  std::string unsafe;
+  if (findFolderOthersCanChange(dataFolder, {tradeFolder, historyFolder},
+                                &unsafe))
+    return reportFileResult(page, FileResult::othersCanChange, unsafe,
+                            kReturnLink);
+  // Every file is reached through these folders as they are now, whatever
+  // happens to their paths during the run.
+  const PinnedFolders folders({dataFolder, tradeFolder, historyFolder});
   // A second run over the same target (a double-click, a reload) waits here,
   // then sees this run's trades in the index it loads.
-  const DirectoryLock lock(tradeFolderPath(target));
+  const DirectoryLock lock(tradeFolder);
   // A run that was cut off left its group's log: put every file back first,
   // so that the group's trades are imported again, whole.
   std::string failedPath;
   const FileResult recovered =
-      recoverFromLog(target, journalPath(target), &failedPath);
+      recoverFromLog(target, journalPath(target),
+                     targetRecoveryRules(kGroupTrades), &failedPath);
   if (!reportFileResult(page, recovered, failedPath, kReturnLink)) return false;
   std::vector<TargetTrade> targetTrades;
   if (!readTargetIndex(page, target, &targetTrades)) return false;
@@ -79,6 +98,7 @@ bool convertInstallations(std::ostream& page,
                        capsPath(target), summaryPath(target)});
   int groupTrades = 0;
   auto groupStart = std::chrono::steady_clock::now();
+  std::chrono::milliseconds groupTime = kFirstGroupTime;
   while (sourceTrades.next(&trade)) {
     // Between trades: no trade is cut half way.
     if (isStopRequested()) break;
@@ -100,12 +120,21 @@ bool convertInstallations(std::ostream& page,
     }
     journal.commit();
     if (++groupTrades >= kGroupTrades ||
-        std::chrono::steady_clock::now() - groupStart >= kGroupTime) {
-      journal.endGroup();
+        std::chrono::steady_clock::now() - groupStart >= groupTime) {
+      // A group that cannot be made durable stays covered by the log: the
+      // next run puts it back and imports it again.
+      const FileResult ended = journal.endGroup();
+      if (ended != FileResult::ok)
+        return reportFileResult(page, ended, journal.failedPath(""),
+                                kReturnLink);
       groupTrades = 0;
+      groupTime = std::min(groupTime * 2, kGroupTime);
     }
   }
-  journal.finish();
+  const FileResult finished = journal.finish();
+  if (finished != FileResult::ok)
+    return reportFileResult(page, finished, journal.failedPath(""),
+                            kReturnLink);
   return !isStopRequested();
 }
 

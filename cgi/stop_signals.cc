@@ -16,7 +16,8 @@ void installStopHandlers() {
   action.sa_handler = noteStop;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;  // file reads and writes go on undisturbed
-  for (const int signal : {SIGTERM, SIGHUP, SIGINT})
+  // SIGXCPU: a host's limit on processor time, which kills soon after.
+  for (const int signal : {SIGTERM, SIGHUP, SIGINT, SIGXCPU})
     sigaction(signal, &action, nullptr);
 }
 

@@ -20,6 +20,6 @@ bool appendCapsLines(std::ostream& page, const std::string& targetPath,
                      int32_t id, const SourceTrade& trade,
                      FileJournal* journal) {
   const std::string path = capsPath(targetPath);
-  return reportFileResult(page, journal->append(path, capsLines(id, trade)),
-                          path, kReturnLink);
+  const FileResult result = journal->append(path, capsLines(id, trade));
+  return reportFileResult(page, result, journal->failedPath(path), kReturnLink);
 }

@@ -16,8 +16,9 @@ bool writeCompanionFiles(std::ostream& page, const std::string& targetPath,
   if (!appendSummaryLine(page, targetPath, id, journal)) return false;
   // A key with '/' would name a file outside the history folder: such a trade
   // gets no history file. The history file gets its mode as it is created.
-  if (isHistoryFileKey(trade.field2))
-    createHistoryFile(targetPath, trade.field2, journal);
+  if (isHistoryFileKey(trade.field2) &&
+      !createHistoryFile(page, targetPath, trade.field2, journal))
+    return false;
   writeAddedLine(page, trade.field2);
   return true;
 }

@@ -14,8 +14,8 @@ constexpr std::string_view kSummaryZeros =
 bool createStatsFile(std::ostream& page, const std::string& targetPath,
                      const std::string& idText, FileJournal* journal) {
   const std::string path = statsFilePath(targetPath, idText);
-  return reportFileResult(page, journal->createZeroFile(path, kStatsFileSize),
-                          path, kReturnLink);
+  const FileResult result = journal->createZeroFile(path, kStatsFileSize);
+  return reportFileResult(page, result, journal->failedPath(path), kReturnLink);
 }
 
 std::string summaryLine(int32_t id) {
@@ -27,15 +27,21 @@ std::string summaryLine(int32_t id) {
 bool appendSummaryLine(std::ostream& page, const std::string& targetPath,
                        int32_t id, FileJournal* journal) {
   const std::string path = summaryPath(targetPath);
-  return reportFileResult(page, journal->append(path, summaryLine(id)), path,
-                          kReturnLink);
+  const FileResult result = journal->append(path, summaryLine(id));
+  return reportFileResult(page, result, journal->failedPath(path), kReturnLink);
 }
 
 bool isHistoryFileKey(std::string_view key) {
   return key.find('/') == std::string_view::npos;
 }
 
-bool createHistoryFile(const std::string& targetPath, const std::string& key,
-                       FileJournal* journal) {
-  return journal->createEmptyFile(historyFilePath(targetPath, key));
+bool createHistoryFile(std::ostream& page, const std::string& targetPath,
+                       const std::string& key, FileJournal* journal) {
+  const std::string path = historyFilePath(targetPath, key);
+  // Whether the file could be made is not looked at; a failure of the log
+  // that keeps what it replaces is.
+  const FileResult result = journal->createEmptyFile(path);
+  if (result == FileResult::ok || journal->failedPath(path) == path)
+    return true;
+  return reportFileResult(page, result, journal->failedPath(path), kReturnLink);
 }

@@ -44,8 +44,9 @@ bool isHistoryFileKey(std::string_view key);
 
 // Creates or empties the history file of `key` (not through a symbolic link)
 // with mode 0777, through `journal`, which keeps the bytes of a file it
-// empties. Returns whether it did; a failure is not reported.
-bool createHistoryFile(const std::string& targetPath, const std::string& key,
-                       FileJournal* journal);
+// empties. A file that cannot be made is passed over; false, after the error
+// block, only when the log that keeps what it replaces failed.
+bool createHistoryFile(std::ostream& page, const std::string& targetPath,
+                       const std::string& key, FileJournal* journal);
 
 #endif  // CONVERT_COMPANION_STATS_FILES_H_

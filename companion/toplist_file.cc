@@ -50,8 +50,7 @@ bool appendToplistLine(std::ostream& page, const std::string& targetPath,
   }
   if (toplist.hasFailed())
     return reportFileResult(page, FileResult::readFailed, path, kReturnLink);
-  return reportFileResult(
-      page,
-      journal->append(&toplist, path, toplistLine(trade, scanner.breakIndex())),
-      path, kReturnLink);
+  const FileResult result =
+      journal->append(&toplist, path, toplistLine(trade, scanner.breakIndex()));
+  return reportFileResult(page, result, journal->failedPath(path), kReturnLink);
 }

@@ -33,6 +33,8 @@ std::string historyFolderPath(const std::string& target) {
   return target + "d/h";
 }
 
+std::string dataFolderPath(const std::string& target) { return target + "d"; }
+
 std::string tradeFolderPath(const std::string& target) {
   return target + "d/t";
 }

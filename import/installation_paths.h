@@ -24,6 +24,10 @@ std::string statsFilePath(const std::string& target, const std::string& idText);
 std::string historyFilePath(const std::string& target, const std::string& key);
 std::string historyFolderPath(const std::string& target);
 
+// The installation's data folder, which holds every file the conversion
+// writes, in itself or in its trade and history folders.
+std::string dataFolderPath(const std::string& target);
+
 // The folder that holds the index, the counter and the statistics files: a
 // run locks it, and keeps its rollback log there, under a name that no
 // statistics file can have.

@@ -69,6 +69,6 @@ bool appendTargetTrade(std::ostream& page, const std::string& targetPath,
   initTargetTrade(&initial);
   const std::string_view filler(reinterpret_cast<const char*>(initial.bytes),
                                 kTargetTradeSize);
-  return reportFileResult(page, journal->append(path, bytes, filler), path,
-                          kReturnLink);
+  const FileResult result = journal->append(path, bytes, filler);
+  return reportFileResult(page, result, journal->failedPath(path), kReturnLink);
 }

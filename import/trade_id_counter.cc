@@ -71,11 +71,9 @@ bool nextTradeId(std::ostream& page, const std::string& targetPath,
   }
   // On a failed write the journal puts the old value back: an emptied counter
   // would restart the numbering at 11.
-  if (!reportFileResult(
-          page,
-          journal->rewrite(&counter, path, toDecimalText(candidate),
-                           std::move(oldText)),
-          path, kReturnLink))
+  const FileResult result = journal->rewrite(
+      &counter, path, toDecimalText(candidate), std::move(oldText));
+  if (!reportFileResult(page, result, journal->failedPath(path), kReturnLink))
     return false;
   *id = candidate;
   return true;

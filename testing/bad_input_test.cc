@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <optional>
 
+#include "base/undo_log.h"
 #include "import/installation_paths.h"
 #include "import/target_trade.h"
 #include "testing/cgi_runner.h"
@@ -139,6 +141,78 @@ std::string recordsOf(const std::vector<std::string>& keys) {
   for (const std::string& key : keys)
     records += sampleTradeRecord(id++, key, addedByNoteToday("192.0.2.7"));
   return records;
+}
+
+// A target whose folder `folder` every user may write to, with a link to a
+// file outside at each file the run would change or read, and a hard link at
+// each it would create.
+Scene unsafeFolder(const std::string& name, const std::string& folder) {
+  Scene s;
+  s.name = "LinksPlantedInAnUnsafe" + name;
+  s.setup = [folder](const Installations& in) {
+    const std::string victim = in.dir.path() + "cwd/victim";
+    writeFile(victim, "secret");
+    ::chmod(victim.c_str(), 0600);
+    for (InstallationFile file :
+         {InstallationFile(counterPath), InstallationFile(targetIndexPath),
+          InstallationFile(toplistPath), InstallationFile(capsPath),
+          InstallationFile(summaryPath)}) {
+      std::filesystem::remove(file(in.target));
+      ::symlink(victim.c_str(), file(in.target).c_str());
+    }
+    ::link(victim.c_str(), statsFilePath(in.target, "11").c_str());
+    ::link(victim.c_str(), historyFilePath(in.target, "first").c_str());
+    ::chmod((in.target + folder).c_str(), 0777);
+  };
+  s.page = [folder](const Installations& in) {
+    std::string path = in.target + folder;
+    if (folder.empty()) path.pop_back();  // the folder, without its "/"
+    return loadingLine() + errorBlock(ErrorLead::othersCanChange, path, true);
+  };
+  s.targetMayChange = false;
+  return s;
+}
+
+std::function<void(const Installations&)> hardLinkAt(InstallationFile file) {
+  return [=](const Installations& in) {
+    const std::string victim = in.dir.path() + "cwd/victim";
+    writeFile(victim, "secret");
+    std::filesystem::remove(file(in.target));
+    ::link(victim.c_str(), file(in.target).c_str());
+  };
+}
+
+// A log of one record that puts `name` back as "planted" with `mode`, itself
+// with mode `logMode`.
+void writePlantedLog(const Installations& in, const std::string& name,
+                     unsigned mode, unsigned logMode) {
+  UndoLogEncoder encoder;
+  UndoRecord record;
+  record.kind = UndoRecord::Kind::putBack;
+  record.name = name;
+  record.bytes = "planted";
+  record.restoresMode = true;
+  record.mode = mode;
+  std::string log = encoder.startGroup(1);  // before the record
+  log += encoder.encode(record);
+  writeFile(journalPath(in.target), log);
+  ::chmod(journalPath(in.target).c_str(), logMode);
+  writeFile(in.dir.path() + "cwd/victim", "secret");
+}
+
+Scene plantedLog(const std::string& name, const std::string& record,
+                 unsigned mode, unsigned logMode) {
+  Scene s;
+  s.name = name;
+  s.setup = [=](const Installations& in) {
+    writePlantedLog(in, record, mode, logMode);
+  };
+  s.page = [](const Installations& in) {
+    return loadingLine() +
+           errorBlock(ErrorLead::notOwnLog, journalPath(in.target), true);
+  };
+  s.targetMayChange = false;
+  return s;
 }
 
 Text convertsFirst() {
@@ -344,6 +418,65 @@ std::vector<Scene> scenes() {
                       historyFilePath(in.target, "first").c_str());
           })
           .ends(convertsFirst()),
+      // Where another account of the server may write, it could have planted
+      // links or hard links to the owner's files at every installation file:
+      // the run touches nothing and names the folder.
+      unsafeFolder("TargetFolder", ""),
+      unsafeFolder("DataFolder", "d"),
+      unsafeFolder("TradeFolder", "d/t"),
+      unsafeFolder("HistoryFolder", "d/h"),
+      // In a folder only the owner writes, a hard link is still never
+      // written through: the file is one that will not open.
+      scene("HardLinkAtTheNextStatisticsFile")
+          .with(hardLinkAt(statsFile("11")))
+          .ends([](const Installations& in) {
+            return loadingLine() + errorBlock(ErrorLead::openFailed,
+                                              statsFilePath(in.target, "11"),
+                                              true);
+          }),
+      scene("HardLinkAtTheCapsFile")
+          .with(hardLinkAt(capsPath))
+          .ends([](const Installations& in) {
+            return loadingLine() +
+                   errorBlock(ErrorLead::openFailed, capsPath(in.target), true);
+          }),
+      scene("HardLinkAtTheHistoryFileIsPassedOver")
+          .with(hardLinkAt(historyFile("first")))
+          .ends(convertsFirst()),
+      // A rollback log that this user's runs cannot have left is refused
+      // whole, before anything is put back.
+      plantedLog("LogNamingAFileOutside", "../../cwd/victim", 0644, 0600),
+      plantedLog("LogSettingUserIdOnStatistics", "d/t/11", 04777, 0600),
+      plantedLog("LogReadableByTheGroup", "d/t/11", 0644, 0640),
+      plantedLog("LogOfAnotherUser", "d/t/11", 0644, 0600)
+          .with([](const Installations& in) {
+            writePlantedLog(in, "d/t/11", 0644, 0600);
+            ::chown(journalPath(in.target).c_str(), 65534, 65534);
+          }),
+      plantedLog("LogWithASecondLink", "d/t/11", 0644, 0600)
+          .with([](const Installations& in) {
+            writePlantedLog(in, "d/t/11", 0644, 0600);
+            ::link(journalPath(in.target).c_str(),
+                   (in.dir.path() + "cwd/link").c_str());
+          }),
+      // A log that would cut the index back past records no conversion
+      // wrote: the live site's, or another program's.
+      scene("LogCuttingRecordsNoConversionWrote")
+          .with([](const Installations& in) {
+            in.writeTargetIndex({targetRecordBytes(5, "live")});
+            UndoLogEncoder encoder;
+            UndoRecord cut;
+            cut.name = targetIndexPath("");
+            std::string log = encoder.startGroup(1);
+            log += encoder.encode(cut);
+            writeFile(journalPath(in.target), log);
+            ::chmod(journalPath(in.target).c_str(), 0600);
+          })
+          .ends([](const Installations& in) {
+            return loadingLine() + errorBlock(ErrorLead::unknownTail,
+                                              targetIndexPath(in.target), true);
+          })
+          .untouched(),
   };
 }
 

@@ -17,17 +17,18 @@ std::string keyLineStart(const char* name) {
   return text.substr(0, text.find("@KEY@"));
 }
 
-// The lead named `name` in error_leads.txt ("name text" lines).
-std::string leadText(const std::string& name) {
-  const std::string& leads = goldenText("error_leads.txt");
-  for (std::size_t at = 0; at < leads.size();) {
-    std::size_t end = leads.find('\n', at);
-    if (end == std::string::npos) end = leads.size();
-    const std::string line = leads.substr(at, end - at);
+// The text named `name` in the golden table `file` ("name text" lines), or
+// an empty one.
+std::string namedText(const char* file, const std::string& name) {
+  const std::string& lines = goldenText(file);
+  for (std::size_t at = 0; at < lines.size();) {
+    std::size_t end = lines.find('\n', at);
+    if (end == std::string::npos) end = lines.size();
+    const std::string line = lines.substr(at, end - at);
     if (line.rfind(name + " ", 0) == 0) return line.substr(name.size() + 1);
     at = end + 1;
   }
-  return "<no lead " + name + ">";
+  return std::string();
 }
 
 const char* leadName(ErrorLead lead) {
@@ -40,6 +41,12 @@ const char* leadName(ErrorLead lead) {
       return "writeFailed";
     case ErrorLead::noFreeId:
       return "noFreeId";
+    case ErrorLead::othersCanChange:
+      return "othersCanChange";
+    case ErrorLead::notOwnLog:
+      return "notOwnLog";
+    case ErrorLead::unknownTail:
+      return "unknownTail";
   }
   return "";
 }
@@ -84,9 +91,13 @@ std::string errorBlock(ErrorLead lead, const std::string& path, bool withLink) {
     const auto [start, end] = linkLine(block);
     block.erase(start, end - start);
   }
-  return fillIn(block, {{"@LEAD@", leadText(leadName(lead))},
-                        {"@PATH@", path},
-                        {"@LINK@", "convert.cgi"}});
+  std::string advice = namedText("error_advice.txt", leadName(lead));
+  if (advice.empty()) advice = namedText("error_advice.txt", "files");
+  block = fillIn(block, {{"@ADVICE@", advice}});
+  return fillIn(block,
+                {{"@LEAD@", namedText("error_leads.txt", leadName(lead))},
+                 {"@PATH@", path},
+                 {"@LINK@", "convert.cgi"}});
 }
 
 bool hasPageEnding(const std::string& page) {

@@ -16,8 +16,16 @@ std::string skippingLine(const std::string& key);
 std::string unstorableKeyLine(const std::string& key);
 std::string addedLine(const std::string& key);
 
-// The four kinds of error block, by the text that leads their message.
-enum class ErrorLead { openFailed, readFailed, writeFailed, noFreeId };
+// The kinds of error block, by the text that leads their message.
+enum class ErrorLead {
+  openFailed,
+  readFailed,
+  writeFailed,
+  noFreeId,
+  othersCanChange,
+  notOwnLog,
+  unknownTail,
+};
 
 // The error block that ends a page: `lead`, the path as shown, and the return
 // link "convert.cgi" when `withLink`.

@@ -223,6 +223,7 @@ std::vector<FaultCase> faultCases() {
             std::string log = encoder.startGroup(1);
             log += encoder.encode(cut);
             writeFile(journalPath(in.target), log);
+            ::chmod(journalPath(in.target).c_str(), 0600);
             replaceByDirectory(capsPath(in.target));
           }),
       // Both indexes are read whole before any trade.
@@ -267,8 +268,19 @@ std::vector<FaultCase> faultCases() {
             counterPath)
           .asNobody()
           .with(readOnly(counterPath, 0444)),
-      fault("CounterWriteCutOnFirstTrade", 0, S::counter, write, counterPath)
+      // The log is written before the counter: a cut write stops the run
+      // there, before anything changes.
+      fault("LogWriteCutOnFirstTrade", 0, S::counter, write, journalPath)
           .limit(1),
+      // Where this user cannot create the log, the run goes on without it
+      // and the counter's own write fails.
+      fault("CounterWriteCutOnFirstTrade", 0, S::counter, write, counterPath)
+          .asNobody()
+          .limit(1)
+          .with([](const Installations& in) {
+            giveToUser(in.target, kNobody);
+            ::chown(tradeFolderPath(in.target).c_str(), 0, 0);
+          }),
       fault("CounterIsADeviceOnFirstTrade", 0, S::counter, open, counterPath)
           .with(linkToFull(counterPath)),
       fault("CounterIsAFifoOnFirstTrade", 0, S::counter, open, counterPath)

@@ -30,5 +30,6 @@ const leads = Object.fromEntries(goldenTable('error_leads.txt').map(([n, ...text
 
 // The error block for a file that will not open, with the return link that
 // steps inside the trade loop show.
+const advice = Object.fromEntries(goldenTable('error_advice.txt').map(([n, ...text]) => [n, text.join(' ')]));
 export const openErrorWithLink = (file) =>
-  fillIn(goldenText('error_block.txt'), { LEAD: leads.openFailed, PATH: file, LINK: 'convert.cgi' });
+  fillIn(goldenText('error_block.txt'), { ADVICE: advice.files, LEAD: leads.openFailed, PATH: file, LINK: 'convert.cgi' });

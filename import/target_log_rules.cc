@@ -1,0 +1,105 @@
+#include "import/target_log_rules.h"
+
+#include <cstring>
+#include <string>
+
+#include "base/numbers.h"
+#include "import/installation_paths.h"
+#include "import/target_trade.h"
+
+namespace {
+
+using Kind = UndoRecord::Kind;
+
+enum class FileKind { none, appended, counter, created };
+
+bool startsWith(std::string_view text, std::string_view start) {
+  return text.substr(0, start.size()) == start;
+}
+
+// What the conversion does to the file `name` of a target.
+FileKind kindOf(std::string_view name) {
+  // The names are those of installation_paths with an empty target.
+  for (const std::string& appended :
+       {targetIndexPath(""), toplistPath(""), capsPath(""), summaryPath("")}) {
+    if (name == appended) return FileKind::appended;
+  }
+  if (name == counterPath("")) return FileKind::counter;
+  const std::string tradeFolder = tradeFolderPath("") + "/";
+  if (startsWith(name, tradeFolder)) {
+    const std::string_view idText = name.substr(tradeFolder.size());
+    int32_t id = 0;
+    if (readInt32Strict(idText, &id) && toDecimalText(id) == idText)
+      return FileKind::created;
+    return FileKind::none;
+  }
+  const std::string historyFolder = historyFolderPath("") + "/";
+  constexpr std::string_view kHistoryEnd = ".his";
+  if (startsWith(name, historyFolder) && name.size() >= kHistoryEnd.size() &&
+      name.substr(name.size() - kHistoryEnd.size()) == kHistoryEnd) {
+    const std::string_view key =
+        name.substr(historyFolder.size(),
+                    name.size() - historyFolder.size() - kHistoryEnd.size());
+    if (key.find('/') == std::string_view::npos &&
+        fitsTextField(kKeyField, key))
+      return FileKind::created;
+  }
+  return FileKind::none;
+}
+
+}  // namespace
+
+bool isOwnUndoRecord(const UndoRecord& record) {
+  if (record.mode > 0777) return false;
+  switch (kindOf(record.name)) {
+    case FileKind::appended:
+      return (record.kind == Kind::cutBack || record.kind == Kind::remove) &&
+             !record.followLinks && !record.restoresMode;
+    case FileKind::counter:
+      return record.kind == Kind::putBack && !record.restoresMode;
+    case FileKind::created:
+      return (record.kind == Kind::putBack || record.kind == Kind::remove) &&
+             !record.followLinks;
+    case FileKind::none:
+      return false;
+  }
+  return false;
+}
+
+bool isOwnAppendedTail(const UndoRecord& record, FileReader* file,
+                       uint64_t maxRecords) {
+  if (record.name != targetIndexPath("")) return true;
+  // The first bytes may complete a record that the index ended part way in.
+  const uint64_t partial = record.size % kTargetTradeSize;
+  uint64_t at = record.size + (partial == 0 ? 0 : kTargetTradeSize - partial);
+  if (file->size() > at + maxRecords * kTargetTradeSize) return false;
+  TargetTrade written;
+  initTargetTrade(&written);
+  const unsigned char* zeros = written.bytes + kEmptyTextField.offset;
+  for (; at + kTargetTradeSize <= file->size(); at += kTargetTradeSize) {
+    TargetTrade trade;
+    if (!file->readAt(at, reinterpret_cast<char*>(trade.bytes),
+                      kTargetTradeSize))
+      return false;
+    if (readInt32(trade, kPresetOneField) != 1 ||
+        readInt32(trade, kPresetZeroField) != 0 ||
+        !startsWith(readText(trade, kNoteField), "added by ") ||
+        std::memcmp(trade.bytes + kEmptyTextField.offset, zeros,
+                    kEmptyTextField.width) != 0)
+      return false;
+    for (std::size_t i = 0; i < 3; ++i)
+      if (readInt32(trade, kPresetZerosField, i) != 0) return false;
+  }
+  // A last record cut short is an append a kill cut off.
+  return true;
+}
+
+RecoveryRules targetRecoveryRules(uint64_t maxGroupTrades) {
+  RecoveryRules rules;
+  rules.isOwnRecord = isOwnUndoRecord;
+  rules.isOwnTail = [maxGroupTrades](const UndoRecord& record,
+                                     FileReader* file) {
+    return isOwnAppendedTail(record, file, maxGroupTrades);
+  };
+  return rules;
+}
