@@ -179,6 +179,28 @@ void writeClosingBlock(std::ostream& page) {
   page.flush();
 }
 
+void writeStopBlock(std::ostream& page, std::string_view source,
+                    std::string_view target) {
+  page << "<div align=center>\n<font style=\"font:normal 8pt arial;\";><font "
+          "style=\"color:red;\"><b>Stopped</b></font><br>\n"
+          "The conversion stopped before its end: every trade above is "
+          "whole<br>\n"
+          "Submit again to go on where it stopped<br>\n"
+          "<form action=\"convert.cgi\" method=\"post\">\n"
+          "<input type=\"hidden\" name=\"tolvane3\" value=\"";
+  writeEscaped(page, source);
+  page << "\">\n<input type=\"hidden\" name=\"kavrelv2\" value=\"";
+  writeEscaped(page, target);
+  page
+      << "\">\n"
+         "<input type=\"submit\" name=\"submit\" value=\"go on\" "
+         "class=\"formy\">\n"
+         "</form>\n<br><br>\n"
+         "<a href=\"convert.cgi\">click here to return to convert.cgi</a><br>\n"
+         "</font></div></body>\n</html>";
+  page.flush();
+}
+
 void writeFileErrorPage(std::ostream& page, std::string_view path,
                         std::string_view returnLink) {
   writeErrorBlock(page, kOpenFailedLead, path, returnLink);

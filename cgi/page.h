@@ -35,6 +35,12 @@ void writeAddedLine(std::ostream& page, std::string_view key);
 // The closing block of a page whose run ended normally; flushes.
 void writeClosingBlock(std::ostream& page);
 
+// The block that ends the page of a run stopped before its end (a server's
+// time-out, a host's limit): it says so, with a button that posts the same
+// two folders again to go on. Flushes.
+void writeStopBlock(std::ostream& page, std::string_view source,
+                    std::string_view target);
+
 // The error block for a file that will not open, which ends the page; flushes.
 // The return link is empty (no link shown) or kReturnLink.
 void writeFileErrorPage(std::ostream& page, std::string_view path,

@@ -79,6 +79,9 @@ TEST(PageTest, EveryTextMatchesItsGoldenFile) {
                           kReturnLink);
        },
        errorBlock(ErrorLead::unknownTail, "/x/d/t/index", true)},
+      {"stop block",
+       [](std::ostream& p) { writeStopBlock(p, "/a/\"tn3/", "/b/<kv2>/"); },
+       stopBlock("/a/&quot;tn3/", "/b/&lt;kv2&gt;/")},
       {"ok reports nothing",
        [](std::ostream& p) {
          EXPECT_TRUE(reportFileResult(p, FileResult::ok, "/x", kReturnLink));

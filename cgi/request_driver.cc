@@ -58,11 +58,14 @@ constexpr int kGroupTrades = 20000;
 constexpr auto kFirstGroupTime = std::chrono::milliseconds(250);
 constexpr auto kGroupTime = std::chrono::milliseconds(2000);
 
-// Imports every trade of the source that the target lacks. Returns false when a
-// step ended the run (it has written the error block) or a stop was asked for.
-bool convertInstallations(std::ostream& page,
-                          const std::vector<std::string>& form,
-                          const std::string& remoteAddress) {
+// How a conversion ended.
+enum class RunEnd { finished, failed, stopped };
+
+// Imports every trade of the source that the target lacks. A step that ends
+// the run has written the error block; a stop ends it between trades.
+RunEnd convertInstallations(std::ostream& page,
+                            const std::vector<std::string>& form,
+                            const std::string& remoteAddress) {
   const std::string& source = form[0];
   const std::string& target = form[1];
   const std::string dataFolder = dataFolderPath(target);
@@ -71,14 +74,15 @@ bool convertInstallations(std::ostream& page,
   // The source index is read whole and closed now; its trades are taken from
   // the text one at a time, so that memory holds the text and one trade.
   std::string sourceIndex;
-  if (!readSourceIndex(page, source, &sourceIndex)) return false;
+  if (!readSourceIndex(page, source, &sourceIndex)) return RunEnd::failed;
   // In a folder that every user of the server may write to, another account
   // could plant links, hard links or a log of its own: touch nothing there.
   std::string unsafe;
   if (findFolderOthersCanChange(dataFolder, {tradeFolder, historyFolder},
-                                &unsafe))
-    return reportFileResult(page, FileResult::othersCanChange, unsafe,
-                            kReturnLink);
+                                &unsafe)) {
+    reportFileResult(page, FileResult::othersCanChange, unsafe, kReturnLink);
+    return RunEnd::failed;
+  }
   // Every file is reached through these folders as they are now, whatever
   // happens to their paths during the run.
   const PinnedFolders folders({dataFolder, tradeFolder, historyFolder});
@@ -91,9 +95,10 @@ bool convertInstallations(std::ostream& page,
   const FileResult recovered =
       recoverFromLog(target, journalPath(target),
                      targetRecoveryRules(kGroupTrades), &failedPath);
-  if (!reportFileResult(page, recovered, failedPath, kReturnLink)) return false;
+  if (!reportFileResult(page, recovered, failedPath, kReturnLink))
+    return RunEnd::failed;
   std::vector<TargetTrade> targetTrades;
-  if (!readTargetIndex(page, target, &targetTrades)) return false;
+  if (!readTargetIndex(page, target, &targetTrades)) return RunEnd::failed;
   const KnownTradeKeys known(targetTrades);
   const LoadedTradeIds loadedIds = collectTradeIds(targetTrades);
 
@@ -105,9 +110,13 @@ bool convertInstallations(std::ostream& page,
   int groupTrades = 0;
   auto groupStart = std::chrono::steady_clock::now();
   std::chrono::milliseconds groupTime = kFirstGroupTime;
+  bool stopped = false;
   while (sourceTrades.next(&trade)) {
     // Between trades: no trade is cut half way.
-    if (isStopRequested()) break;
+    if (isStopRequested()) {
+      stopped = true;
+      break;
+    }
     if (isKnownTrade(page, trade, known)) continue;
     if (readNumber(trade.field1) <= 10) continue;
     // A key the record cannot hold whole would never match on a later run:
@@ -122,7 +131,7 @@ bool convertInstallations(std::ostream& page,
       // make every later run skip it, and its missing files would never be
       // written.
       journal.rollback();
-      return false;
+      return RunEnd::failed;
     }
     journal.commit();
     if (++groupTrades >= kGroupTrades ||
@@ -130,18 +139,20 @@ bool convertInstallations(std::ostream& page,
       // A group that cannot be made durable stays covered by the log: the
       // next run puts it back and imports it again.
       const FileResult ended = journal.endGroup();
-      if (ended != FileResult::ok)
-        return reportFileResult(page, ended, journal.failedPath(""),
-                                kReturnLink);
+      if (ended != FileResult::ok) {
+        reportFileResult(page, ended, journal.failedPath(""), kReturnLink);
+        return RunEnd::failed;
+      }
       groupTrades = 0;
       groupTime = std::min(groupTime * 2, kGroupTime);
     }
   }
   const FileResult finished = journal.finish();
-  if (finished != FileResult::ok)
-    return reportFileResult(page, finished, journal.failedPath(""),
-                            kReturnLink);
-  return !isStopRequested();
+  if (finished != FileResult::ok) {
+    reportFileResult(page, finished, journal.failedPath(""), kReturnLink);
+    return RunEnd::failed;
+  }
+  return stopped ? RunEnd::stopped : RunEnd::finished;
 }
 
 // Reads up to the announced number of bytes from `input` in pieces, as many as
@@ -208,9 +219,16 @@ void runRequest(const Environment& environment, std::istream& input,
       return;
     }
     writeLoadingLine(page);
-    if (!convertInstallations(page, form, environment.remoteAddress)) {
-      page.flush();
-      return;
+    switch (convertInstallations(page, form, environment.remoteAddress)) {
+      case RunEnd::finished:
+        break;
+      case RunEnd::failed:
+        page.flush();
+        return;
+      case RunEnd::stopped:
+        // Not the closing block: the owner must see that trades are left.
+        writeStopBlock(page, form[0], form[1]);
+        return;
     }
   }
   writeClosingBlock(page);

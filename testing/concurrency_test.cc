@@ -188,7 +188,8 @@ TEST(ConcurrencyTest, RunWaitsUntilTheTargetIsFreeAndCanBeStoppedThere) {
     const CgiResult result = run.finish();
     EXPECT_EQ(0, result.exitStatus);
     if (stopWhileWaiting) {
-      EXPECT_EQ(loadingLine(), pageAfterForm(result.page));
+      EXPECT_EQ(loadingLine() + stopBlock(in.source, in.target),
+                pageAfterForm(result.page));
       EXPECT_EQ(describeTree(before), describeTree(readTree(in.dir.path())));
     } else {
       EXPECT_EQ(loadingLine() + addedLine("k0") + addedLine("k1") +
@@ -202,7 +203,7 @@ TEST(ConcurrencyTest, RunWaitsUntilTheTargetIsFreeAndCanBeStoppedThere) {
 
 TEST(StopSignalTest, TradeInHandIsFinishedAndNoOtherIsStarted) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root: holds the run";
-  for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+  for (const int signal : {SIGTERM, SIGHUP, SIGINT, SIGXCPU}) {
     SCOPED_TRACE(strsignal(signal));
     Installations in;
     in.writeSourceIndex(tradesWithKeys("k", 3));
@@ -221,7 +222,8 @@ TEST(StopSignalTest, TradeInHandIsFinishedAndNoOtherIsStarted) {
     gate.release();
     const CgiResult result = run.finish();
     EXPECT_EQ(0, result.exitStatus);
-    EXPECT_EQ(loadingLine() + addedLine("k0"), pageAfterForm(result.page));
+    EXPECT_EQ(loadingLine() + addedLine("k0") + stopBlock(in.source, in.target),
+              pageAfterForm(result.page));
     // The rest of k0, nothing else.
     applyImportSteps(&expected, "kv2/", 11, "k0", ImportStep::toplist,
                      ImportStep::done);
@@ -248,7 +250,8 @@ TEST(StopSignalTest, SignalDuringALongImportLeavesOnlyCompleteTrades) {
     const int added = static_cast<int>(countAddedLines(result.page));
     ASSERT_LT(added, kTrades) << "the signal came after the last trade";
     ASSERT_GE(added, 3);
-    const std::string last = addedLine("k" + std::to_string(added - 1));
+    const std::string last = addedLine("k" + std::to_string(added - 1)) +
+                             stopBlock(in.source, in.target);
     EXPECT_EQ(last, result.page.substr(result.page.size() - last.size()));
     EXPECT_EQ(describeTree(importedInOrder(before, "k", added)),
               describeTree(readTree(in.dir.path())));

@@ -85,6 +85,11 @@ std::string addedLine(const std::string& key) {
   return keyLine("added_line.txt", key);
 }
 
+std::string stopBlock(const std::string& source, const std::string& target) {
+  return fillIn(goldenText("stop_block.txt"),
+                {{"@SOURCE@", source}, {"@TARGET@", target}});
+}
+
 std::string errorBlock(ErrorLead lead, const std::string& path, bool withLink) {
   std::string block = goldenText("error_block.txt");
   if (!withLink) {

@@ -15,6 +15,9 @@ const std::string& incorrectFormData();
 std::string skippingLine(const std::string& key);
 std::string unstorableKeyLine(const std::string& key);
 std::string addedLine(const std::string& key);
+// The block that ends the page of a stopped run, with the two folders as the
+// page shows them.
+std::string stopBlock(const std::string& source, const std::string& target);
 
 // The kinds of error block, by the text that leads their message.
 enum class ErrorLead {
