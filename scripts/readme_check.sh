@@ -7,9 +7,10 @@
 #             install, removal, restore) and converts examples/ through that server with curl.
 #   servers   runs the README's commands for Apache with prefork and mod_cgi, nginx with
 #             fcgiwrap and lighttpd, and converts examples/ through each.
-#   hosting   runs the README's shared-hosting commands as an account (check and unpack the
-#             release of dist/, upload, password, backup, removal, restore) under Debian's
-#             Apache with mod_userdir and suEXEC, and converts examples/ through it.
+#   hosting   runs the README's shared-hosting commands as an account (backup, the live site
+#             on hold, check and unpack the release of dist/, upload and its SHA-256,
+#             password, removal, restore, the live site back) under Debian's Apache with
+#             mod_userdir and suEXEC, and converts examples/ through it.
 # The last three need root. They run the README's blocks (the fenced blocks after a line
 # "<!-- readme_check: NAME -->") as they stand, after its apt-get lines have run here when a
 # package was missing, in a private mount, network and pid namespace: the servers'
@@ -365,12 +366,14 @@ inside_hosting() {
   mount --bind "$work/homes" /home
   home=/home/$account
   mkdir -m 711 "$home"
-  # What the account holds before: the installations, and the release it downloaded.
-  mkdir -p "$home/public_html/cgi-bin" "$home/download"
-  cp -a examples/tn3 examples/kv2 "$home/public_html/cgi-bin/"
+  # What the account holds before: the installations beside public_html, the live site's
+  # script folder, and the release it downloaded.
+  mkdir -p "$home/public_html/trades" "$home/download"
+  cp -a examples/tn3 examples/kv2 "$home/"
+  echo "the live site" > "$home/public_html/trades/index.html"
   cp dist/convert.cgi-*-linux-x86_64.tar.gz dist/SHA256SUMS "$home/download/"
   chown -R "$account:" "$home"
-  chmod 755 "$home/public_html"
+  chmod 755 "$home/public_html" "$home/public_html/trades"
 
   # The host: prefork MPM, mod_cgi, mod_userdir, suEXEC and the overrides of the README.
   pid_files=(/run/apache2/apache2.pid)
@@ -381,24 +384,33 @@ inside_hosting() {
   apache2ctl start
 
   local url=http://127.0.0.1:8080/~$account/cgi-bin/convert.cgi
+  local live=http://127.0.0.1:8080/~$account/trades/
+  run_recipe_as "$account" "$home" hosting-backup
+  await_status 200 "$live"
+  run_recipe_as "$account" "$home" hosting-hold
+  await_status 404 "$live"
   run_recipe_as "$account" "$home/download" hosting-unpack
   run_recipe_as "$account" "$home/download" hosting-upload
+  local sum
+  sum=$(sed -n 's/^convert.cgi SHA-256: \([0-9a-f]\{64\}\)$/\1/p' "$home"/download/convert.cgi-*/UPLOAD.txt)
+  [ -n "$sum" ] || fail "UPLOAD.txt gives no SHA-256 of convert.cgi"
+  run_recipe_as "$account" "$home" hosting-sha256 | grep -q "^$sum " ||
+    fail "the uploaded convert.cgi has not the SHA-256 of UPLOAD.txt"
   # The reader's edit: the home folder in place of /home/USER.
   sed "s|/home/USER/|$home/|" e2e/servers/htaccess > "$home/public_html/cgi-bin/.htaccess"
   chown "$account:" "$home/public_html/cgi-bin/.htaccess"
   printf 'secret\nsecret\n' | run_recipe_as "$account" "$home" hosting-password
   await_status 401 "$url"
   await_status 401 "$url" -u owner:wrong
-  run_recipe_as "$account" "$home" hosting-backup
 
   # The two fields, worked out from the page's first line as the README says.
   page=$(curl -sf -u owner:secret "$url")
   script=$(sed -n 's|.*current path of convert.cgi <span[^>]*>\([^<]*\)</span>.*|\1|p' <<< "$page")
   [ "$script" = "$home/public_html/cgi-bin/convert.cgi" ] || fail "the page names $script"
-  SOURCE=${script%cgi-bin/convert.cgi}cgi-bin/tn3/ TARGET=${script%cgi-bin/convert.cgi}cgi-bin/kv2/ \
+  SOURCE=${script%/public_html/*}/tn3/ TARGET=${script%/public_html/*}/kv2/ \
     expect_conversion "$url" -u owner:secret
   expect_uncompressed "$url" -u owner:secret
-  [ "$(find "$home/public_html/cgi-bin/kv2/d/h" -name '*.his' -user "$account" \
+  [ "$(find "$home/kv2/d/h" -name '*.his' -user "$account" \
     -newer "$home/kv2-before-convert.tar.gz" | wc -l)" -eq 3 ] ||
     fail "not three new history files of the account"
   grep -q "uid: ($id/$account) gid: ($id/$account) cmd: convert.cgi" /var/log/apache2/suexec.log ||
@@ -407,8 +419,9 @@ inside_hosting() {
   run_recipe_as "$account" "$home" hosting-remove
   await_status 404 "$url" -u owner:secret
   run_recipe_as "$account" "$home" hosting-restore
-  diff -r examples/kv2 "$home/public_html/cgi-bin/kv2" ||
-    fail "the restored target differs from the original"
+  diff -r examples/kv2 "$home/kv2" || fail "the restored target differs from the original"
+  run_recipe_as "$account" "$home" hosting-unhold
+  await_status 200 "$live"
 }
 
 check_hosting() {
