@@ -10,7 +10,9 @@
 #   hosting   runs the README's shared-hosting commands as an account (backup, the live site
 #             on hold, check and unpack the release of dist/, upload and its SHA-256,
 #             password, removal, restore, the live site back) under Debian's Apache with
-#             mod_userdir and suEXEC, and converts examples/ through it.
+#             mod_userdir and suEXEC, and converts examples/ through it; then makes each
+#             fault of the README's list on the server's errors and checks the status and
+#             the log words it quotes.
 # The last three need root. They run the README's blocks (the fenced blocks after a line
 # "<!-- readme_check: NAME -->") as they stand, after its apt-get lines have run here when a
 # package was missing, in a private mount, network and pid namespace: the servers'
@@ -416,12 +418,94 @@ inside_hosting() {
   grep -q "uid: ($id/$account) gid: ($id/$account) cmd: convert.cgi" /var/log/apache2/suexec.log ||
     fail "suEXEC did not run the program as the account"
 
+  expect_troubles "$account" "$home/public_html/cgi-bin" "$url"
+
   run_recipe_as "$account" "$home" hosting-remove
   await_status 404 "$url" -u owner:secret
   run_recipe_as "$account" "$home" hosting-restore
   diff -r examples/kv2 "$home/kv2" || fail "the restored target differs from the original"
   run_recipe_as "$account" "$home" hosting-unhold
   await_status 200 "$live"
+}
+
+# The README's text on the server's errors, from its heading to the next one, blanks and
+# line breaks made single spaces.
+readme_on_errors() {
+  awk '/^#+ .*500 Internal Server Error/ { on = 1; print; next } on && /^#/ { exit } on' \
+    README.md | tr -s ' \n' '  '
+}
+
+# Runs a command as the account whose name is in $account.
+as_account() { setpriv --reuid="$account" --regid="$account" --clear-groups "$@"; }
+
+# Checks that $url answers STATUS (with the password), that the lines the server adds to LOG
+# meanwhile hold the text QUOTED and that the README's text on errors ($readme) quotes it.
+# FAULT names the fault for the output. The added lines are left in $logged.
+logged=
+expect_trouble() {
+  local fault=$1 status=$2 log=/var/log/apache2/$3 quoted=$4 lines
+  lines=$(wc -l < "$log")
+  await_status "$status" "$url" -u owner:secret
+  logged=$(tail -n +"$((lines + 1))" "$log")
+  echo "== $fault: $status, $3: $logged"
+  grep -qF -- "$quoted" <<< "$logged" || fail "$fault: $3 does not say \"$quoted\""
+  grep -qF -- "$quoted" <<< "$readme" || fail "the README on errors does not quote \"$quoted\""
+}
+
+# Makes each fault of the README's list on the server's errors in FOLDER, the account's
+# cgi-bin, as the account would, and puts it right again.
+expect_troubles() {
+  local account=$1 folder=$2 url=$3 readme
+  readme=$(readme_on_errors)
+  local program=$folder/convert.cgi
+  cp "$program" "$work/program"
+  cp "$folder/.htaccess" "$work/htaccess"
+
+  as_account sed -i "s|^AuthUserFile .*|AuthUserFile /home/USER/public_html/cgi-bin/.htpasswd|" \
+    "$folder/.htaccess"
+  await_status 401 "$url"
+  expect_trouble "/home/USER left in .htaccess" 500 error.log \
+    "Could not open password file: /home/USER/public_html/cgi-bin/.htpasswd"
+  as_account cp "$work/htaccess" "$folder/.htaccess"
+
+  as_account sed -i '/^Options /d' "$folder/.htaccess"
+  expect_trouble "no Options +ExecCGI" 403 error.log "Options ExecCGI is off in this directory"
+  as_account cp "$work/htaccess" "$folder/.htaccess"
+
+  sed -i 's/ Options=ExecCGI$//' /etc/apache2/conf-available/userdir-overrides.conf
+  apache2ctl graceful
+  expect_trouble "Options not allowed by the host" 500 error.log \
+    ".htaccess: Options not allowed here"
+  cp e2e/servers/apache-userdir.conf /etc/apache2/conf-available/userdir-overrides.conf
+  apache2ctl graceful
+  await_status 200 "$url" -u owner:secret
+
+  as_account chmod 644 "$program"
+  expect_trouble "convert.cgi with mode 644" 500 suexec.log "file has no execute permission"
+  expect_trouble "convert.cgi with mode 644" 500 error.log \
+    "suexec policy violation: see suexec log for more details"
+  as_account chmod 775 "$program"
+  expect_trouble "convert.cgi with mode 775" 500 suexec.log "file is writable by others"
+  as_account chmod 755 "$program"
+  as_account chmod 775 "$folder"
+  expect_trouble "cgi-bin with mode 775" 500 suexec.log "directory is writable by others"
+  as_account chmod 755 "$folder"
+  chown www-data: "$program"
+  expect_trouble "convert.cgi given to www-data" 500 suexec.log "mismatch with directory"
+  chown "$account:" "$program"
+
+  as_account truncate -s $(($(stat -c %s "$program") / 2)) "$program"
+  expect_trouble "convert.cgi cut short" 500 error.log \
+    "End of script output before headers: convert.cgi"
+  ! grep -q "policy violation" <<< "$logged" || fail "suEXEC refused the program cut short"
+  as_account cp "$work/program" "$program"
+
+  as_account rm "$folder/.htaccess"
+  curl -sf "$url" | cmp -s - "$program" || fail "without .htaccess the server does not send the program"
+  echo "== no .htaccess: the server sends the program itself," \
+    "$(curl -sI "$url" | grep -i '^content-type:' | tr -d '\r' || echo with no Content-Type)"
+  as_account cp "$work/htaccess" "$folder/.htaccess"
+  await_status 200 "$url" -u owner:secret
 }
 
 check_hosting() {
