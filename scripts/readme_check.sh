@@ -7,9 +7,12 @@
 #             install, removal, restore) and converts examples/ through that server with curl.
 #   servers   runs the README's commands for Apache with prefork and mod_cgi, nginx with
 #             fcgiwrap and lighttpd, and converts examples/ through each.
-#   hosting   runs the README's shared-hosting commands as an account (check and unpack the
-#             release of dist/, upload, password, backup, removal, restore) under Debian's
-#             Apache with mod_userdir and suEXEC, and converts examples/ through it.
+#   hosting   runs the README's shared-hosting commands as an account (backup, the live site
+#             on hold, check and unpack the release of dist/, upload and its SHA-256,
+#             password, removal, restore, the live site back) under Debian's Apache with
+#             mod_userdir and suEXEC, and converts examples/ through it; then makes each
+#             fault of the README's list on the server's errors and checks the status and
+#             the log words it quotes.
 # The last three need root. They run the README's blocks (the fenced blocks after a line
 # "<!-- readme_check: NAME -->") as they stand, after its apt-get lines have run here when a
 # package was missing, in a private mount, network and pid namespace: the servers'
@@ -365,12 +368,14 @@ inside_hosting() {
   mount --bind "$work/homes" /home
   home=/home/$account
   mkdir -m 711 "$home"
-  # What the account holds before: the installations, and the release it downloaded.
-  mkdir -p "$home/public_html/cgi-bin" "$home/download"
-  cp -a examples/tn3 examples/kv2 "$home/public_html/cgi-bin/"
+  # What the account holds before: the installations beside public_html, the live site's
+  # script folder, and the release it downloaded.
+  mkdir -p "$home/public_html/trades" "$home/download"
+  cp -a examples/tn3 examples/kv2 "$home/"
+  echo "the live site" > "$home/public_html/trades/index.html"
   cp dist/convert.cgi-*-linux-x86_64.tar.gz dist/SHA256SUMS "$home/download/"
   chown -R "$account:" "$home"
-  chmod 755 "$home/public_html"
+  chmod 755 "$home/public_html" "$home/public_html/trades"
 
   # The host: prefork MPM, mod_cgi, mod_userdir, suEXEC and the overrides of the README.
   pid_files=(/run/apache2/apache2.pid)
@@ -381,34 +386,126 @@ inside_hosting() {
   apache2ctl start
 
   local url=http://127.0.0.1:8080/~$account/cgi-bin/convert.cgi
+  local live=http://127.0.0.1:8080/~$account/trades/
+  run_recipe_as "$account" "$home" hosting-backup
+  await_status 200 "$live"
+  run_recipe_as "$account" "$home" hosting-hold
+  await_status 404 "$live"
   run_recipe_as "$account" "$home/download" hosting-unpack
   run_recipe_as "$account" "$home/download" hosting-upload
+  local sum
+  sum=$(sed -n 's/^convert.cgi SHA-256: \([0-9a-f]\{64\}\)$/\1/p' "$home"/download/convert.cgi-*/UPLOAD.txt)
+  [ -n "$sum" ] || fail "UPLOAD.txt gives no SHA-256 of convert.cgi"
+  run_recipe_as "$account" "$home" hosting-sha256 | grep -q "^$sum " ||
+    fail "the uploaded convert.cgi has not the SHA-256 of UPLOAD.txt"
   # The reader's edit: the home folder in place of /home/USER.
   sed "s|/home/USER/|$home/|" e2e/servers/htaccess > "$home/public_html/cgi-bin/.htaccess"
   chown "$account:" "$home/public_html/cgi-bin/.htaccess"
   printf 'secret\nsecret\n' | run_recipe_as "$account" "$home" hosting-password
   await_status 401 "$url"
   await_status 401 "$url" -u owner:wrong
-  run_recipe_as "$account" "$home" hosting-backup
 
   # The two fields, worked out from the page's first line as the README says.
   page=$(curl -sf -u owner:secret "$url")
   script=$(sed -n 's|.*current path of convert.cgi <span[^>]*>\([^<]*\)</span>.*|\1|p' <<< "$page")
   [ "$script" = "$home/public_html/cgi-bin/convert.cgi" ] || fail "the page names $script"
-  SOURCE=${script%cgi-bin/convert.cgi}cgi-bin/tn3/ TARGET=${script%cgi-bin/convert.cgi}cgi-bin/kv2/ \
+  SOURCE=${script%/public_html/*}/tn3/ TARGET=${script%/public_html/*}/kv2/ \
     expect_conversion "$url" -u owner:secret
   expect_uncompressed "$url" -u owner:secret
-  [ "$(find "$home/public_html/cgi-bin/kv2/d/h" -name '*.his' -user "$account" \
+  [ "$(find "$home/kv2/d/h" -name '*.his' -user "$account" \
     -newer "$home/kv2-before-convert.tar.gz" | wc -l)" -eq 3 ] ||
     fail "not three new history files of the account"
   grep -q "uid: ($id/$account) gid: ($id/$account) cmd: convert.cgi" /var/log/apache2/suexec.log ||
     fail "suEXEC did not run the program as the account"
 
+  expect_troubles "$account" "$home/public_html/cgi-bin" "$url"
+
   run_recipe_as "$account" "$home" hosting-remove
   await_status 404 "$url" -u owner:secret
   run_recipe_as "$account" "$home" hosting-restore
-  diff -r examples/kv2 "$home/public_html/cgi-bin/kv2" ||
-    fail "the restored target differs from the original"
+  diff -r examples/kv2 "$home/kv2" || fail "the restored target differs from the original"
+  run_recipe_as "$account" "$home" hosting-unhold
+  await_status 200 "$live"
+}
+
+# The README's text on the server's errors, from its heading to the next one, blanks and
+# line breaks made single spaces.
+readme_on_errors() {
+  awk '/^#+ .*500 Internal Server Error/ { on = 1; print; next } on && /^#/ { exit } on' \
+    README.md | tr -s ' \n' '  '
+}
+
+# Runs a command as the account whose name is in $account.
+as_account() { setpriv --reuid="$account" --regid="$account" --clear-groups "$@"; }
+
+# Checks that $url answers STATUS (with the password), that the lines the server adds to LOG
+# meanwhile hold the text QUOTED and that the README's text on errors ($readme) quotes it.
+# FAULT names the fault for the output. The added lines are left in $logged.
+logged=
+expect_trouble() {
+  local fault=$1 status=$2 log=/var/log/apache2/$3 quoted=$4 lines
+  lines=$(wc -l < "$log")
+  await_status "$status" "$url" -u owner:secret
+  logged=$(tail -n +"$((lines + 1))" "$log")
+  echo "== $fault: $status, $3: $logged"
+  grep -qF -- "$quoted" <<< "$logged" || fail "$fault: $3 does not say \"$quoted\""
+  grep -qF -- "$quoted" <<< "$readme" || fail "the README on errors does not quote \"$quoted\""
+}
+
+# Makes each fault of the README's list on the server's errors in FOLDER, the account's
+# cgi-bin, as the account would, and puts it right again.
+expect_troubles() {
+  local account=$1 folder=$2 url=$3 readme
+  readme=$(readme_on_errors)
+  local program=$folder/convert.cgi
+  cp "$program" "$work/program"
+  cp "$folder/.htaccess" "$work/htaccess"
+
+  as_account sed -i "s|^AuthUserFile .*|AuthUserFile /home/USER/public_html/cgi-bin/.htpasswd|" \
+    "$folder/.htaccess"
+  await_status 401 "$url"
+  expect_trouble "/home/USER left in .htaccess" 500 error.log \
+    "Could not open password file: /home/USER/public_html/cgi-bin/.htpasswd"
+  as_account cp "$work/htaccess" "$folder/.htaccess"
+
+  as_account sed -i '/^Options /d' "$folder/.htaccess"
+  expect_trouble "no Options +ExecCGI" 403 error.log "Options ExecCGI is off in this directory"
+  as_account cp "$work/htaccess" "$folder/.htaccess"
+
+  sed -i 's/ Options=ExecCGI$//' /etc/apache2/conf-available/userdir-overrides.conf
+  apache2ctl graceful
+  expect_trouble "Options not allowed by the host" 500 error.log \
+    ".htaccess: Options not allowed here"
+  cp e2e/servers/apache-userdir.conf /etc/apache2/conf-available/userdir-overrides.conf
+  apache2ctl graceful
+  await_status 200 "$url" -u owner:secret
+
+  as_account chmod 644 "$program"
+  expect_trouble "convert.cgi with mode 644" 500 suexec.log "file has no execute permission"
+  expect_trouble "convert.cgi with mode 644" 500 error.log \
+    "suexec policy violation: see suexec log for more details"
+  as_account chmod 775 "$program"
+  expect_trouble "convert.cgi with mode 775" 500 suexec.log "file is writable by others"
+  as_account chmod 755 "$program"
+  as_account chmod 775 "$folder"
+  expect_trouble "cgi-bin with mode 775" 500 suexec.log "directory is writable by others"
+  as_account chmod 755 "$folder"
+  chown www-data: "$program"
+  expect_trouble "convert.cgi given to www-data" 500 suexec.log "mismatch with directory"
+  chown "$account:" "$program"
+
+  as_account truncate -s $(($(stat -c %s "$program") / 2)) "$program"
+  expect_trouble "convert.cgi cut short" 500 error.log \
+    "End of script output before headers: convert.cgi"
+  ! grep -q "policy violation" <<< "$logged" || fail "suEXEC refused the program cut short"
+  as_account cp "$work/program" "$program"
+
+  as_account rm "$folder/.htaccess"
+  curl -sf "$url" | cmp -s - "$program" || fail "without .htaccess the server does not send the program"
+  echo "== no .htaccess: the server sends the program itself," \
+    "$(curl -sI "$url" | grep -i '^content-type:' | tr -d '\r' || echo with no Content-Type)"
+  as_account cp "$work/htaccess" "$folder/.htaccess"
+  await_status 200 "$url" -u owner:secret
 }
 
 check_hosting() {

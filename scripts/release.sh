@@ -5,7 +5,9 @@
 #   dist/convert.cgi-VERSION-linux-x86_64.tar.gz
 #   dist/convert.cgi-VERSION-linux-aarch64.tar.gz   when Debian's g++-aarch64-linux-gnu is there
 #   dist/SHA256SUMS
-# VERSION is what `git describe --tags --always --dirty` says of the working tree. The builds
+# VERSION is the project's version (project() in CMakeLists.txt) followed by the commit, e.g.
+# 1.4.0-8911bda, and "-dirty" when tracked files differ from it; the program is built with it
+# as CONVERT_VERSION, and UPLOAD.txt names it with the size and SHA-256 of convert.cgi. The builds
 # go to build-release/ARCH/, never build/. As root it installs what is missing (a compiler,
 # CMake, Ninja and the cross compiler); without root it builds what the machine allows.
 # scripts/release_test.sh proves the archives.
@@ -21,7 +23,13 @@ if [ "$(id -u)" -eq 0 ]; then
   fi
 fi
 
-version=$(git describe --tags --always --dirty)
+number=$(sed -n 's/^project(convert VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+[ -n "$number" ] || {
+  echo "release: no version in the project() line of CMakeLists.txt" >&2
+  exit 1
+}
+version=$number-$(git rev-parse --short=7 HEAD)
+git diff-index --quiet HEAD -- || version=$version-dirty
 # The archives' times: the last commit's, so that one commit gives the same bytes.
 stamp=$(git log -1 --format=%ct)
 rm -rf dist
@@ -34,7 +42,7 @@ build() {
   [ "$arch" = "$native" ] || strip_tool=$arch-linux-gnu-strip
   echo "== release: linux-$arch"
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCONVERT_BUILD_TESTS=OFF \
-    -DCMAKE_EXE_LINKER_FLAGS=-static "$@" > /dev/null
+    -DCMAKE_EXE_LINKER_FLAGS=-static -DCONVERT_VERSION="$version" "$@" > /dev/null
   cmake --build "$dir" --target convert_cgi
   name=convert.cgi-$version-linux-$arch
   rm -rf "$dir/$name"
@@ -43,7 +51,10 @@ build() {
   chmod 755 "$dir/$name/convert.cgi"
   # The .htaccess lines are those that the browser test and the README use.
   sed 's/^/     /' e2e/servers/htaccess > "$dir/htaccess.txt"
-  sed -e "/^@HTACCESS@$/{r $dir/htaccess.txt" -e 'd}' release/UPLOAD.txt > "$dir/$name/UPLOAD.txt"
+  sed -e "/^@HTACCESS@$/{r $dir/htaccess.txt" -e 'd}' -e "s/@VERSION@/$version/g" \
+    -e "s/@ARCH@/linux-$arch/g" -e "s/@SIZE@/$(stat -c %s "$dir/$name/convert.cgi")/g" \
+    -e "s/@SHA256@/$(sha256sum < "$dir/$name/convert.cgi" | cut -d' ' -f1)/g" \
+    release/UPLOAD.txt > "$dir/$name/UPLOAD.txt"
   chmod 644 "$dir/$name/UPLOAD.txt"
   tar --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$stamp" -C "$dir" -cf - "$name" |
     gzip -n -9 > "dist/$name.tar.gz"

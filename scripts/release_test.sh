@@ -1,12 +1,14 @@
 #!/bin/bash
 # Proves the release (scripts/release.sh, which this runs first): SHA256SUMS matches, and each
-# archive of dist/ holds UPLOAD.txt and a convert.cgi that is static (no program interpreter,
-# no dynamic section) and stripped (no symbol table), which, alone in an otherwise empty
-# chroot (no /proc, /dev, /etc or /tmp) and run as nobody, converts examples/ to exactly the
-# page and target files, modes and owners included, that the normal build (build/convert.cgi,
-# built when missing) gives in a chroot that holds it and its shared libraries. The aarch64
-# program runs under qemu-user-static, copied into its chroot. Needs root (chroot). The
-# aarch64 archive is required when the cross compiler is installed.
+# archive of dist/ is named after the version (the project's, then the commit) and holds
+# UPLOAD.txt, which names that version and the size and SHA-256 of its convert.cgi, and a
+# convert.cgi that is static (no program interpreter, no dynamic section) and stripped (no
+# symbol table), which, alone in an otherwise empty chroot (no /proc, /dev, /etc or /tmp) and
+# run as nobody, converts examples/ to exactly the page and target files, modes and owners
+# included, that the normal build (build/convert.cgi, built when missing) gives in a chroot
+# that holds it and its shared libraries. The aarch64 program runs under qemu-user-static,
+# copied into its chroot. Needs root (chroot). The aarch64 archive is required when the cross
+# compiler is installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -72,14 +74,26 @@ for arch in "${wanted[@]}"; do
   [ -f "$(echo dist/convert.cgi-*-linux-"$arch".tar.gz)" ] || fail "no linux-$arch archive in dist/"
 done
 
+# The version: the project's, then the commit the release was built from.
+number=$(sed -n 's/^project(convert VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+version=$number-$(git rev-parse --short=7 HEAD)
+git diff-index --quiet HEAD -- || version=$version-dirty
 for archive in "${archives[@]}"; do
   name=$(basename "$archive" .tar.gz)
   arch=${name##*-linux-}
+  [ "$name" = "convert.cgi-$version-linux-$arch" ] || fail "$archive is not named after $version"
   [ "$(tar -tzvf "$archive" | awk '{ print $1, $6 }')" = "drwxr-xr-x $name/
 -rw-r--r-- $name/UPLOAD.txt
 -rwxr-xr-x $name/convert.cgi" ] || fail "$archive does not hold just UPLOAD.txt and convert.cgi"
   tar -xzf "$archive" -C "$work"
   program=$work/$name/convert.cgi
+  upload=$work/$name/UPLOAD.txt
+  grep -qx "convert.cgi, release $version for linux-$arch" "$upload" || fail "$name: UPLOAD.txt names no version"
+  grep -qx "convert.cgi size: $(stat -c %s "$program") bytes" "$upload" ||
+    fail "$name: UPLOAD.txt gives another size of convert.cgi"
+  grep -qx "convert.cgi SHA-256: $(sha256sum < "$program" | cut -d' ' -f1)" "$upload" ||
+    fail "$name: UPLOAD.txt gives another SHA-256 of convert.cgi"
+  ! grep -q @ "$upload" || fail "$name: UPLOAD.txt keeps a placeholder: $(grep @ "$upload")"
   ! readelf -l "$program" | grep -q INTERP || fail "$name: convert.cgi asks for a program interpreter"
   readelf -d "$program" | grep -q 'no dynamic section' || fail "$name: convert.cgi is not static"
   ! readelf -S "$program" | grep -q '\.symtab' || fail "$name: convert.cgi is not stripped"
