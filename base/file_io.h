@@ -30,7 +30,23 @@ enum class FileResult {
   othersCanChange,
   notOwnLog,
   unknownTail,
+  noFreeId,  // a counter with no trade identifier left to issue
 };
+
+// What failed, and where: the path as it was formed.
+struct FileError {
+  FileResult result = FileResult::ok;
+  std::string path;
+};
+
+// True when `result` is ok; otherwise fills `error` with it and `path`.
+inline bool succeeded(FileResult result, const std::string& path,
+                      FileError* error) {
+  if (result == FileResult::ok) return true;
+  error->result = result;
+  error->path = path;
+  return false;
+}
 
 // While a PinnedFolders object lives, a file whose path is one of its folders,
 // "/" and a name is reached through that folder as it was opened at the start:

@@ -3,7 +3,7 @@
 #include <iostream>
 
 #include "cgi/request_driver.h"
-#include "cgi/stop_signals.h"
+#include "conversion/stop_signals.h"
 
 int main() {
   // A browser that goes away must not stop the conversion half way.

@@ -246,6 +246,9 @@ bool reportFileResult(std::ostream& page, FileResult result,
       writeErrorBlock(page, kUnknownTailLead, path, returnLink,
                       Advice::unknownTail);
       return false;
+    case FileResult::noFreeId:
+      writeErrorBlock(page, kNoFreeIdLead, path, returnLink);
+      return false;
   }
   return false;
 }

@@ -1,7 +1,6 @@
 #include "companion/caps_file.h"
 
 #include "base/numbers.h"
-#include "cgi/page.h"
 #include "import/installation_paths.h"
 
 std::string capsLines(int32_t id, const SourceTrade& trade) {
@@ -16,10 +15,10 @@ std::string capsLines(int32_t id, const SourceTrade& trade) {
   return lines;
 }
 
-bool appendCapsLines(std::ostream& page, const std::string& targetPath,
-                     int32_t id, const SourceTrade& trade,
-                     FileJournal* journal) {
+bool appendCapsLines(const std::string& targetPath, int32_t id,
+                     const SourceTrade& trade, FileJournal* journal,
+                     FileError* error) {
   const std::string path = capsPath(targetPath);
   const FileResult result = journal->append(path, capsLines(id, trade));
-  return reportFileResult(page, result, journal->failedPath(path), kReturnLink);
+  return succeeded(result, journal->failedPath(path), error);
 }

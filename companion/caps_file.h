@@ -3,7 +3,6 @@
 #define CONVERT_COMPANION_CAPS_FILE_H_
 
 #include <cstdint>
-#include <ostream>
 #include <string>
 
 #include "base/file_journal.h"
@@ -13,10 +12,9 @@
 std::string capsLines(int32_t id, const SourceTrade& trade);
 
 // Appends the trade's three lines to the target's caps file through `journal`,
-// creating it. On failure writes the error block (return link "convert.cgi")
-// and returns false.
-bool appendCapsLines(std::ostream& page, const std::string& targetPath,
-                     int32_t id, const SourceTrade& trade,
-                     FileJournal* journal);
+// creating it. On failure fills `error` and returns false.
+bool appendCapsLines(const std::string& targetPath, int32_t id,
+                     const SourceTrade& trade, FileJournal* journal,
+                     FileError* error);
 
 #endif  // CONVERT_COMPANION_CAPS_FILE_H_

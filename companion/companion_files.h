@@ -4,7 +4,6 @@
 #define CONVERT_COMPANION_COMPANION_FILES_H_
 
 #include <cstdint>
-#include <ostream>
 #include <string>
 
 #include "base/file_journal.h"
@@ -15,9 +14,9 @@
 // 0777 (not for a key holding '/'), then writes the "added" line and flushes.
 // The steps that can fail come first and change files through `journal`; the
 // history file comes after them, so a failed trade never needs it undone.
-// Returns false as soon as a step fails; that step has written the error block.
-bool writeCompanionFiles(std::ostream& page, const std::string& targetPath,
+// Returns false, with `error` filled, as soon as a step fails.
+bool writeCompanionFiles(const std::string& targetPath,
                          const SourceTrade& trade, int32_t id,
-                         FileJournal* journal);
+                         FileJournal* journal, FileError* error);
 
 #endif  // CONVERT_COMPANION_COMPANION_FILES_H_

@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -24,19 +23,17 @@ constexpr std::size_t kStatsFileSize = kStatsSlotCount * sizeof(TradeStatsSlot);
 
 // Creates the statistics file of identifier `idText` as 1,440 zeroed slots
 // with mode 0777 through `journal`, replacing any file of that name (the
-// journal keeps its bytes and mode). On failure writes the error block (return
-// link "convert.cgi"), false.
-bool createStatsFile(std::ostream& page, const std::string& targetPath,
-                     const std::string& idText, FileJournal* journal);
+// journal keeps its bytes and mode). On failure fills `error`, false.
+bool createStatsFile(const std::string& targetPath, const std::string& idText,
+                     FileJournal* journal, FileError* error);
 
 // "|id" followed by 42 times "|0", a closing '|' and a line feed.
 std::string summaryLine(int32_t id);
 
 // Appends the trade's summary line to the target's summary file through
-// `journal`, creating it. On failure writes the error block (return link
-// "convert.cgi") and returns false.
-bool appendSummaryLine(std::ostream& page, const std::string& targetPath,
-                       int32_t id, FileJournal* journal);
+// `journal`, creating it. On failure fills `error` and returns false.
+bool appendSummaryLine(const std::string& targetPath, int32_t id,
+                       FileJournal* journal, FileError* error);
 
 // True when the key names a history file inside the history folder: it holds
 // no '/'.
@@ -44,9 +41,9 @@ bool isHistoryFileKey(std::string_view key);
 
 // Creates or empties the history file of `key` (not through a symbolic link)
 // with mode 0777, through `journal`, which keeps the bytes of a file it
-// empties. A file that cannot be made is passed over; false, after the error
-// block, only when the log that keeps what it replaces failed.
-bool createHistoryFile(std::ostream& page, const std::string& targetPath,
-                       const std::string& key, FileJournal* journal);
+// empties. A file that cannot be made is passed over; false, with `error`
+// filled, only when the log that keeps what it replaces failed.
+bool createHistoryFile(const std::string& targetPath, const std::string& key,
+                       FileJournal* journal, FileError* error);
 
 #endif  // CONVERT_COMPANION_STATS_FILES_H_

@@ -1,7 +1,6 @@
 #include "companion/toplist_file.h"
 
 #include "base/file_io.h"
-#include "cgi/page.h"
 #include "import/installation_paths.h"
 
 bool BreakIndexScanner::feed(std::string_view bytes) {
@@ -32,14 +31,13 @@ std::string toplistLine(const SourceTrade& trade, int64_t breakIndex) {
   return line;
 }
 
-bool appendToplistLine(std::ostream& page, const std::string& targetPath,
-                       const SourceTrade& trade, FileJournal* journal) {
+bool appendToplistLine(const std::string& targetPath, const SourceTrade& trade,
+                       FileJournal* journal, FileError* error) {
   const std::string path = toplistPath(targetPath);
   // Measured and appended through one descriptor: a toplist that cannot be
   // appended to fails at the open, as it would at a second one.
   AppendableFile toplist(path);
-  if (!toplist.isOpen())
-    return reportFileResult(page, FileResult::openFailed, path, kReturnLink);
+  if (!toplist.isOpen()) return succeeded(FileResult::openFailed, path, error);
   // Stop as soon as the break index is decided: the rest of the file cannot
   // change it.
   BreakIndexScanner scanner;
@@ -49,8 +47,8 @@ bool appendToplistLine(std::ostream& page, const std::string& targetPath,
     if (scanner.feed(std::string_view(buffer, n)) || n < sizeof buffer) break;
   }
   if (toplist.hasFailed())
-    return reportFileResult(page, FileResult::readFailed, path, kReturnLink);
+    return succeeded(FileResult::readFailed, path, error);
   const FileResult result =
       journal->append(&toplist, path, toplistLine(trade, scanner.breakIndex()));
-  return reportFileResult(page, result, journal->failedPath(path), kReturnLink);
+  return succeeded(result, journal->failedPath(path), error);
 }

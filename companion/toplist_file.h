@@ -3,7 +3,6 @@
 #define CONVERT_COMPANION_TOPLIST_FILE_H_
 
 #include <cstdint>
-#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -30,9 +29,8 @@ std::string toplistLine(const SourceTrade& trade, int64_t breakIndex);
 
 // Measures the break index of the target's toplist, reading only as far as
 // needed, then appends the trade's line through `journal`. On failure (the file
-// will not open or read, or the append fails) writes the error block (return
-// link "convert.cgi") and returns false.
-bool appendToplistLine(std::ostream& page, const std::string& targetPath,
-                       const SourceTrade& trade, FileJournal* journal);
+// will not open or read, or the append fails) fills `error` and returns false.
+bool appendToplistLine(const std::string& targetPath, const SourceTrade& trade,
+                       FileJournal* journal, FileError* error);
 
 #endif  // CONVERT_COMPANION_TOPLIST_FILE_H_

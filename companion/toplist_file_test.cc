@@ -2,11 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "import/installation_paths.h"
 #include "import/source_index.h"
-#include "testing/expected_page.h"
 #include "testing/installation.h"
 
 namespace {
@@ -57,26 +54,25 @@ TEST(AppendToplistLineTest, AppendsAndKeepsTheWidthForLaterTrades) {
   writeFile(path, "");
   const SourceTrade trade =
       parseSourceIndex(sourceLine(sampleTrade("11", "k")))[0];
-  std::ostringstream page;
+  FileError error;
   FileJournal journal;
-  ASSERT_TRUE(appendToplistLine(page, dir.path(), trade, &journal));
-  ASSERT_TRUE(appendToplistLine(page, dir.path(), trade, &journal));
+  ASSERT_TRUE(appendToplistLine(dir.path(), trade, &journal, &error));
+  ASSERT_TRUE(appendToplistLine(dir.path(), trade, &journal, &error));
   EXPECT_EQ("|k|v17|v18|v19|\n|k|v17|v18|v19|\n", readFile(path));
 
   writeFile(path, "Top list\n|1|2|3|4|5|6|\n");
-  ASSERT_TRUE(appendToplistLine(page, dir.path(), trade, &journal));
+  ASSERT_TRUE(appendToplistLine(dir.path(), trade, &journal, &error));
   EXPECT_EQ("Top list\n|1|2|3|4|5|6|\n|k|v17|v18|v19|||\n", readFile(path));
-  EXPECT_EQ("", page.str());
 }
 
 TEST(AppendToplistLineTest, MissingFileIsAnErrorEvenThoughAppendWouldCreateIt) {
   TempDir dir;
   const SourceTrade trade =
       parseSourceIndex(sourceLine(sampleTrade("11", "k")))[0];
-  std::ostringstream page;
+  FileError error;
   FileJournal journal;
-  EXPECT_FALSE(appendToplistLine(page, dir.path(), trade, &journal));
+  EXPECT_FALSE(appendToplistLine(dir.path(), trade, &journal, &error));
   EXPECT_FALSE(fileExists(toplistPath(dir.path())));
-  EXPECT_EQ(errorBlock(ErrorLead::openFailed, toplistPath(dir.path()), true),
-            page.str());
+  EXPECT_EQ(FileResult::openFailed, error.result);
+  EXPECT_EQ(toplistPath(dir.path()), error.path);
 }

@@ -4,7 +4,6 @@
 
 #include "base/file_io.h"
 #include "base/numbers.h"
-#include "cgi/page.h"
 #include "import/installation_paths.h"
 
 namespace {
@@ -107,8 +106,8 @@ std::vector<SourceTrade> parseSourceIndex(std::string_view contents) {
   return trades;
 }
 
-bool readSourceIndex(std::ostream& page, const std::string& sourcePath,
-                     std::string* contents) {
+bool readSourceIndex(const std::string& sourcePath, std::string* contents,
+                     FileError* error) {
   const std::string path = sourceIndexPath(sourcePath);
-  return reportFileResult(page, readWholeFile(path, contents), path, "");
+  return succeeded(readWholeFile(path, contents), path, error);
 }

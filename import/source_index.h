@@ -4,10 +4,11 @@
 #define CONVERT_IMPORT_SOURCE_INDEX_H_
 
 #include <cstdint>
-#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "base/file_io.h"
 
 // One trade of the source index, named after the fields of the source line that
 // fill them.
@@ -62,9 +63,9 @@ class SourceTradeReader {
 std::vector<SourceTrade> parseSourceIndex(std::string_view contents);
 
 // Reads the source's trade index whole into `contents`; its trades are taken
-// with SourceTradeReader. When the file cannot be opened, writes the error
-// block (no return link) and returns false.
-bool readSourceIndex(std::ostream& page, const std::string& sourcePath,
-                     std::string* contents);
+// with SourceTradeReader. When the file cannot be opened or read, fills
+// `error` and returns false.
+bool readSourceIndex(const std::string& sourcePath, std::string* contents,
+                     FileError* error);
 
 #endif  // CONVERT_IMPORT_SOURCE_INDEX_H_

@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "import/installation_paths.h"
-#include "testing/expected_page.h"
 #include "testing/installation.h"
 
 TEST(ParseSourceIndexTest, FillsEveryMappedField) {
@@ -82,13 +79,12 @@ TEST(ParseSourceIndexTest, TextKeepsSpacesAndDuplicateKeysStay) {
   EXPECT_EQ(" k ", trades[1].field2);
 }
 
-TEST(ReadSourceIndexTest, MissingFileWritesTheErrorBlockWithoutLink) {
-  std::ostringstream page;
+TEST(ReadSourceIndexTest, MissingFileIsAnOpenFailure) {
+  FileError error;
   std::string contents;
-  EXPECT_FALSE(readSourceIndex(page, "/nonexistent/", &contents));
-  EXPECT_EQ(errorBlock(ErrorLead::openFailed, sourceIndexPath("/nonexistent/"),
-                       false),
-            page.str());
+  EXPECT_FALSE(readSourceIndex("/nonexistent/", &contents, &error));
+  EXPECT_EQ(FileResult::openFailed, error.result);
+  EXPECT_EQ(sourceIndexPath("/nonexistent/"), error.path);
 }
 
 TEST(SourceTradeReaderTest, EachTradeStartsFromInitialValues) {

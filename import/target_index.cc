@@ -1,16 +1,14 @@
 #include "import/target_index.h"
 
 #include "base/file_io.h"
-#include "cgi/page.h"
 #include "import/installation_paths.h"
 
-bool readTargetIndex(std::ostream& page, const std::string& targetPath,
-                     std::vector<TargetTrade>* records) {
+bool readTargetIndex(const std::string& targetPath,
+                     std::vector<TargetTrade>* records, FileError* error) {
   const std::string path = targetIndexPath(targetPath);
   records->clear();
   FileReader reader(path);
-  if (!reader.isOpen())
-    return reportFileResult(page, FileResult::openFailed, path, "");
+  if (!reader.isOpen()) return succeeded(FileResult::openFailed, path, error);
   // The size is held in 64 bits: indexes of 2 GiB and more are read whole. It
   // is a hint only: once it is read, the loop goes on a record at a time until
   // the end of the file shows.
@@ -41,7 +39,7 @@ bool readTargetIndex(std::ostream& page, const std::string& targetPath,
     // new and be imported again.
     if (reader.hasFailed()) {
       records->clear();
-      return reportFileResult(page, FileResult::readFailed, path, "");
+      return succeeded(FileResult::readFailed, path, error);
     }
     if (got < want) break;  // the end of the file
     expected = expected > got ? expected - got : 0;
@@ -55,9 +53,6 @@ KnownTradeKeys::KnownTradeKeys(const std::vector<TargetTrade>& records) {
     keys_.insert(readText(record, kKeyField));
 }
 
-bool isKnownTrade(std::ostream& page, const SourceTrade& trade,
-                  const KnownTradeKeys& known) {
-  if (!known.contains(trade.field2)) return false;
-  writeSkippingLine(page, trade.field2);
-  return true;
+bool isKnownTrade(const SourceTrade& trade, const KnownTradeKeys& known) {
+  return known.contains(trade.field2);
 }

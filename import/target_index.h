@@ -3,21 +3,20 @@
 #ifndef CONVERT_IMPORT_TARGET_INDEX_H_
 #define CONVERT_IMPORT_TARGET_INDEX_H_
 
-#include <ostream>
 #include <string>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
 
+#include "base/file_io.h"
 #include "import/source_index.h"
 #include "import/target_trade.h"
 
 // Reads the target's trade index whole into `records`, of any size. A short
 // last record holds the bytes read and keeps its initial values after them.
-// When the file cannot be opened, writes the error block (no return link) and
-// returns false.
-bool readTargetIndex(std::ostream& page, const std::string& targetPath,
-                     std::vector<TargetTrade>* records);
+// When the file cannot be opened or read, fills `error` and returns false.
+bool readTargetIndex(const std::string& targetPath,
+                     std::vector<TargetTrade>* records, FileError* error);
 
 // The keys of the loaded records, for the duplicate test. Views into the
 // records, which must outlive it and stay unchanged.
@@ -31,9 +30,7 @@ class KnownTradeKeys {
 };
 
 // True when a loaded record has the trade's key (byte for byte,
-// case-sensitive); then the skipping line has been written. False, writing
-// nothing, otherwise.
-bool isKnownTrade(std::ostream& page, const SourceTrade& trade,
-                  const KnownTradeKeys& known);
+// case-sensitive).
+bool isKnownTrade(const SourceTrade& trade, const KnownTradeKeys& known);
 
 #endif  // CONVERT_IMPORT_TARGET_INDEX_H_

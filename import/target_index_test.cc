@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "import/installation_paths.h"
-#include "testing/expected_page.h"
 #include "testing/installation.h"
 
 TEST(ReadTargetIndexTest, ReadsWholeAndPartialRecords) {
@@ -22,11 +19,10 @@ TEST(ReadTargetIndexTest, ReadsWholeAndPartialRecords) {
   for (const auto& c : cases) {
     TempDir dir;
     writeFile(targetIndexPath(dir.path()), c.contents);
-    std::ostringstream page;
+    FileError error;
     std::vector<TargetTrade> records;
-    ASSERT_TRUE(readTargetIndex(page, dir.path(), &records)) << c.name;
+    ASSERT_TRUE(readTargetIndex(dir.path(), &records, &error)) << c.name;
     EXPECT_EQ(c.records, records.size()) << c.name;
-    EXPECT_EQ("", page.str());
   }
 }
 
@@ -34,9 +30,9 @@ TEST(ReadTargetIndexTest, ShortLastRecordKeepsInitialValuesAfterItsBytes) {
   TempDir dir;
   writeFile(targetIndexPath(dir.path()),
             targetRecordBytes(11, "a") + std::string("\x07\0\0\0", 4));
-  std::ostringstream page;
+  FileError error;
   std::vector<TargetTrade> records;
-  ASSERT_TRUE(readTargetIndex(page, dir.path(), &records));
+  ASSERT_TRUE(readTargetIndex(dir.path(), &records, &error));
   ASSERT_EQ(2u, records.size());
   EXPECT_EQ(7, readInt32(records[1], kIdField));
   EXPECT_EQ("", readText(records[1], kKeyField));
@@ -46,7 +42,7 @@ TEST(ReadTargetIndexTest, ShortLastRecordKeepsInitialValuesAfterItsBytes) {
   std::string raw = targetRecordBytes(11, "a");
   raw[50] = 'z';
   writeFile(targetIndexPath(dir.path()), raw);
-  ASSERT_TRUE(readTargetIndex(page, dir.path(), &records));
+  ASSERT_TRUE(readTargetIndex(dir.path(), &records, &error));
   EXPECT_EQ(raw, std::string(reinterpret_cast<const char*>(records[0].bytes),
                              kTargetTradeSize));
 }
@@ -56,11 +52,11 @@ TEST(ReadTargetIndexTest, MissingOrDirectoryIndexWritesTheErrorBlock) {
   makeDirectories(targetIndexPath(dir.path() + "dir/"));
   for (const std::string& target :
        {dir.path() + "none/", dir.path() + "dir/"}) {
-    std::ostringstream page;
+    FileError error;
     std::vector<TargetTrade> records;
-    EXPECT_FALSE(readTargetIndex(page, target, &records));
-    EXPECT_EQ(errorBlock(ErrorLead::openFailed, targetIndexPath(target), false),
-              page.str());
+    EXPECT_FALSE(readTargetIndex(target, &records, &error));
+    EXPECT_EQ(FileResult::openFailed, error.result);
+    EXPECT_EQ(targetIndexPath(target), error.path);
   }
 }
 
@@ -83,8 +79,7 @@ TEST(IsKnownTradeTest, ComparesKeysByteForByte) {
   for (const auto& c : cases) {
     SourceTrade trade;
     trade.field2 = c.key;
-    std::ostringstream page;
-    EXPECT_EQ(c.known, isKnownTrade(page, trade, known)) << c.key;
-    EXPECT_EQ(c.known ? skippingLine(c.key) : "", page.str()) << c.key;
+    FileError error;
+    EXPECT_EQ(c.known, isKnownTrade(trade, known)) << c.key;
   }
 }

@@ -2,7 +2,6 @@
 
 #include "base/file_io.h"
 #include "base/numbers.h"
-#include "cgi/page.h"
 #include "import/installation_paths.h"
 
 std::string addedByNote(std::string_view remoteAddress,
@@ -57,8 +56,8 @@ TargetTrade convertTrade(const SourceTrade& trade, int32_t id,
   return buildTargetTrade(trade, id, remoteAddress, localTime);
 }
 
-bool appendTargetTrade(std::ostream& page, const std::string& targetPath,
-                       const TargetTrade& record, FileJournal* journal) {
+bool appendTargetTrade(const std::string& targetPath, const TargetTrade& record,
+                       FileJournal* journal, FileError* error) {
   const std::string path = targetIndexPath(targetPath);
   const std::string_view bytes(reinterpret_cast<const char*>(record.bytes),
                                kTargetTradeSize);
@@ -70,5 +69,5 @@ bool appendTargetTrade(std::ostream& page, const std::string& targetPath,
   const std::string_view filler(reinterpret_cast<const char*>(initial.bytes),
                                 kTargetTradeSize);
   const FileResult result = journal->append(path, bytes, filler);
-  return reportFileResult(page, result, journal->failedPath(path), kReturnLink);
+  return succeeded(result, journal->failedPath(path), error);
 }

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <ctime>
-#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -28,9 +27,9 @@ TargetTrade convertTrade(const SourceTrade& trade, int32_t id,
                          std::string_view remoteAddress);
 
 // Appends the record's 996 bytes to the target's trade index through
-// `journal`. On failure writes the error block (return link "convert.cgi") and
-// returns false; a partly written record has been cut off again.
-bool appendTargetTrade(std::ostream& page, const std::string& targetPath,
-                       const TargetTrade& record, FileJournal* journal);
+// `journal`. On failure fills `error` and returns false; a partly written
+// record has been cut off again.
+bool appendTargetTrade(const std::string& targetPath, const TargetTrade& record,
+                       FileJournal* journal, FileError* error);
 
 #endif  // CONVERT_IMPORT_TRADE_CONVERSION_H_

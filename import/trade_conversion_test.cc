@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "import/installation_paths.h"
-#include "testing/expected_page.h"
 #include "testing/installation.h"
 
 namespace {
@@ -101,16 +98,14 @@ TEST(AppendTargetTradeTest, AppendsWholeRecordsAndReportsOpenFailure) {
   TargetTrade record;
   initTargetTrade(&record);
   writeFile(targetIndexPath(dir.path()), "");
-  std::ostringstream page;
+  FileError error;
   FileJournal journal;
-  ASSERT_TRUE(appendTargetTrade(page, dir.path(), record, &journal));
-  ASSERT_TRUE(appendTargetTrade(page, dir.path(), record, &journal));
+  ASSERT_TRUE(appendTargetTrade(dir.path(), record, &journal, &error));
+  ASSERT_TRUE(appendTargetTrade(dir.path(), record, &journal, &error));
   EXPECT_EQ(2 * kTargetTradeSize, readFile(targetIndexPath(dir.path())).size());
 
-  std::ostringstream failed;
   EXPECT_FALSE(
-      appendTargetTrade(failed, dir.path() + "missing/", record, &journal));
-  EXPECT_EQ(errorBlock(ErrorLead::openFailed,
-                       targetIndexPath(dir.path() + "missing/"), true),
-            failed.str());
+      appendTargetTrade(dir.path() + "missing/", record, &journal, &error));
+  EXPECT_EQ(FileResult::openFailed, error.result);
+  EXPECT_EQ(targetIndexPath(dir.path() + "missing/"), error.path);
 }

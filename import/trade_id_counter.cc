@@ -4,7 +4,6 @@
 
 #include "base/file_io.h"
 #include "base/numbers.h"
-#include "cgi/page.h"
 #include "import/installation_paths.h"
 
 namespace {
@@ -52,29 +51,24 @@ int32_t parseCounter(const std::string& text) {
   return counter;
 }
 
-bool nextTradeId(std::ostream& page, const std::string& targetPath,
-                 const LoadedTradeIds& loaded, FileJournal* journal,
-                 int32_t* id) {
+bool nextTradeId(const std::string& targetPath, const LoadedTradeIds& loaded,
+                 FileJournal* journal, int32_t* id, FileError* error) {
   const std::string path = counterPath(targetPath);
   // Read and rewritten through one descriptor: a counter that cannot be
   // written fails at the open, as it would at a second one.
   RewritableFile counter(path);
-  if (!counter.isOpen())
-    return reportFileResult(page, FileResult::openFailed, path, kReturnLink);
+  if (!counter.isOpen()) return succeeded(FileResult::openFailed, path, error);
   std::string oldText;
-  if (!reportFileResult(page, counter.readAll(&oldText), path, kReturnLink))
-    return false;
+  if (!succeeded(counter.readAll(&oldText), path, error)) return false;
   int32_t candidate = 0;
   if (!nextFreeId(parseCounter(oldText), loaded, &candidate)) {
-    writeNoFreeIdPage(page, path);
-    return false;
+    return succeeded(FileResult::noFreeId, path, error);
   }
   // On a failed write the journal puts the old value back: an emptied counter
   // would restart the numbering at 11.
   const FileResult result = journal->rewrite(
       &counter, path, toDecimalText(candidate), std::move(oldText));
-  if (!reportFileResult(page, result, journal->failedPath(path), kReturnLink))
-    return false;
+  if (!succeeded(result, journal->failedPath(path), error)) return false;
   *id = candidate;
   return true;
 }

@@ -4,7 +4,6 @@
 #define CONVERT_IMPORT_TRADE_ID_COUNTER_H_
 
 #include <cstdint>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -31,11 +30,10 @@ int32_t parseCounter(const std::string& text);
 
 // Reads the target's counter, works out the next identifier and writes it back
 // in place through `journal`, which keeps the old text to put back. On failure
-// the error block (return link "convert.cgi") has been written: the counter
-// file would not open for reading and writing or would not read, its write
-// failed, or no identifier is left, in which case the file is not touched.
-bool nextTradeId(std::ostream& page, const std::string& targetPath,
-                 const LoadedTradeIds& loaded, FileJournal* journal,
-                 int32_t* id);
+// `error` says why: the counter file would not open for reading and writing
+// or would not read, its write failed, or no identifier is left (noFreeId),
+// in which case the file is not touched.
+bool nextTradeId(const std::string& targetPath, const LoadedTradeIds& loaded,
+                 FileJournal* journal, int32_t* id, FileError* error);
 
 #endif  // CONVERT_IMPORT_TRADE_ID_COUNTER_H_

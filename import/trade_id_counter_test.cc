@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <sstream>
 
 #include "import/installation_paths.h"
-#include "testing/expected_page.h"
 #include "testing/temp_dir.h"
 
 namespace {
@@ -67,31 +65,31 @@ TEST(NextTradeIdTest, RewritesTheCounterInPlace) {
   TempDir dir;
   const std::string counter = counterPath(dir.path());
   writeFile(counter, "  40 old text");
-  std::ostringstream page;
+  FileError error;
   FileJournal journal;
   int32_t id = 0;
   for (const int32_t expected : {41, 42, 43}) {
-    ASSERT_TRUE(nextTradeId(page, dir.path(), idsOf({40, 12}), &journal, &id));
+    ASSERT_TRUE(
+        nextTradeId(dir.path(), idsOf({40, 12}), &journal, &id, &error));
     EXPECT_EQ(expected, id);
   }
   EXPECT_EQ("43", readFile(counter));
-  EXPECT_EQ("", page.str());
 }
 
 TEST(NextTradeIdTest, MissingCounterAndExhaustedCounterEndTheRun) {
   TempDir dir;
-  std::ostringstream missing;
+  FileError missing;
   FileJournal journal;
   int32_t id = 0;
-  EXPECT_FALSE(nextTradeId(missing, dir.path(), idsOf({}), &journal, &id));
-  EXPECT_EQ(errorBlock(ErrorLead::openFailed, counterPath(dir.path()), true),
-            missing.str());
+  EXPECT_FALSE(nextTradeId(dir.path(), idsOf({}), &journal, &id, &missing));
+  EXPECT_EQ(FileResult::openFailed, missing.result);
+  EXPECT_EQ(counterPath(dir.path()), missing.path);
   EXPECT_FALSE(fileExists(counterPath(dir.path())));
 
   writeFile(counterPath(dir.path()), "2147483647");
-  std::ostringstream exhausted;
-  EXPECT_FALSE(nextTradeId(exhausted, dir.path(), idsOf({}), &journal, &id));
-  EXPECT_EQ(errorBlock(ErrorLead::noFreeId, counterPath(dir.path()), true),
-            exhausted.str());
+  FileError exhausted;
+  EXPECT_FALSE(nextTradeId(dir.path(), idsOf({}), &journal, &id, &exhausted));
+  EXPECT_EQ(FileResult::noFreeId, exhausted.result);
+  EXPECT_EQ(counterPath(dir.path()), exhausted.path);
   EXPECT_EQ("2147483647", readFile(counterPath(dir.path())));
 }

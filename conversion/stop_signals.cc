@@ -1,4 +1,4 @@
-#include "cgi/stop_signals.h"
+#include "conversion/stop_signals.h"
 
 #include <csignal>
 #include <initializer_list>
@@ -7,7 +7,7 @@ namespace {
 
 volatile std::sig_atomic_t stopRequested = 0;
 
-extern "C" void noteStop(int) { stopRequested = 1; }
+extern "C" void noteStop(int signal) { stopRequested = signal; }
 
 }  // namespace
 
@@ -22,3 +22,5 @@ void installStopHandlers() {
 }
 
 bool isStopRequested() { return stopRequested != 0; }
+
+int stopSignal() { return static_cast<int>(stopRequested); }

@@ -1,0 +1,179 @@
+#include "conversion/conversion.h"
+
+#include <algorithm>
+#include <chrono>
+#include <string_view>
+#include <vector>
+
+#include "base/file_io.h"
+#include "base/file_journal.h"
+#include "base/numbers.h"
+#include "companion/companion_files.h"
+#include "conversion/stop_signals.h"
+#include "import/installation_paths.h"
+#include "import/source_index.h"
+#include "import/target_index.h"
+#include "import/target_log_rules.h"
+#include "import/trade_conversion.h"
+#include "import/trade_id_counter.h"
+
+// A group of trades is made durable at once: one sync for many trades, and
+// after a kill or a power cut the next run imports the whole group again. It
+// ends after this many trades or this long, whichever comes first. Every sync
+// writes out again the blocks of the two large folders that the group's new
+// files went into: with groups of 500 trades a conversion on a disk wrote
+// 4.4 KB per trade instead of 1.8, with groups of two seconds 1.9. The first
+// group is short and each one after it twice as long, up to that: a run that
+// a host's limit kills after a second or two has still kept most of its work.
+#ifdef CONVERT_GROUP_TRADES_FOR_TESTS
+// A build for the fault sweep ends its groups sooner, so that a small run has
+// several and the log is written over older groups.
+const int kGroupTrades = CONVERT_GROUP_TRADES_FOR_TESTS;
+#else
+const int kGroupTrades = 20000;
+#endif
+
+namespace {
+
+constexpr auto kFirstGroupTime = std::chrono::milliseconds(250);
+constexpr auto kGroupTime = std::chrono::milliseconds(2000);
+
+// Imports one trade: a new identifier, its record and its companion files, all
+// changed through `journal`. False, with `error` filled, when a step failed.
+bool importTrade(const std::string& target, const SourceTrade& trade,
+                 const LoadedTradeIds& loadedIds,
+                 const std::string& remoteAddress, FileJournal* journal,
+                 FileError* error) {
+  int32_t id = 0;
+  if (!nextTradeId(target, loadedIds, journal, &id, error)) return false;
+  const TargetTrade record = convertTrade(trade, id, remoteAddress);
+  if (!appendTargetTrade(target, record, journal, error)) return false;
+  return writeCompanionFiles(target, trade, id, journal, error);
+}
+
+uint64_t countTrades(std::string_view sourceIndex) {
+  SourceTradeReader reader(sourceIndex);
+  SourceTrade trade;
+  uint64_t count = 0;
+  while (reader.next(&trade)) ++count;
+  return count;
+}
+
+// The trade loop over a loaded source and target, in groups.
+RunEnd importTrades(const std::string& target, std::string_view sourceIndex,
+                    const std::vector<TargetTrade>& targetTrades,
+                    const std::string& remoteAddress,
+                    ConversionReport* report) {
+  const KnownTradeKeys known(targetTrades);
+  const LoadedTradeIds loadedIds = collectTradeIds(targetTrades);
+  SourceTradeReader sourceTrades(sourceIndex);
+  SourceTrade trade;
+  FileJournal journal(target, journalPath(target),
+                      {targetIndexPath(target), toplistPath(target),
+                       capsPath(target), summaryPath(target)});
+  FileError error;
+  int groupTrades = 0;
+  auto groupStart = std::chrono::steady_clock::now();
+  std::chrono::milliseconds groupTime = kFirstGroupTime;
+  bool stopped = false;
+  while (sourceTrades.next(&trade)) {
+    // Between trades: no trade is cut half way.
+    if (isStopRequested()) {
+      stopped = true;
+      break;
+    }
+    if (isKnownTrade(trade, known)) {
+      report->skipping(trade.field2);
+      continue;
+    }
+    if (readNumber(trade.field1) <= 10) {
+      report->belowThreshold(trade.field2);
+      continue;
+    }
+    // A key the record cannot hold whole would never match on a later run:
+    // leave it out.
+    if (!fitsTextField(kKeyField, trade.field2)) {
+      report->unstorableKey(trade.field2);
+      continue;
+    }
+    if (groupTrades == 0) groupStart = std::chrono::steady_clock::now();
+    if (!importTrade(target, trade, loadedIds, remoteAddress, &journal,
+                     &error)) {
+      // A trade is imported whole or not at all: a half trade's record would
+      // make every later run skip it, and its missing files would never be
+      // written.
+      journal.rollback();
+      report->failed(error, false);
+      return RunEnd::failed;
+    }
+    journal.commit();
+    report->added(trade.field2);
+    if (++groupTrades >= kGroupTrades ||
+        std::chrono::steady_clock::now() - groupStart >= groupTime) {
+      // A group that cannot be made durable stays covered by the log: the
+      // next run puts it back and imports it again.
+      const FileResult ended = journal.endGroup();
+      if (!succeeded(ended, journal.failedPath(""), &error)) {
+        report->failed(error, false);
+        return RunEnd::failed;
+      }
+      groupTrades = 0;
+      groupTime = std::min(groupTime * 2, kGroupTime);
+    }
+  }
+  if (!succeeded(journal.finish(), journal.failedPath(""), &error)) {
+    report->failed(error, false);
+    return RunEnd::failed;
+  }
+  return stopped ? RunEnd::stopped : RunEnd::finished;
+}
+
+}  // namespace
+
+RunEnd convertInstallations(const std::string& source,
+                            const std::string& target,
+                            const std::string& remoteAddress,
+                            ConversionReport* report) {
+  const std::string dataFolder = dataFolderPath(target);
+  const std::string tradeFolder = tradeFolderPath(target);
+  const std::string historyFolder = historyFolderPath(target);
+  FileError error;
+  // The source index is read whole and closed now; its trades are taken from
+  // the text one at a time, so that memory holds the text and one trade.
+  std::string sourceIndex;
+  if (!readSourceIndex(source, &sourceIndex, &error)) {
+    report->failed(error, true);
+    return RunEnd::failed;
+  }
+  // In a folder that every user of the server may write to, another account
+  // could plant links, hard links or a log of its own: touch nothing there.
+  std::string unsafe;
+  if (findFolderOthersCanChange(dataFolder, {tradeFolder, historyFolder},
+                                &unsafe)) {
+    report->failed(FileError{FileResult::othersCanChange, unsafe}, false);
+    return RunEnd::failed;
+  }
+  // Every file is reached through these folders as they are now, whatever
+  // happens to their paths during the run.
+  const PinnedFolders folders({dataFolder, tradeFolder, historyFolder});
+  // A second run over the same target (a double-click, a reload) waits here,
+  // then sees this run's trades in the index it loads.
+  const DirectoryLock lock(tradeFolder);
+  // A run that was cut off left its group's log: put every file back first,
+  // so that the group's trades are imported again, whole.
+  std::string failedPath;
+  const FileResult recovered =
+      recoverFromLog(target, journalPath(target),
+                     targetRecoveryRules(kGroupTrades), &failedPath);
+  if (!succeeded(recovered, failedPath, &error)) {
+    report->failed(error, false);
+    return RunEnd::failed;
+  }
+  std::vector<TargetTrade> targetTrades;
+  if (!readTargetIndex(target, &targetTrades, &error)) {
+    report->failed(error, true);
+    return RunEnd::failed;
+  }
+  if (report->wantsTradeCount()) report->counted(countTrades(sourceIndex));
+  return importTrades(target, sourceIndex, targetTrades, remoteAddress, report);
+}

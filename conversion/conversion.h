@@ -1,0 +1,30 @@
+// The conversion that both programs run: it checks the target's folders,
+// takes the target's lock, puts back a group that a cut-off run left, loads
+// both indexes, and imports every trade that the target lacks, in groups made
+// durable at once.
+#ifndef CONVERT_CONVERSION_CONVERSION_H_
+#define CONVERT_CONVERSION_CONVERSION_H_
+
+#include <string>
+
+#include "conversion/conversion_report.h"
+
+// How a conversion ended.
+enum class RunEnd {
+  finished,  // every trade was looked at
+  failed,    // a step failed: the report was told what and where
+  stopped,   // a stop signal ended it between two trades
+};
+
+// Converts the installations at `source` and `target` (each typed with its
+// trailing "/"), giving every imported record a note with `remoteAddress`,
+// and tells `report` what happens.
+RunEnd convertInstallations(const std::string& source,
+                            const std::string& target,
+                            const std::string& remoteAddress,
+                            ConversionReport* report);
+
+// The most trades in one group.
+extern const int kGroupTrades;
+
+#endif  // CONVERT_CONVERSION_CONVERSION_H_

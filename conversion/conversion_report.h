@@ -1,0 +1,37 @@
+// What a conversion tells the program that runs it, as it goes: the page of
+// convert.cgi and the terminal of convert-trades each turn it into their own
+// output. Nothing below this folder knows that either exists.
+#ifndef CONVERT_CONVERSION_CONVERSION_REPORT_H_
+#define CONVERT_CONVERSION_CONVERSION_REPORT_H_
+
+#include <cstdint>
+#include <string>
+
+#include "base/file_io.h"
+
+class ConversionReport {
+ public:
+  virtual ~ConversionReport() = default;
+
+  // Whether the report wants the count of source trades before the first
+  // one (it costs a pass over the source).
+  virtual bool wantsTradeCount() const { return false; }
+  // The source holds `trades` trades; called before the first trade, when
+  // wanted.
+  virtual void counted(uint64_t trades) { (void)trades; }
+
+  // A trade the target already holds.
+  virtual void skipping(const std::string& key) = 0;
+  // A trade whose key the target record cannot hold whole: passed over.
+  virtual void unstorableKey(const std::string& key) = 0;
+  // A trade whose first field is not a number above 10: passed over.
+  virtual void belowThreshold(const std::string& key) { (void)key; }
+  // A trade imported whole.
+  virtual void added(const std::string& key) = 0;
+  // A step failed and ended the run; the trade in hand, if any, has been
+  // undone. `readingIndex`: it was the loading of the source or the target
+  // index, before the target was changed or locked.
+  virtual void failed(const FileError& error, bool readingIndex) = 0;
+};
+
+#endif  // CONVERT_CONVERSION_CONVERSION_REPORT_H_
