@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -617,10 +618,38 @@ bool syncDirectory(const std::string& path) {
   return synced;
 }
 
-DirectoryLock::DirectoryLock(const std::string& path) {
+bool inspectPath(const std::string& path, PathFacts* facts) {
+  *facts = PathFacts();
+  struct stat info;
+  if (statPath(path, &info, true) != 0) {
+    if (errno != ENOENT && errno != ENOTDIR) return false;
+    facts->isDanglingLink = statPath(path, &info, false) == 0;
+    return true;
+  }
+  facts->exists = true;
+  facts->isRegular = S_ISREG(info.st_mode);
+  facts->isDirectory = S_ISDIR(info.st_mode);
+  facts->links = static_cast<uint64_t>(info.st_nlink);
+  facts->owner = info.st_uid;
+  facts->mode = info.st_mode & 07777;
+  facts->size = static_cast<uint64_t>(info.st_size);
+  facts->readable = ::faccessat(AT_FDCWD, path.c_str(), R_OK, AT_EACCESS) == 0;
+  facts->writable = ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+  return true;
+}
+
+bool freeSpaceOf(const std::string& path, uint64_t* bytes) {
+  struct statvfs info;
+  if (holdsZeroByte(path) || ::statvfs(path.c_str(), &info) != 0) return false;
+  *bytes = static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
+  return true;
+}
+
+DirectoryLock::DirectoryLock(const std::string& path, bool wait) {
   const int fd = openPath(path, O_RDONLY | O_DIRECTORY);
   if (fd < 0) return;
-  if (retryInterrupted([&] { return ::flock(fd, LOCK_EX); }) != 0) {
+  const int how = wait ? LOCK_EX : LOCK_EX | LOCK_NB;
+  if (retryInterrupted([&] { return ::flock(fd, how); }) != 0) {
     ::close(fd);
     return;
   }

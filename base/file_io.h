@@ -290,11 +290,34 @@ class FileSystems {
   std::map<uint64_t, Entry> entries_;
 };
 
+// What a check before a change sees at a path (through a symbolic link).
+struct PathFacts {
+  bool exists = false;
+  bool isDanglingLink = false;  // a symbolic link that leads nowhere
+  bool isRegular = false;
+  bool isDirectory = false;
+  uint64_t links = 0;
+  unsigned owner = 0;
+  unsigned mode = 0;
+  uint64_t size = 0;
+  bool readable = false;  // by this user
+  bool writable = false;  // by this user
+};
+// False when the state cannot be learnt (an error other than a missing path).
+bool inspectPath(const std::string& path, PathFacts* facts);
+
+// The bytes this user may still write on the file system that holds `path`.
+bool freeSpaceOf(const std::string& path, uint64_t* bytes);
+
 // An exclusive flock(2) on a directory, held until the object goes away. When
 // the directory cannot be opened nothing is held.
 class DirectoryLock {
  public:
-  explicit DirectoryLock(const std::string& path);
+  // Waits for the lock, or with `wait` false only tries it.
+  explicit DirectoryLock(const std::string& path, bool wait = true);
+  // Whether the lock is held (false when another process holds it and the
+  // lock was only tried, or the directory did not open).
+  bool isHeld() const { return fd_ >= 0; }
   ~DirectoryLock();
   DirectoryLock(const DirectoryLock&) = delete;
   DirectoryLock& operator=(const DirectoryLock&) = delete;

@@ -343,6 +343,34 @@ FileResult checkLog(const std::string& root, UndoLogReader* reader,
 
 }  // namespace
 
+namespace {
+
+// Whether this user alone can have written the log open in `log`: a regular
+// file of one link, its own, with no permission for group or others.
+bool isOwnLog(const FileReader& log) {
+  return log.isOpen() && log.links() == 1 && log.owner() == ::geteuid() &&
+         (log.mode() & 077) == 0;
+}
+
+}  // namespace
+
+FileResult inspectLog(const std::string& root, const std::string& logPath,
+                      const RecoveryRules& rules, bool* present,
+                      std::string* failedPath) {
+  *failedPath = logPath;
+  *present = false;
+  PathState state;
+  if (!readPathState(logPath, &state)) return FileResult::openFailed;
+  if (state.kind == PathState::Kind::missing) return FileResult::ok;
+  *present = true;
+  FileReader log(logPath, /*followLinks=*/false);
+  if (!isOwnLog(log)) return FileResult::notOwnLog;
+  UndoLogReader reader(&log);
+  if (!reader.readHeader())
+    return log.hasFailed() ? FileResult::readFailed : FileResult::ok;
+  return checkLog(root, &reader, &log, rules, failedPath);
+}
+
 FileResult recoverFromLog(const std::string& root, const std::string& logPath,
                           const RecoveryRules& rules, std::string* failedPath) {
   const std::string& path = logPath;
@@ -353,9 +381,7 @@ FileResult recoverFromLog(const std::string& root, const std::string& logPath,
   // Only a log that this user alone can have written is applied: anyone else
   // could name any file in it, or any bytes.
   FileReader log(path, /*followLinks=*/false);
-  if (!log.isOpen() || log.links() != 1 || log.owner() != ::geteuid() ||
-      (log.mode() & 077) != 0)
-    return FileResult::notOwnLog;
+  if (!isOwnLog(log)) return FileResult::notOwnLog;
   UndoLogReader reader(&log);
   if (reader.readHeader()) {
     const FileResult checked = checkLog(root, &reader, &log, rules, failedPath);

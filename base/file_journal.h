@@ -155,4 +155,11 @@ struct RecoveryRules {
 FileResult recoverFromLog(const std::string& root, const std::string& logPath,
                           const RecoveryRules& rules, std::string* failedPath);
 
+// What recoverFromLog would make of the log at `logPath`, changing nothing:
+// ok when there is none (`present` false) or it would be applied, otherwise
+// the result recovery would stop with, and `failedPath`.
+FileResult inspectLog(const std::string& root, const std::string& logPath,
+                      const RecoveryRules& rules, bool* present,
+                      std::string* failedPath);
+
 #endif  // CONVERT_BASE_FILE_JOURNAL_H_

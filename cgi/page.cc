@@ -1,5 +1,7 @@
 #include "cgi/page.h"
 
+#include "conversion/failure_text.h"
+
 namespace {
 
 constexpr std::string_view kPageHeadBeforeScript =
@@ -45,54 +47,14 @@ constexpr std::string_view kPageHeadAfterScript =
     "</div>\n"
     "</form>\n";
 
-constexpr std::string_view kOpenFailedLead = "Unable to open file <b>";
-constexpr std::string_view kReadFailedLead = "Unable to read file <b>";
-constexpr std::string_view kWriteFailedLead = "Unable to write file <b>";
-constexpr std::string_view kNoFreeIdLead = "No free trade identifier in <b>";
-constexpr std::string_view kOthersCanChangeLead =
-    "Other users of the server can write to folder <b>";
-constexpr std::string_view kNotOwnLogLead =
-    "Rollback log not left by this program <b>";
-constexpr std::string_view kUnknownTailLead =
-    "Records that no conversion wrote past the rollback log's end in <b>";
-
-// What the owner does about the failure of the error block.
-enum class Advice { permissions, othersCanChange, notOwnLog, unknownTail };
-
-void writeAdvice(std::ostream& page, Advice advice, std::string_view path) {
-  switch (advice) {
-    case Advice::permissions:
-      page << "Please check file permissions and try again";
-      return;
-    case Advice::othersCanChange:
-      page << "Remove the write permission of other users, for example with "
-              "chmod o-w ";
-      writeEscaped(page, path);
-      page << " (or chmod 755 ";
-      writeEscaped(page, path);
-      page << "), and try again";
-      return;
-    case Advice::notOwnLog:
-      page << "Another user or program may have put it there: remove it and "
-              "try again";
-      return;
-    case Advice::unknownTail:
-      page << "Restore the backup of the installation, or remove the "
-              "rollback log d/t/convert.journal after checking the file, and "
-              "try again";
-      return;
-  }
-}
-
-void writeErrorBlock(std::ostream& page, std::string_view lead,
-                     std::string_view path, std::string_view returnLink,
-                     Advice advice = Advice::permissions) {
+void writeErrorBlock(std::ostream& page, FileResult result,
+                     std::string_view path, std::string_view returnLink) {
   page << "<div align=center>\n<font style=\"font:normal 8pt arial;\";><font "
           "style=\"color:red;\"><b>Error</b></font><br>\n"
-       << lead;
+       << failureLead(result) << " <b>";
   writeEscaped(page, path);
   page << "</b><br>\n";
-  writeAdvice(page, advice, path);
+  writeEscaped(page, failureAdvice(result, path));
   page << "<br>\n<br><br>\n";
   if (!returnLink.empty()) {
     page << "<a href=\"";
@@ -203,52 +165,26 @@ void writeStopBlock(std::ostream& page, std::string_view source,
 
 void writeFileErrorPage(std::ostream& page, std::string_view path,
                         std::string_view returnLink) {
-  writeErrorBlock(page, kOpenFailedLead, path, returnLink);
+  writeErrorBlock(page, FileResult::openFailed, path, returnLink);
 }
 
 void writeFileReadErrorPage(std::ostream& page, std::string_view path,
                             std::string_view returnLink) {
-  writeErrorBlock(page, kReadFailedLead, path, returnLink);
+  writeErrorBlock(page, FileResult::readFailed, path, returnLink);
 }
 
 void writeFileWriteErrorPage(std::ostream& page, std::string_view path,
                              std::string_view returnLink) {
-  writeErrorBlock(page, kWriteFailedLead, path, returnLink);
+  writeErrorBlock(page, FileResult::writeFailed, path, returnLink);
 }
 
 void writeNoFreeIdPage(std::ostream& page, std::string_view counterPath) {
-  writeErrorBlock(page, kNoFreeIdLead, counterPath, kReturnLink);
+  writeErrorBlock(page, FileResult::noFreeId, counterPath, kReturnLink);
 }
 
 bool reportFileResult(std::ostream& page, FileResult result,
                       std::string_view path, std::string_view returnLink) {
-  switch (result) {
-    case FileResult::ok:
-      return true;
-    case FileResult::openFailed:
-      writeFileErrorPage(page, path, returnLink);
-      return false;
-    case FileResult::readFailed:
-      writeFileReadErrorPage(page, path, returnLink);
-      return false;
-    case FileResult::writeFailed:
-      writeFileWriteErrorPage(page, path, returnLink);
-      return false;
-    case FileResult::othersCanChange:
-      writeErrorBlock(page, kOthersCanChangeLead, path, returnLink,
-                      Advice::othersCanChange);
-      return false;
-    case FileResult::notOwnLog:
-      writeErrorBlock(page, kNotOwnLogLead, path, returnLink,
-                      Advice::notOwnLog);
-      return false;
-    case FileResult::unknownTail:
-      writeErrorBlock(page, kUnknownTailLead, path, returnLink,
-                      Advice::unknownTail);
-      return false;
-    case FileResult::noFreeId:
-      writeErrorBlock(page, kNoFreeIdLead, path, returnLink);
-      return false;
-  }
+  if (result == FileResult::ok) return true;
+  writeErrorBlock(page, result, path, returnLink);
   return false;
 }

@@ -33,6 +33,15 @@ const int kGroupTrades = CONVERT_GROUP_TRADES_FOR_TESTS;
 const int kGroupTrades = 20000;
 #endif
 
+TradeFate fateOf(const SourceTrade& trade, const KnownTradeKeys& known) {
+  if (isKnownTrade(trade, known)) return TradeFate::skip;
+  if (readNumber(trade.field1) <= 10) return TradeFate::belowThreshold;
+  // A key the record cannot hold whole would never match on a later run:
+  // leave it out.
+  if (!fitsTextField(kKeyField, trade.field2)) return TradeFate::unstorableKey;
+  return TradeFate::import;
+}
+
 namespace {
 
 constexpr auto kFirstGroupTime = std::chrono::milliseconds(250);
@@ -82,19 +91,18 @@ RunEnd importTrades(const std::string& target, std::string_view sourceIndex,
       stopped = true;
       break;
     }
-    if (isKnownTrade(trade, known)) {
-      report->skipping(trade.field2);
-      continue;
-    }
-    if (readNumber(trade.field1) <= 10) {
-      report->belowThreshold(trade.field2);
-      continue;
-    }
-    // A key the record cannot hold whole would never match on a later run:
-    // leave it out.
-    if (!fitsTextField(kKeyField, trade.field2)) {
-      report->unstorableKey(trade.field2);
-      continue;
+    switch (fateOf(trade, known)) {
+      case TradeFate::skip:
+        report->skipping(trade.field2);
+        continue;
+      case TradeFate::belowThreshold:
+        report->belowThreshold(trade.field2);
+        continue;
+      case TradeFate::unstorableKey:
+        report->unstorableKey(trade.field2);
+        continue;
+      case TradeFate::import:
+        break;
     }
     if (groupTrades == 0) groupStart = std::chrono::steady_clock::now();
     if (!importTrade(target, trade, loadedIds, remoteAddress, &journal,

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "conversion/conversion_report.h"
+#include "import/source_index.h"
+#include "import/target_index.h"
 
 // How a conversion ended.
 enum class RunEnd {
@@ -23,6 +25,15 @@ RunEnd convertInstallations(const std::string& source,
                             const std::string& target,
                             const std::string& remoteAddress,
                             ConversionReport* report);
+
+// What the conversion does with a source trade.
+enum class TradeFate {
+  skip,            // the target holds its key
+  belowThreshold,  // its first field is not a number above 10
+  unstorableKey,   // the target record cannot hold its key whole
+  import,
+};
+TradeFate fateOf(const SourceTrade& trade, const KnownTradeKeys& known);
 
 // The most trades in one group.
 extern const int kGroupTrades;
