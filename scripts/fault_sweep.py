@@ -193,15 +193,24 @@ def call_labels(entries, target, source):
     return labels
 
 
+def file_system(path):
+    """The device of the file system that holds path, or the nearest folder
+    above it that is still there."""
+    while not os.path.exists(path):
+        path = os.path.dirname(path)
+    return os.stat(path).st_dev
+
+
 def durability(entries, target):
     """What each call of a log made durable, as crash_states takes it, with
     target paths made relative. A write through a descriptor opened O_SYNC or
-    O_DSYNC counts as a data sync."""
+    O_DSYNC counts as a data sync; a syncfs, for the file system of its
+    descriptor only."""
     made, synced_fds = [], set()
     for name, line in entries:
         fd, what = FIRST_FD.match(line), None
-        if name == "syncfs":
-            what = ("all",)
+        if name == "syncfs" and fd:
+            what = ("all", file_system(fd.group(2)))
         elif fd and (fd.group(2) + "/").startswith(target):
             path = (fd.group(2) + "/")[len(target):].rstrip("/")
             if name in ("fsync", "fdatasync"):
@@ -312,7 +321,7 @@ def journal_holders(entries, snapshots, durable, base):
     journal's first removal, and just after the orphan statistics file began to
     be replaced."""
     synced = [snapshots[k + 1].get(JOURNAL) for k, made in enumerate(durable)
-              if made in (("all",), ("data", JOURNAL))]
+              if made and (made[0] == "all" or made == ("data", JOURNAL))]
     complete = [k for k, tree in enumerate(snapshots)
                 if JOURNAL in tree and tree[JOURNAL] in synced]
     removal = [i for i, (call, line) in enumerate(entries)
@@ -529,7 +538,8 @@ def sweep(program, root):
             cannot_check("power cut", "a kill missed its call: no target before it")
             snapshots = []
         durable = durability(entries, count)
-        cuts = power_cut_states(snapshots, durable, MIXES)
+        device = os.stat(count).st_dev  # every file of the target is on one file system
+        cuts = power_cut_states(snapshots, durable, MIXES, device_of=lambda path: device)
         judge("power cut", list(pool.map(check_cut, ["cut%d" % i for i in range(len(cuts))], cuts)))
 
         # Crashes of the recovery: a recovering run from each target holding a
