@@ -26,7 +26,10 @@ keep the journal, and be completed by the next run.
 
 With --grouped, a build that ends its groups after one trade (so that the
 journal is written over an older group's) gets the kills, the power cuts, the
-recovery crashes and the journal's failures too.
+recovery crashes and the journal's failures too. As root, a target whose caps
+file is a symbolic link to a file on a second file system (a tmpfs mounted for
+the sweep) gets the kills and the power cuts that lose everything unsynced,
+where a syncfs makes only its own file system durable.
 Exits 1 when any case fails.
 """
 import collections
@@ -433,9 +436,18 @@ def main():
     # flush no one else's files.
     scratch = "/dev/shm" if os.path.isdir("/dev/shm") else None
     root = os.path.realpath(tempfile.mkdtemp(prefix="fault_sweep.", dir=scratch)) + "/"
+    # The second file system, for a target with a file on it.
+    other_fs, mounted = root + "other-fs/", False
+    os.mkdir(other_fs)
+    if os.geteuid() == 0:
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=16m,mode=0700", "tmpfs",
+                                  other_fs], stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL).returncode == 0
     try:
-        passed, failed = sweep(program, grouped, root)
+        passed, failed = sweep(program, grouped, root, other_fs if mounted else None)
     finally:
+        if mounted and subprocess.run(["umount", other_fs]).returncode != 0:
+            subprocess.run(["umount", "--lazy", other_fs])
         shutil.rmtree(root, ignore_errors=True)
     print("%.1f s" % (time.monotonic() - started))
     print("%d passed, %d failed" % (passed, failed))
@@ -474,9 +486,10 @@ ALL_PARTS = {"error", "SIGTERM", "lost index write", "kill", "double fault", "po
              "recovery crash", "journal failure, then kill"}
 GROUPED_PARTS = {"journal errors", "kill", "power cut", "recovery crash",
                  "journal failure, then kill"}
+OTHER_FS_PARTS = {"kill", "power cut"}
 
 
-def sweep(program, grouped, root):
+def sweep(program, grouped, root, other_fs):
     """Returns (passed, failed)."""
     tally = Tally()
     if not shutil.which("strace"):
@@ -487,6 +500,15 @@ def sweep(program, grouped, root):
         if grouped:
             sweep_build("grouped: ", grouped, root + "grouped/", Layout(root), pool, tally,
                         GROUPED_PARTS, MIXES, several_groups=True)
+        title = "caps on a second file system: "
+        if other_fs:
+            # The power cuts that keep nothing unsynced, and all that was written.
+            sweep_build(title, program, root + "other/", Layout(root, other_fs), pool, tally,
+                        OTHER_FS_PARTS, 0)
+        elif os.geteuid() == 0:
+            tally.cannot_check(title + "setup", "mount -t tmpfs failed")
+        else:
+            print(title + "not swept: mounting a file system needs root")
     print("%d of %d runs failed exactly the occurrence they name among the calls -P selects"
           % tuple(tally.hits))
     for kind, (runs, failed, unchecked) in tally.counts.items():
