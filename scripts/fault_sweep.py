@@ -19,7 +19,8 @@ Then the crashes: every state that a power cut at any call of a complete run
 could leave (built from the killed runs' targets, see crash_states.py) must be
 completed by one run and left alone by a second; a recovering run over a target
 holding a complete journal is killed at each of its calls and must still be
-completed by the next run; a failing write or sync of the journal, or a failing syncfs, followed by
+completed by the next run, and so must every state a power cut during it could
+leave; a failing write or sync of the journal, or a failing syncfs, followed by
 a kill at the next call or at the run's last one, must be completed by the next
 run; and a failing step whose undo also fails must show the step's error block,
 keep the journal, and be completed by the next run.
@@ -67,6 +68,7 @@ CAPS = FILE["caps"]
 WORKERS = 2
 RUN_TIMEOUT = 20  # seconds; a run that hangs fails its case
 MIXES = 8  # random power-cut states per call, beside all lost and all kept
+RECOVERY_MIXES = 2  # the same, during a recovering run
 
 # The error each call fails with; a call not listed (read, close, the stat
 # calls, ftruncate, unlink ...) gets EIO.
@@ -483,8 +485,8 @@ class Tally:
 # What each build is swept for. The grouped build's errors are those of the
 # journal's writes and syncs and of syncfs alone.
 ALL_PARTS = {"error", "SIGTERM", "lost index write", "kill", "double fault", "power cut",
-             "recovery crash", "journal failure, then kill"}
-GROUPED_PARTS = {"journal errors", "kill", "power cut", "recovery crash",
+             "recovery crash", "recovery power cut", "journal failure, then kill"}
+GROUPED_PARTS = {"journal errors", "kill", "power cut", "recovery crash", "recovery power cut",
                  "journal failure, then kill"}
 OTHER_FS_PARTS = {"kill", "power cut"}
 
@@ -737,7 +739,8 @@ def sweep_build(prefix, program, root, layout, pool, tally, parts, mixes, severa
         return
     # Crashes of the recovery: a recovering run from each target holding a
     # complete journal must complete the import, and so must the run after it
-    # is killed at any of its calls.
+    # is killed at any of its calls, and the run after a power cut at any of
+    # its calls.
     holders = journal_holders(labels, snapshots, durable, base)
     if several_groups:  # the others are the one-group build's
         holders = [k for k in holders if labels[k][1].startswith("syncfs ")]
@@ -757,6 +760,20 @@ def sweep_build(prefix, program, root, layout, pool, tally, parts, mixes, severa
                for j, (n, label) in enumerate(recovery_labels[i])]
     crashed = run_cases("crash", [case for _, case in crashes])
     tally.judge(prefix + "recovery crash", recovering + crashed)
+
+    if "recovery power cut" not in parts:
+        return
+    recovery_cuts = []
+    for i, result in enumerate(recovering):
+        before = [crash.left for (at, _), crash in zip(crashes, crashed) if at == i and crash.hit]
+        if len(before) != len(result.log) or result.problems:
+            tally.cannot_check(prefix + "recovery power cut",
+                               "%sno target before each call" % titles[i])
+            continue
+        made = durability(result.log, result.target, layout, count)
+        recovery_cuts += [(cut, recovery_labels[i], titles[i]) for cut in power_cut_states(
+            before + [result.left], made, RECOVERY_MIXES, device_of=layout.device_of)]
+    tally.judge(prefix + "recovery power cut", check_cuts("recovery_cut", recovery_cuts))
 
 
 if __name__ == "__main__":
