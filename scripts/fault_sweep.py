@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Fails every system call convert.cgi makes on its installations, one at a time.
 
-Usage: scripts/fault_sweep.py CONVERT_CGI_PATH
+Usage: scripts/fault_sweep.py CONVERT_CGI_PATH [--grouped GROUPED_CGI_PATH]
 
 Builds a source with one trade the target already holds and two new ones, and a
 target holding, beside the known trade, files that the import replaces (a
@@ -19,8 +19,18 @@ Then the crashes: every state that a power cut at any call of a complete run
 could leave (built from the killed runs' targets, see crash_states.py) must be
 completed by one run and left alone by a second; a recovering run over a target
 holding a complete journal is killed at each of its calls and must still be
-completed by the next run; and a failing step whose undo also fails must show
-the step's error block, keep the journal, and be completed by the next run.
+completed by the next run, and so must every state a power cut during it could
+leave; a failing write or sync of the journal, or a failing syncfs, followed by
+a kill at the next call or at the run's last one, must be completed by the next
+run; and a failing step whose undo also fails must show the step's error block,
+keep the journal, and be completed by the next run.
+
+With --grouped, a build that ends its groups after one trade (so that the
+journal is written over an older group's) gets the kills, the power cuts, the
+recovery crashes and the journal's failures too. As root, a target whose caps
+file is a symbolic link to a file on a second file system (a tmpfs mounted for
+the sweep) gets the kills and the power cuts that lose everything unsynced,
+where a syncfs makes only its own file system durable.
 Exits 1 when any case fails.
 """
 import collections
@@ -54,9 +64,11 @@ ORPHANS = {STATS_ORPHAN: b"old statistics",
            FILE["history"].replace("@KEY@", "beta"): b"old history"}
 HISTORY_END = FILE["history"].rsplit("@KEY@", 1)[1]  # of every history file's name
 JOURNAL = FILE["journal"]
+CAPS = FILE["caps"]
 WORKERS = 2
 RUN_TIMEOUT = 20  # seconds; a run that hangs fails its case
 MIXES = 8  # random power-cut states per call, beside all lost and all kept
+RECOVERY_MIXES = 2  # the same, during a recovering run
 
 # The error each call fails with; a call not listed (read, close, the stat
 # calls, ftruncate, unlink ...) gets EIO.
@@ -67,6 +79,9 @@ READ_CALLS = ("read", "pread64", "readv", "preadv")
 WRITE_CALLS = ("write", "pwrite64", "writev", "pwritev")
 SYNC_CALLS = ("fsync", "fdatasync", "syncfs")
 UNDO_CALLS = ("ftruncate", "write", "pwrite64")  # what an undo begins with
+LOG_CALLS = ("write", "pwrite64", "ftruncate", "fdatasync")  # on the journal
+CHANGE_CALLS = WRITE_CALLS + SYNC_CALLS + ("ftruncate", "fallocate", "unlink", "unlinkat",
+                                          "fchmod", "fchmodat", "chmod", "rename", "renameat")
 CALL_LINE = re.compile(r"^\d+\s+(\w+)\((.*)$")
 SIGNAL_LINE = re.compile(r"^\d+\s+(?:--- |\+\+\+ killed by )(SIG[A-Z]+)")
 PATHS = re.compile(r'"(/[^"]*)"|<(/[^>]*)>')
@@ -81,6 +96,55 @@ AT_NAME = re.compile(r'\d+<(/[^>]*)>, "([^"/]+)"')
 # history files that may keep what they held (a failed open of that file).
 Case = collections.namedtuple("Case", "label injects how start journal ending spare",
                               defaults=("absent", None, None))
+
+
+class Layout:
+    """Where the target of each case lives: a plain folder, or with other_fs
+    one whose caps file is a symbolic link to a file of that folder, on a
+    second file system."""
+
+    def __init__(self, root, other_fs=None):
+        self.other_fs = other_fs
+        self.devices = (os.stat(root).st_dev, os.stat(other_fs).st_dev if other_fs else None)
+
+    def outside(self, target):
+        """The file that the target's caps link leads to, or None."""
+        return self.other_fs and self.other_fs + os.path.basename(target.rstrip("/")) + "-caps"
+
+    def write(self, target, files):
+        """Writes the installation's files, as write_installation does."""
+        outside = self.outside(target)
+        write_installation(target, {path: data for path, data in files.items()
+                                    if not (outside and path == CAPS)})
+        if outside and CAPS in files:
+            with open(outside, "wb") as f:
+                f.write(files[CAPS])
+            os.symlink(outside, target + CAPS)
+
+    def copy(self, start, target):
+        """Copies the target start, modes included."""
+        shutil.copytree(start, target, symlinks=True)
+        outside = self.outside(target)
+        if outside and os.path.islink(target + CAPS):
+            shutil.copy2(target + CAPS, outside)
+            os.remove(target + CAPS)
+            os.symlink(outside, target + CAPS)
+
+    def remove(self, target):
+        shutil.rmtree(target)
+        if self.outside(target) and os.path.exists(self.outside(target)):
+            os.remove(self.outside(target))
+
+    def relative(self, path, target):
+        """An absolute path, as strace shows it, relative to the target (the
+        caps link's file as the link), or None when it is not the target's."""
+        if (path + "/").startswith(target):
+            return (path + "/")[len(target):].rstrip("/")
+        return CAPS if path == self.outside(target) else None
+
+    def device_of(self, path):
+        """The file system of a relative path's bytes (or a folder's names)."""
+        return self.devices[self.other_fs is not None and path == CAPS]
 
 
 def source_files(trades):
@@ -178,7 +242,7 @@ def landed(entries, injects):
     return sum("(INJECTED)" in line for _, line in entries) == errors
 
 
-def call_labels(entries, target, source):
+def call_labels(entries, target, source, outside=None):
     """Per position of a log: (n, "call #n on file"), n counting that call."""
     seen, labels = {}, []
     for call, line in entries:
@@ -189,23 +253,35 @@ def call_labels(entries, target, source):
         file = (at.group(1) + "/" + at.group(2) if at
                 else (where.group(1) or where.group(2)) if where else "?")
         file = file.replace(target, "target/").replace(source, "source/")
+        if outside:
+            file = file.replace(outside, "other-fs/caps")
         labels.append((n, "%s #%d on %s" % (call, n, file)))
     return labels
 
 
-def durability(entries, target):
+def file_system(path):
+    """The device of the file system that holds path, or the nearest folder
+    above it that is still there."""
+    while not os.path.exists(path):
+        path = os.path.dirname(path)
+    return os.stat(path).st_dev
+
+
+def durability(entries, target, layout, like):
     """What each call of a log made durable, as crash_states takes it, with
-    target paths made relative. A write through a descriptor opened O_SYNC or
-    O_DSYNC counts as a data sync."""
+    target paths made relative; `like` is a target of the same layout that is
+    still there, to tell folders. A write through a descriptor opened O_SYNC or
+    O_DSYNC counts as a data sync; a syncfs, for the file system of its
+    descriptor only."""
     made, synced_fds = [], set()
     for name, line in entries:
         fd, what = FIRST_FD.match(line), None
-        if name == "syncfs":
-            what = ("all",)
-        elif fd and (fd.group(2) + "/").startswith(target):
-            path = (fd.group(2) + "/")[len(target):].rstrip("/")
+        path = layout.relative(fd.group(2), target) if fd else None
+        if name == "syncfs" and fd:
+            what = ("all", file_system(fd.group(2)))
+        elif path is not None:
             if name in ("fsync", "fdatasync"):
-                what = ("names" if os.path.isdir(target + path) else "data", path)
+                what = ("names" if os.path.isdir(like + path) else "data", path)
             elif name in WRITE_CALLS and fd.groups() in synced_fds:
                 what = ("data", path)
         if name == "close" and fd:
@@ -256,11 +332,11 @@ KINDS = [("error", "fails", fail_with_error),
          ("kill", "kills", kill)]
 
 
-def build_states(program, root):
+def build_states(program, root, layout):
     """Makes root + "base/", the target holding the known trade (the program's
     own import of it) and the orphans, and returns the snapshot of state k, the
     target after a fault-free run over the first k new trades, for every k."""
-    write_installation(root + "base/", installations.EMPTY_TARGET)
+    layout.write(root + "base/", installations.EMPTY_TARGET)
     write_installation(root + "known/", source_files([KNOWN_TRADE]))
     if page_ending(convert(program, root + "known/", root + "base/")[1]) != "closing block":
         return None
@@ -269,7 +345,7 @@ def build_states(program, root):
     for k in range(len(NEW_TRADES) + 1):
         source, target = root + "source%d/" % k, root + "state%d/" % k
         write_installation(source, source_files([KNOWN_TRADE] + NEW_TRADES[:k]))
-        shutil.copytree(root + "base/", target)
+        layout.copy(root + "base/", target)
         status, page = convert(program, source, target)
         states.append(snapshot(target))
         if status != 0 or page_ending(page) != "closing block" or JOURNAL in states[-1]:
@@ -277,17 +353,19 @@ def build_states(program, root):
     return states
 
 
-def touched_paths(program, root, source):
+def touched_paths(program, root, source, layout):
     """The installation paths a full run touches, from a run tracing every call
     (target paths relative to the target), and the calls it made between its
     first and last touch that this strace cannot name."""
     target = root + "discover/"
-    shutil.copytree(root + "base/", target)
+    layout.copy(root + "base/", target)
     convert(program, source, target, root + "discover.log")
     touched, unnamed, pending = set(), {}, {}
     for name, line in read_log(root + "discover.log"):
-        paths = [p for pair in PATHS.findall(line) for p in pair if p.startswith(root)]
-        touched.update(p[len(target):] if (p + "/").startswith(target) else p for p in paths)
+        paths = [p for pair in PATHS.findall(line) for p in pair
+                 if p.startswith(root) or p == layout.outside(target)]
+        touched.update(p if layout.relative(p, target) is None
+                       else layout.relative(p, target) for p in paths)
         if paths:
             for call, count in pending.items():
                 unnamed[call] = unnamed.get(call, 0) + count
@@ -307,75 +385,186 @@ def second_trade_writes(entries, target):
             and JOURNAL not in entries[i][1]] if len(counter) > 1 else []
 
 
-def journal_holders(entries, snapshots, durable, base):
-    """Cut points whose target holds a complete journal: just before the
-    journal's first removal, and just after the orphan statistics file began to
-    be replaced."""
-    synced = [snapshots[k + 1].get(JOURNAL) for k, made in enumerate(durable)
-              if made in (("all",), ("data", JOURNAL))]
-    complete = [k for k, tree in enumerate(snapshots)
-                if JOURNAL in tree and tree[JOURNAL] in synced]
-    removal = [i for i, (call, line) in enumerate(entries)
-               if call in ("unlink", "unlinkat") and JOURNAL in line][:1]
+def journal_holders(labels, snapshots, durable, base):
+    """Cut points whose target holds a complete journal (no write of it since
+    its last sync): just before the journal's first removal, just after the
+    orphan statistics file began to be replaced, and just before each syncfs
+    that ends a group (the journal then covers all of it)."""
+    complete, written = [], False
+    for k, tree in enumerate(snapshots):
+        if JOURNAL in tree and not written:
+            complete.append(k)
+        if k < len(labels):
+            call, label, made = labels[k][1].split(" ")[0], labels[k][1], durable[k]
+            written = (written or call in WRITE_CALLS + ("ftruncate",) and label.endswith(JOURNAL)
+                       ) and not (made and (made[0] == "all" or made == ("data", JOURNAL)))
+    removal = [k for k, (_, label) in enumerate(labels)
+               if label.startswith(("unlink ", "unlinkat ")) and label.endswith(JOURNAL)][:1]
     replaced = [k for k in complete if snapshots[k].get(STATS_ORPHAN) != base[STATS_ORPHAN]][:1]
-    return sorted(set(k for k in removal if k in complete) | set(replaced))
+    group_ends = [k for k, (_, label) in enumerate(labels) if label.startswith("syncfs ")]
+    return sorted(set(k for k in removal + group_ends if k in complete) | set(replaced))
+
+
+def log_failure(call, label):
+    """A write, cut or sync of the journal, or a syncfs: what a group's
+    durability rests on."""
+    return call == "syncfs" or call in LOG_CALLS and label.endswith(JOURNAL)
+
+
+def later_kills(log, labels):
+    """For a run whose one injected error shows in its log: the kills at the
+    next call, at the next one that changes a file (where an undo starts) and
+    at the last one, each [(call, n, "signal=KILL")] with its label. strace
+    keeps one injection per call name, so a call of the failed call's name is
+    passed over."""
+    failed = [j for j, (_, line) in enumerate(log) if "(INJECTED)" in line]
+    if len(failed) != 1:
+        return []
+    later = [j for j in range(failed[0] + 1, len(log))
+             if log[j][0] != log[failed[0]][0] and not log[j][0].startswith("SIG")]
+    return [([(log[j][0], labels[j][0], "signal=KILL")], labels[j][1])
+            for j in sorted(set(later[:1] + [j for j in later if log[j][0] in CHANGE_CALLS][:1]
+                                + later[-1:]))]
 
 
 def main():
-    if len(sys.argv) != 2:
-        sys.exit("usage: fault_sweep.py CONVERT_CGI_PATH")
-    program, started = os.path.abspath(sys.argv[1]), time.monotonic()
+    args, grouped = sys.argv[1:], None
+    if len(args) == 3 and args[1] == "--grouped":
+        args, grouped = args[:1], os.path.abspath(args[2])
+    if len(args) != 1:
+        sys.exit("usage: fault_sweep.py CONVERT_CGI_PATH [--grouped GROUPED_CGI_PATH]")
+    program, started = os.path.abspath(args[0]), time.monotonic()
     # On tmpfs where there is one: the program's syncs then cost nothing and
     # flush no one else's files.
     scratch = "/dev/shm" if os.path.isdir("/dev/shm") else None
     root = os.path.realpath(tempfile.mkdtemp(prefix="fault_sweep.", dir=scratch)) + "/"
+    # The second file system, for a target with a file on it.
+    other_fs, mounted = root + "other-fs/", False
+    os.mkdir(other_fs)
+    if os.geteuid() == 0:
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=16m,mode=0700", "tmpfs",
+                                  other_fs], stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL).returncode == 0
     try:
-        passed, failed = sweep(program, root)
+        passed, failed = sweep(program, grouped, root, other_fs if mounted else None)
     finally:
+        if mounted and subprocess.run(["umount", other_fs]).returncode != 0:
+            subprocess.run(["umount", "--lazy", other_fs])
         shutil.rmtree(root, ignore_errors=True)
     print("%.1f s" % (time.monotonic() - started))
     print("%d passed, %d failed" % (passed, failed))
     return 1 if failed else 0
 
 
-Result = collections.namedtuple("Result", "label ending problems hit left log")
+Result = collections.namedtuple("Result", "label ending problems hit left log target")
 
 
-def sweep(program, root):
+class Tally:
+    """The runs of each kind, the failed ones, and the checks that could not be
+    set up."""
+
+    def __init__(self):
+        self.counts, self.hits = {}, [0, 0]
+
+    def judge(self, kind, results, unchecked=0):
+        """Prints the failed results of a kind and counts them."""
+        counts = self.counts.setdefault(kind, [0, 0, 0])
+        for result in results:
+            if result.problems:
+                counts[1] += 1
+                print("FAIL %s: %s: page: %s; %s" % (kind, result.label, result.ending,
+                                                    "; ".join(result.problems)))
+        counts[0] += len(results)
+        counts[2] += unchecked
+
+    def cannot_check(self, kind, why):
+        print("FAIL %s: %s" % (kind, why))
+        self.judge(kind, [], 1)
+
+
+# What each build is swept for. The grouped build's errors are those of the
+# journal's writes and syncs and of syncfs alone.
+ALL_PARTS = {"error", "SIGTERM", "lost index write", "kill", "double fault", "power cut",
+             "recovery crash", "recovery power cut", "journal failure, then kill"}
+GROUPED_PARTS = {"journal errors", "kill", "power cut", "recovery crash", "recovery power cut",
+                 "journal failure, then kill"}
+OTHER_FS_PARTS = {"kill", "power cut"}
+
+
+def sweep(program, grouped, root, other_fs):
     """Returns (passed, failed)."""
+    tally = Tally()
     if not shutil.which("strace"):
-        print("setup failed: strace is not installed")
+        tally.cannot_check("setup", "strace is not installed")
         return 0, 1
-    states = build_states(program, root)
+    with concurrent.futures.ThreadPoolExecutor(WORKERS) as pool:
+        sweep_build("", program, root + "one-group/", Layout(root), pool, tally, ALL_PARTS, MIXES)
+        if grouped:
+            sweep_build("grouped: ", grouped, root + "grouped/", Layout(root), pool, tally,
+                        GROUPED_PARTS, MIXES, several_groups=True)
+        title = "caps on a second file system: "
+        if other_fs:
+            # The power cuts that keep nothing unsynced, and all that was written.
+            sweep_build(title, program, root + "other/", Layout(root, other_fs), pool, tally,
+                        OTHER_FS_PARTS, 0)
+        elif os.geteuid() == 0:
+            tally.cannot_check(title + "setup", "mount -t tmpfs failed")
+        else:
+            print(title + "not swept: mounting a file system needs root")
+    print("%d of %d runs failed exactly the occurrence they name among the calls -P selects"
+          % tuple(tally.hits))
+    for kind, (runs, failed, unchecked) in tally.counts.items():
+        print("%s: %d %s, %d failed" % (kind, runs, "states" if "power cut" in kind else "runs",
+                                        failed + unchecked))
+    passed = sum(runs - failed for runs, failed, _ in tally.counts.values())
+    return passed, sum(sum(counts[1:]) for counts in tally.counts.values())
+
+
+def sweep_build(prefix, program, root, layout, pool, tally, parts, mixes, several_groups=False):
+    """Sweeps one build over one layout for the kinds in parts, each counted as
+    prefix + kind."""
+    os.mkdir(root)
+    states = build_states(program, root, layout)
     if not states:
-        print("setup failed: a fault-free run did not end with the closing block and no journal")
-        return 0, 1
+        tally.cannot_check(prefix + "setup", "a fault-free run did not end with the closing "
+                           "block and no journal")
+        return
     source, final = root + "source%d/" % len(NEW_TRADES), len(NEW_TRADES)
     base = snapshot(root + "base/")
-    touched, unnamed = touched_paths(program, root, source)
+    touched, unnamed = touched_paths(program, root, source, layout)
 
     def traced(start, name, injects=()):
         """A run under strace over a fresh copy of start: (target, status, page,
         log), the log holding the calls -P selects."""
         target = root + name + "/"
-        shutil.copytree(start, target)
+        layout.copy(start, target)
         paths = sorted((p if p.startswith("/") else target + p).rstrip("/") for p in touched)
+        paths += [layout.outside(target)] if layout.outside(target) else []
         status, page = convert(program, source, target, root + name + ".log", paths, injects)
         log = read_log(root + name + ".log")
         os.remove(root + name + ".log")
         return target, status, page, log
 
+    def labels_of(log, target):
+        return call_labels(log, target, source, layout.outside(target))
+
     # The count run: the calls -P selects, in order; each occurrence is a case
     # of every kind that applies to it.
     count, _, _, entries = traced(root + "base/", "count")
     if differences(snapshot(count), states[final]):
-        print("setup failed: the run under strace did not reach state %d" % final)
-        return 0, 1
-    labels = call_labels(entries, count, source)
-    cases, runs = {kind: [] for kind, _, _ in KINDS}, {}
+        tally.cannot_check(prefix + "setup", "the run under strace did not reach state %d" % final)
+        return
+    groups = sum(call == "syncfs" for call, _ in entries)
+    if several_groups and groups < 2:
+        tally.cannot_check(prefix + "setup", "a run makes %d group(s), not several" % groups)
+    labels = labels_of(entries, count)
+    cases, runs, journal_errors = {kind: [] for kind, _, _ in KINDS}, {}, []
     for i, (call, line) in enumerate(entries):
         n, label = labels[i]
         for kind, how, make in KINDS:
+            if kind not in parts and not (kind == "error" and "journal errors" in parts
+                                          and log_failure(call, label)):
+                continue
             injects = make(entries, i, n, count + FILE["index"])
             if not injects:
                 continue
@@ -389,17 +578,22 @@ def sweep(program, root):
             # run goes on without it.
             spare = base if kind == "error" and (
                 label.endswith(HISTORY_END) or label.endswith(FILE["historyFolder"])) else None
+            if kind == "error" and log_failure(call, label):
+                journal_errors.append(len(cases[kind]))
             cases[kind].append(Case("%s, %s%s" % (label, kind, detail), injects, how,
                                     root + "base/", "may stay" if keeps else "absent",
                                     spare=spare))
             runs[call] = runs.get(call, 0) + 1
-    print("calls on the installation files: occurrences, runs")
-    for call in sorted(runs):
-        print("  %-12s %3d %4d" % (call, sum(name == call for name, _ in entries), runs[call]))
+    print("%scalls on the installation files: occurrences, runs" % prefix)
+    for call in sorted(set(name for name, _ in entries) | set(runs)):
+        print("  %-12s %3d %4d" % (call, sum(name == call for name, _ in entries),
+                                   runs.get(call, 0)))
     # A call that cannot be failed cannot be shown safe: the program must not
     # make one on its installations.
     for call, calls in sorted(unnamed.items()):
-        print("FAIL %s, %d calls: this strace can neither select nor fail it" % (call, calls))
+        tally.cannot_check(prefix + "setup",
+                           "%s, %d calls: this strace can neither select nor fail it"
+                           % (call, calls))
 
     def run_case(name, case):
         target, status, page, log = traced(case.start, name, case.injects)
@@ -441,13 +635,14 @@ def sweep(program, root):
             if case.how == "kills":
                 problems.append("killed in state %d" % state if state is not None
                                 else "killed between states (%s)" % nearest)
-        shutil.rmtree(target)
-        return Result(case.label, ending, problems, hit, left, log)
+        layout.remove(target)
+        return Result(case.label, ending, problems, hit, left, log, target)
 
-    def check_cut(name, cut):
+    def check_cut(name, cut, where, title):
+        """One power-cut state of a run whose calls `where` labels."""
         k, what, state = cut
         target = root + name + "/"
-        write_installation(target, state)
+        layout.write(target, state)
         status, page = convert(program, source, target)
         ending = page_ending(page).replace(target, "target/")
         problems = [] if status == 0 else ["exit status %s" % status]
@@ -463,54 +658,44 @@ def sweep(program, root):
                    if left.get(path) != again.get(path)]
         if changed:
             problems.append("a second run changed %s" % ", ".join(changed[:4]))
-        shutil.rmtree(target)
-        where = labels[k][1] if k < len(labels) else "the end of the run"
-        return Result("power cut before %s, %s" % (where, what), ending, problems, True, None, None)
+        layout.remove(target)
+        label = where[k][1] if k < len(where) else "the end of the run"
+        return Result("%spower cut before %s, %s" % (title, label, what), ending, problems,
+                      True, None, None, target)
 
-    tally, hits = {}, [0, 0]
+    def run_cases(name, cases):
+        results = list(pool.map(run_case, ["%s%d" % (name, i) for i in range(len(cases))],
+                                cases))
+        tally.hits[0] += sum(result.hit for result in results)
+        tally.hits[1] += len(results)
+        return results
 
-    def judge(kind, results, unchecked=0):
-        """Prints the failed results of a kind and counts them (runs, failed
-        runs, failures to set a check up)."""
-        counts = tally.setdefault(kind, [0, 0, 0])
-        for result in results:
-            if result.problems:
-                counts[1] += 1
-                print("FAIL %s: page: %s; %s" % (result.label, result.ending,
-                                                 "; ".join(result.problems)))
-        counts[0] += len(results)
-        counts[2] += unchecked
+    def check_cuts(name, cuts):
+        """cuts: [(cut, labels of the run's calls, title)]."""
+        return list(pool.map(lambda i: check_cut("%s%d" % (name, i), *cuts[i]),
+                             range(len(cuts))))
 
-    def cannot_check(kind, why):
-        print("FAIL %s: %s" % (kind, why))
-        judge(kind, [], 1)
+    done = {kind: run_cases(kind.replace(" ", "_"), cases[kind])
+            for kind, _, _ in KINDS if cases[kind]}
+    for kind, results in done.items():
+        tally.judge(prefix + kind, results)
 
-    with concurrent.futures.ThreadPoolExecutor(WORKERS) as pool:
-        def run_cases(prefix, cases):
-            results = list(pool.map(run_case, ["%s%d" % (prefix, i) for i in range(len(cases))],
-                                    cases))
-            hits[0] += sum(result.hit for result in results)
-            hits[1] += len(results)
-            return results
-
-        done = {kind: run_cases(kind.replace(" ", "_"), cases[kind]) for kind, _, _ in KINDS}
-        for kind, results in done.items():
-            judge(kind, results)
-
+    if "double fault" in parts:
         # Double faults: a step of the second new trade fails, and then the
         # first call of its undo.
         doubles, steps = [], second_trade_writes(entries, count)
         for i in steps:
             step = fail_with_error(entries, i, labels[i][0], None)
             target, _, page, log = traced(root + "base/", "step%d" % i, step)
-            shutil.rmtree(target)
+            layout.remove(target)
             failed_at = [j for j, (_, line) in enumerate(log) if "(INJECTED)" in line] or [len(log)]
             # The undo's own first call on a file of the installation; the
             # journal's checkpoint before it is the journal's business.
             undo = [j for j in range(failed_at[0] + 1, len(log))
                     if log[j][0] in UNDO_CALLS and JOURNAL not in log[j][1]][:1]
             if not undo:
-                cannot_check("double fault", "%s fails, and no call undoes it" % labels[i][1])
+                tally.cannot_check(prefix + "double fault",
+                                   "%s fails, and no call undoes it" % labels[i][1])
                 continue
             call = log[undo[0]][0]
             n = sum(name == call for name, _ in log[:undo[0] + 1])
@@ -519,46 +704,76 @@ def sweep(program, root):
                                 root + "base/", "stays",
                                 page_ending(page).replace(target, "target/")))
         if not steps:
-            cannot_check("double fault", "the count run shows no write of a second trade")
-        judge("double fault", run_cases("double", doubles))
+            tally.cannot_check(prefix + "double fault",
+                               "the count run shows no write of a second trade")
+        tally.judge(prefix + "double fault", run_cases("double", doubles))
 
-        # Power cuts, from the targets that the killed runs left, one before
-        # each call, and the complete run's.
-        snapshots = [result.left for result in done["kill"] if result.hit] + [snapshot(count)]
-        if len(snapshots) != len(entries) + 1:
-            cannot_check("power cut", "a kill missed its call: no target before it")
-            snapshots = []
-        durable = durability(entries, count)
-        cuts = power_cut_states(snapshots, durable, MIXES)
-        judge("power cut", list(pool.map(check_cut, ["cut%d" % i for i in range(len(cuts))], cuts)))
+    if "journal failure, then kill" in parts:
+        # A write or sync of the journal, or a syncfs, fails; the run is then
+        # killed before it has finished what follows (its undo, the removal of
+        # the journal).
+        kills = []
+        for at in journal_errors:
+            case, result = cases["error"][at], done["error"][at]
+            for kill_inject, where in later_kills(result.log, labels_of(result.log, result.target)):
+                kills.append(Case("%s, then a kill at %s" % (case.label, where),
+                                  case.injects + kill_inject, "kills", root + "base/", "may stay"))
+        if not kills:
+            tally.cannot_check(prefix + "journal failure, then kill",
+                               "no failed call of the journal was followed by another call")
+        tally.judge(prefix + "journal failure, then kill", run_cases("failkill", kills))
 
-        # Crashes of the recovery: a recovering run from each target holding a
-        # complete journal must complete the import, and so must the run after
-        # it is killed at any of its calls.
-        holders = journal_holders(entries, snapshots, durable, base) if snapshots else []
-        starts = [root + "journal%d/" % k for k in holders]
-        for k, start in zip(holders, starts):
-            write_installation(start, snapshots[k])
-        recovering = run_cases("recovering", [
-            Case("recovery from a kill before " + labels[k][1], [], "fails", start,
-                 ending="closing block") for k, start in zip(holders, starts)])
-        judge("recovery crash", recovering)
-        if not holders:
-            cannot_check("recovery crash", "no killed run left a complete journal")
-        crashes = [Case("%s: kill at %s" % (result.label, label), kill(result.log, j, n, None),
-                        "kills", start, "may stay")
-                   for i, (result, start) in enumerate(zip(recovering, starts))
-                   for j, (n, label) in enumerate(
-                       call_labels(result.log, root + "recovering%d/" % i, source))]
-        judge("recovery crash", run_cases("crash", crashes))
+    if "power cut" not in parts:
+        return
+    # Power cuts, from the targets that the killed runs left, one before each
+    # call, and the complete run's.
+    snapshots = [result.left for result in done["kill"] if result.hit] + [snapshot(count)]
+    if len(snapshots) != len(entries) + 1:
+        tally.cannot_check(prefix + "power cut", "a kill missed its call: no target before it")
+        return
+    durable = durability(entries, count, layout, count)
+    cuts = power_cut_states(snapshots, durable, mixes, device_of=layout.device_of)
+    tally.judge(prefix + "power cut", check_cuts("cut", [(cut, labels, "") for cut in cuts]))
 
-    print("%d of %d runs failed exactly the occurrence they name among the calls -P selects"
-          % tuple(hits))
-    for kind, (runs, failed, unchecked) in tally.items():
-        print("%s: %d %s, %d failed" % (kind, runs, "states" if kind == "power cut" else "runs",
-                                        failed + unchecked))
-    passed = sum(runs - failed for runs, failed, _ in tally.values())
-    return passed, sum(sum(counts[1:]) for counts in tally.values()) + len(unnamed)
+    if "recovery crash" not in parts:
+        return
+    # Crashes of the recovery: a recovering run from each target holding a
+    # complete journal must complete the import, and so must the run after it
+    # is killed at any of its calls, and the run after a power cut at any of
+    # its calls.
+    holders = journal_holders(labels, snapshots, durable, base)
+    if several_groups:  # the others are the one-group build's
+        holders = [k for k in holders if labels[k][1].startswith("syncfs ")]
+    starts = [root + "journal%d/" % k for k in holders]
+    for k, start in zip(holders, starts):
+        layout.write(start, snapshots[k])
+    titles = ["recovery from a kill before %s: " % labels[k][1] for k in holders]
+    recovering = run_cases("recovering", [
+        Case(title.rstrip(": "), [], "fails", start, ending="closing block")
+        for title, start in zip(titles, starts)])
+    if not holders:
+        tally.cannot_check(prefix + "recovery crash", "no killed run left a complete journal")
+    recovery_labels = [labels_of(result.log, result.target) for result in recovering]
+    crashes = [(i, Case("%skill at %s" % (titles[i], label), kill(result.log, j, n, None),
+                        "kills", starts[i], "may stay"))
+               for i, result in enumerate(recovering)
+               for j, (n, label) in enumerate(recovery_labels[i])]
+    crashed = run_cases("crash", [case for _, case in crashes])
+    tally.judge(prefix + "recovery crash", recovering + crashed)
+
+    if "recovery power cut" not in parts:
+        return
+    recovery_cuts = []
+    for i, result in enumerate(recovering):
+        before = [crash.left for (at, _), crash in zip(crashes, crashed) if at == i and crash.hit]
+        if len(before) != len(result.log) or result.problems:
+            tally.cannot_check(prefix + "recovery power cut",
+                               "%sno target before each call" % titles[i])
+            continue
+        made = durability(result.log, result.target, layout, count)
+        recovery_cuts += [(cut, recovery_labels[i], titles[i]) for cut in power_cut_states(
+            before + [result.left], made, RECOVERY_MIXES, device_of=layout.device_of)]
+    tally.judge(prefix + "recovery power cut", check_cuts("recovery_cut", recovery_cuts))
 
 
 if __name__ == "__main__":
