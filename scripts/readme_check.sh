@@ -218,6 +218,8 @@ mount_work() {
   local work=$1 server state
   ip link set lo up
   mount --bind "$work/cgi-bin" /usr/lib/cgi-bin
+  mkdir -p "$work/bin"  # cmake --install puts convert-trades into /usr/local/bin
+  mount --bind "$work/bin" /usr/local/bin
   mount --bind "$work/www" /var/www
   mount -t tmpfs tmpfs /run
   mkdir /run/lock

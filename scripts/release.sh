@@ -1,7 +1,8 @@
 #!/bin/bash
-# Builds the release that a site owner uploads: convert.cgi linked statically (it needs no
-# library of the server, so it runs on any Linux of its architecture, old glibc or none) and
-# stripped, packed with release/UPLOAD.txt (the upload steps) as
+# Builds the release that a site owner uploads: convert.cgi and convert-trades (the same
+# conversion from a shell) linked statically (they need no library of the server, so they run
+# on any Linux of its architecture, old glibc or none) and stripped, packed with
+# release/UPLOAD.txt (the upload steps) as
 #   dist/convert.cgi-VERSION-linux-x86_64.tar.gz
 #   dist/convert.cgi-VERSION-linux-aarch64.tar.gz   when Debian's g++-aarch64-linux-gnu is there
 #   dist/SHA256SUMS
@@ -43,17 +44,21 @@ build() {
   echo "== release: linux-$arch"
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCONVERT_BUILD_TESTS=OFF \
     -DCMAKE_EXE_LINKER_FLAGS=-static -DCONVERT_VERSION="$version" "$@" > /dev/null
-  cmake --build "$dir" --target convert_cgi
+  cmake --build "$dir" --target convert_cgi convert_trades
   name=convert.cgi-$version-linux-$arch
   rm -rf "$dir/$name"
   mkdir "$dir/$name"
-  "$strip_tool" -o "$dir/$name/convert.cgi" "$dir/convert.cgi"
-  chmod 755 "$dir/$name/convert.cgi"
+  for program in convert.cgi convert-trades; do
+    "$strip_tool" -o "$dir/$name/$program" "$dir/$program"
+    chmod 755 "$dir/$name/$program"
+  done
   # The .htaccess lines are those that the browser test and the README use.
   sed 's/^/     /' e2e/servers/htaccess > "$dir/htaccess.txt"
   sed -e "/^@HTACCESS@$/{r $dir/htaccess.txt" -e 'd}' -e "s/@VERSION@/$version/g" \
     -e "s/@ARCH@/linux-$arch/g" -e "s/@SIZE@/$(stat -c %s "$dir/$name/convert.cgi")/g" \
     -e "s/@SHA256@/$(sha256sum < "$dir/$name/convert.cgi" | cut -d' ' -f1)/g" \
+    -e "s/@TRADES_SIZE@/$(stat -c %s "$dir/$name/convert-trades")/g" \
+    -e "s/@TRADES_SHA256@/$(sha256sum < "$dir/$name/convert-trades" | cut -d' ' -f1)/g" \
     release/UPLOAD.txt > "$dir/$name/UPLOAD.txt"
   chmod 644 "$dir/$name/UPLOAD.txt"
   tar --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$stamp" -C "$dir" -cf - "$name" |

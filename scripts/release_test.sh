@@ -84,7 +84,9 @@ for archive in "${archives[@]}"; do
   [ "$name" = "convert.cgi-$version-linux-$arch" ] || fail "$archive is not named after $version"
   [ "$(tar -tzvf "$archive" | awk '{ print $1, $6 }')" = "drwxr-xr-x $name/
 -rw-r--r-- $name/UPLOAD.txt
--rwxr-xr-x $name/convert.cgi" ] || fail "$archive does not hold just UPLOAD.txt and convert.cgi"
+-rwxr-xr-x $name/convert-trades
+-rwxr-xr-x $name/convert.cgi" ] ||
+    fail "$archive does not hold just UPLOAD.txt, convert-trades and convert.cgi"
   tar -xzf "$archive" -C "$work"
   program=$work/$name/convert.cgi
   upload=$work/$name/UPLOAD.txt
@@ -97,6 +99,11 @@ for archive in "${archives[@]}"; do
   ! readelf -l "$program" | grep -q INTERP || fail "$name: convert.cgi asks for a program interpreter"
   readelf -d "$program" | grep -q 'no dynamic section' || fail "$name: convert.cgi is not static"
   ! readelf -S "$program" | grep -q '\.symtab' || fail "$name: convert.cgi is not stripped"
+  trades=$work/$name/convert-trades
+  grep -qx "convert-trades SHA-256: $(sha256sum < "$trades" | cut -d' ' -f1)" "$upload" ||
+    fail "$name: UPLOAD.txt gives another SHA-256 of convert-trades"
+  ! readelf -l "$trades" | grep -q INTERP || fail "$name: convert-trades is not static"
+  ! readelf -S "$trades" | grep -q '\.symtab' || fail "$name: convert-trades is not stripped"
   launcher=()
   root=$work/root-$arch
   make_root "$root" "$program"
@@ -106,6 +113,10 @@ for archive in "${archives[@]}"; do
     install -m 755 "$emulator" "$root/qemu"
     launcher=(/qemu)
   fi
+  install -m 755 "$trades" "$root/convert-trades"
+  [ "$(/usr/sbin/chroot --userspec=$nobody:$nobody "$root" "${launcher[@]}" /convert-trades \
+    --version)" = "convert-trades $version" ] || fail "$name: convert-trades gives no version"
+  rm "$root/convert-trades"
   convert_in "$root" "${launcher[@]}"
   cmp "$reference.page" "$root.page" || fail "$name: the page differs from the normal build's"
   diff -r "$reference/site" "$root/site" || fail "$name: the files differ from the normal build's"

@@ -1,0 +1,181 @@
+#!/usr/bin/env python3
+"""convert-trades as a user runs it: its imports leave the target convert.cgi
+leaves, a second import changes nothing, check predicts what import does,
+both stop at a file this user cannot write, a terminal gets the progress bar
+and a pipe the lines, and a copy started as a CGI program refuses.
+
+usage: cli_test.py CONVERT_TRADES CONVERT_CGI
+"""
+import json
+import os
+import pty
+import shutil
+import subprocess
+import sys
+import tempfile
+
+sys.dont_write_bytecode = True
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "bench"))
+import installations  # noqa: E402
+
+TRADES, CGI = (os.path.abspath(p) for p in sys.argv[1:3])
+EXAMPLES = os.path.join(HERE, "..", "examples")
+NOBODY = 65534
+failures = []
+passes = []
+
+
+def expect(ok, what):
+    print(("ok   " if ok else "FAIL ") + what)
+    (passes if ok else failures).append(what)
+
+
+def run(args, as_nobody=False, env=None):
+    prefix = (["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY, "--clear-groups"]
+              if as_nobody else [])
+    return subprocess.run(prefix + [TRADES] + args, capture_output=True,
+                          env=env if env is not None else {"PATH": "/usr/bin:/bin", "TZ": "UTC"})
+
+
+def tree(root):
+    """Every file and folder: its mode and bytes."""
+    found = {}
+    for folder, folders, files in os.walk(root):
+        for name in folders + files:
+            path = os.path.join(folder, name)
+            with open(path, "rb") if os.path.isfile(path) else open(os.devnull, "rb") as f:
+                found[os.path.relpath(path, root)] = (os.lstat(path).st_mode, f.read())
+    return found
+
+
+def copy_pair(source, target, scratch, name):
+    work = os.path.join(scratch, name)
+    shutil.copytree(source, work + "/tn3")
+    shutil.copytree(target, work + "/kv2")
+    return work + "/tn3", work + "/kv2"
+
+
+def pairs(scratch):
+    """(name, source, target): the examples and generated installations."""
+    yield "examples", os.path.join(EXAMPLES, "tn3"), os.path.join(EXAMPLES, "kv2")
+    for known, imports, records in ((0, 40, 0), (30, 200, 100)):
+        pair = installations.generate(os.path.join(scratch, "gen%d" % imports),
+                                      known, imports, records, below=5)
+        yield "%d imports into %d records" % (imports, records), pair.source, pair.target
+
+
+def same_as_the_form(scratch):
+    for name, source, target in pairs(scratch):
+        s1, t1 = copy_pair(source, target, scratch, "cli-" + name)
+        s2, t2 = copy_pair(source, target, scratch, "cgi-" + name)
+        predicted = json.loads(run(["check", s1, t1, "--json"]).stdout)
+        before = tree(t1)
+        done = run(["import", s1, t1, "--json"])
+        result = json.loads(done.stdout)
+        body, env = installations.conversion_request(s2 + "/", t2 + "/")
+        env.pop("REMOTE_ADDR")  # no client: the note of convert-trades
+        subprocess.run([CGI], input=body, env=env, stdout=subprocess.DEVNULL, check=True)
+        expect(done.returncode == 0 and tree(t1) == tree(t2),
+               "%s: import leaves the tree convert.cgi leaves" % name)
+        grown = sum(len(data) for path, (_, data) in tree(t1).items()
+                    if path not in before) + sum(
+            len(data) - len(before[path][1]) for path, (_, data) in tree(t1).items()
+            if path in before)
+        expect((predicted["toImport"], predicted["alreadyInTarget"], predicted["passedOver"],
+                predicted["bytesToAdd"]["total"]) ==
+               (result["added"], result["skipped"], result["passedOver"], grown),
+               "%s: check predicts the counts and bytes" % name)
+        counter = int(open(t1 + "/d/t/i").read())
+        expect(predicted["lastId"] in (None, counter), "%s: check predicts the last identifier"
+               % name)
+        after = tree(t1)
+        again = json.loads(run(["import", s1, t1, "--json"]).stdout)
+        expect(again["added"] == 0 and tree(t1) == after, "%s: a second import changes nothing"
+               % name)
+        expect(json.loads(run(["check", s1, t1, "--json"]).stdout)["toImport"] == 0,
+               "%s: a second check has nothing to import" % name)
+
+
+def unwritable_file(scratch):
+    if os.geteuid() != 0:
+        print("skip an unwritable file: needs root to run as another user")
+        return
+    source, target = copy_pair(os.path.join(EXAMPLES, "tn3"), os.path.join(EXAMPLES, "kv2"),
+                               scratch, "unwritable")
+    os.chmod(os.path.join(scratch, "unwritable"), 0o755)
+    for folder, folders, files in os.walk(target):
+        for name in folders + files + [""]:
+            os.chown(os.path.join(folder, name), NOBODY, NOBODY)
+    caps = target + "/d/caps"
+    os.chown(caps, 0, 0)
+    os.chmod(caps, 0o644)
+    before = tree(target)
+    check = run(["check", source, target], as_nobody=True)
+    first = check.stdout.decode().splitlines()[0] if check.stdout else ""
+    expect(check.returncode == 1 and caps in first and "uid 0" in first,
+           "check names the caps file this user cannot write, and why: %r" % first)
+    done = run(["import", source, target], as_nobody=True)
+    expect(done.returncode == 1 and ("Unable to open file %s" % caps) in done.stderr.decode()
+           and tree(target) == before, "import stops at the same file and leaves the target")
+
+
+def terminal_and_pipe(scratch):
+    source, target = copy_pair(os.path.join(EXAMPLES, "tn3"), os.path.join(EXAMPLES, "kv2"),
+                               scratch, "terminal")
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.execv(TRADES, [TRADES, "import", source, target])
+    output = b""
+    while True:
+        try:
+            chunk = os.read(fd, 4096)
+        except OSError:
+            break
+        if not chunk:
+            break
+        output += chunk
+    _, status = os.waitpid(pid, 0)
+    text = output.decode("latin-1")
+    expect(os.waitstatus_to_exitcode(status) == 0 and "\r[" in text and "trades" in text
+           and "added 3, skipped 1, passed over 1" in text and "added sunnyhills\n" not in text,
+           "on a terminal: the bar, then the totals")
+    source, target = copy_pair(os.path.join(EXAMPLES, "tn3"), os.path.join(EXAMPLES, "kv2"),
+                               scratch, "pipe")
+    piped = run(["import", source, target])
+    lines = piped.stdout.decode().splitlines()
+    expect(lines[:4] == ["added sunnyhills", "skipping bluebay - already exists in database",
+                         "added greenfield", "added redrock"]
+           and lines[4].startswith("added 3, skipped 1, passed over 1, ")
+           and b"\r" not in piped.stdout + piped.stderr, "through a pipe: lines, no bar")
+
+
+def refuses_as_cgi(scratch):
+    source, target = copy_pair(os.path.join(EXAMPLES, "tn3"), os.path.join(EXAMPLES, "kv2"),
+                               scratch, "cgi")
+    before = tree(target)
+    for variable in ("GATEWAY_INTERFACE", "REQUEST_METHOD"):
+        env = {"PATH": "/usr/bin", variable: "x", "QUERY_STRING": "import+a+b"}
+        answer = run(["import", source, target], env=env)
+        expect(answer.stdout.startswith(b"Status: 403") and b"convert.cgi" in answer.stdout
+               and tree(target) == before, "started as a CGI program (%s): 403, nothing changed"
+               % variable)
+    usage = run(["import", source])
+    expect(usage.returncode == 2 and b"usage" in usage.stderr, "a usage error exits with 2")
+
+
+def main():
+    scratch = tempfile.mkdtemp(prefix="convert-cli-")
+    os.chmod(scratch, 0o755)
+    try:
+        same_as_the_form(scratch)
+        unwritable_file(scratch)
+        terminal_and_pipe(scratch)
+        refuses_as_cgi(scratch)
+    finally:
+        shutil.rmtree(scratch)
+    print("%d passed, %d failed" % (len(passes), len(failures)))
+    sys.exit(1 if failures else 0)
+
+
+main()
