@@ -1,7 +1,6 @@
 #include "base/file_io.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -11,95 +10,9 @@
 #include <climits>
 #include <cstdlib>
 
+#include "base/folder_access.h"
+
 namespace {
-
-// Calls interrupted by a signal are repeated, but not for ever: the handlers
-// the program installs restart calls, so an interruption is rare, and a run
-// must end in bounded time whatever happens.
-constexpr int kMaxInterruptions = 64;
-
-template <typename Call>
-auto retryInterrupted(Call call) -> decltype(call()) {
-  decltype(call()) result = call();
-  for (int i = 0; i < kMaxInterruptions && result < 0 && errno == EINTR; ++i)
-    result = call();
-  return result;
-}
-
-bool holdsZeroByte(const std::string& path) {
-  return path.find('\0') != std::string::npos;
-}
-
-// The folders a PinnedFolders object opened, by their path as given.
-struct PinnedFolder {
-  std::string path;
-  int fd;         // -1 when the folder could not be opened
-  int openError;  // why, then
-};
-std::vector<PinnedFolder>& pinnedFolders() {
-  static std::vector<PinnedFolder> folders;
-  return folders;
-}
-
-// Where `path` is reached from: the pinned folder that holds it (`*at` gets
-// that folder's descriptor and `*name` the name in it), or the current folder
-// with the path itself. -1 with errno set when it lies in a pinned folder that
-// did not open.
-bool locate(const std::string& path, int* at, const char** name) {
-  *at = AT_FDCWD;
-  *name = path.c_str();
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos || slash + 1 == path.size()) return true;
-  for (const PinnedFolder& folder : pinnedFolders()) {
-    if (folder.path.size() != slash || path.compare(0, slash, folder.path) != 0)
-      continue;
-    if (folder.fd < 0) {
-      errno = folder.openError;
-      return false;
-    }
-    *at = folder.fd;
-    *name = path.c_str() + slash + 1;
-    return true;
-  }
-  return true;
-}
-
-// The descriptor of the pinned folder `path` itself, or -1.
-int pinnedFolderItself(const std::string& path) {
-  for (const PinnedFolder& folder : pinnedFolders())
-    if (folder.path == path) return folder.fd;
-  return -1;
-}
-
-// Opens `path`; never opens the prefix before a zero byte of the path. Never
-// waits: a FIFO opens (or fails) at once, instead of waiting for a writer or a
-// reader that may never come.
-int openPath(const std::string& path, int flags, mode_t mode = 0666) {
-  if (holdsZeroByte(path)) {
-    errno = EINVAL;
-    return -1;
-  }
-  const int pinned = pinnedFolderItself(path);
-  if (pinned >= 0)
-    return ::openat(pinned, ".", (flags & ~O_CREAT) | O_CLOEXEC | O_NONBLOCK);
-  int at = AT_FDCWD;
-  const char* name = nullptr;
-  if (!locate(path, &at, &name)) return -1;
-  return retryInterrupted(
-      [&] { return ::openat(at, name, flags | O_CLOEXEC | O_NONBLOCK, mode); });
-}
-
-// stat(2) or lstat(2) of `path`, through its pinned folder.
-int statPath(const std::string& path, struct stat* info, bool followLinks) {
-  if (holdsZeroByte(path)) {
-    errno = ENOENT;
-    return -1;
-  }
-  int at = AT_FDCWD;
-  const char* name = nullptr;
-  if (!locate(path, &at, &name)) return -1;
-  return ::fstatat(at, name, info, followLinks ? 0 : AT_SYMLINK_NOFOLLOW);
-}
 
 // Keeps `fd` when it is a regular file, filling `info`; closes it and returns
 // -1 otherwise. Reading or writing anything else could block, never end, or
@@ -113,24 +26,6 @@ int keepIfRegular(int fd, struct stat* info, bool forChange) {
   ::close(fd);
   errno = EINVAL;
   return -1;
-}
-
-// Writes all of `bytes` at `offset`, or at the end with O_APPEND when `offset`
-// is negative, looping over short writes.
-bool writeAll(int fd, std::string_view bytes, off_t offset = -1) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = retryInterrupted([&] {
-      const char* from = bytes.data() + done;
-      const std::size_t count = bytes.size() - done;
-      return offset < 0
-                 ? ::write(fd, from, count)
-                 : ::pwrite(fd, from, count, offset + static_cast<off_t>(done));
-    });
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 // Reads up to `capacity` bytes. A short count is the end of the file: a
@@ -244,10 +139,6 @@ bool reserveZeros(int fd, std::size_t size) {
   if (errno != EOPNOTSUPP && errno != ENOSYS) return false;
   return writeAll(fd, std::string(size, '\0'), 0);
 }
-
-// Closes and reports whether the close succeeded (a delayed write error shows
-// here).
-bool closeChecked(int fd) { return ::close(fd) == 0 || errno == EINTR; }
 
 }  // namespace
 
@@ -500,10 +391,7 @@ FileResult truncateFileTo(const std::string& path, uint64_t size) {
 
 FileResult removeFile(const std::string& path) {
   if (holdsZeroByte(path)) return FileResult::openFailed;
-  int at = AT_FDCWD;
-  const char* name = nullptr;
-  if (!locate(path, &at, &name)) return FileResult::writeFailed;
-  if (::unlinkat(at, name, 0) == 0 || errno == ENOENT) return FileResult::ok;
+  if (unlinkPath(path) == 0 || errno == ENOENT) return FileResult::ok;
   return FileResult::writeFailed;
 }
 
@@ -522,100 +410,6 @@ bool readPathState(const std::string& path, PathState* state) {
   state->size = static_cast<uint64_t>(info.st_size);
   state->device = static_cast<uint64_t>(info.st_dev);
   return true;
-}
-
-DurableFile::~DurableFile() { close(); }
-
-bool DurableFile::create(const std::string& path, int* error) {
-  close();
-  // Owner only: the log holds the old bytes of the files it covers.
-  fd_ = openPath(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
-  *error = fd_ >= 0 ? 0 : errno;
-  return fd_ >= 0;
-}
-
-bool DurableFile::writeAndCut(uint64_t offset, std::string_view bytes) {
-  return writeAt(offset, bytes) &&
-         ::ftruncate(fd_, static_cast<off_t>(offset + bytes.size())) == 0;
-}
-
-bool DurableFile::writeAt(uint64_t offset, std::string_view bytes) {
-  return fd_ >= 0 && writeAll(fd_, bytes, static_cast<off_t>(offset));
-}
-
-bool DurableFile::syncData() {
-  return fd_ >= 0 && retryInterrupted([&] { return ::fdatasync(fd_); }) == 0;
-}
-
-bool DurableFile::syncFileSystem() {
-  return fd_ >= 0 && retryInterrupted([&] { return ::syncfs(fd_); }) == 0;
-}
-
-void DurableFile::close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
-
-bool fileSystemOf(const std::string& path, uint64_t* device) {
-  struct stat info;
-  if (statPath(path, &info, true) != 0) return false;
-  *device = static_cast<uint64_t>(info.st_dev);
-  return true;
-}
-
-namespace {
-
-std::string folderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-}  // namespace
-
-FileSystems::~FileSystems() {
-  for (auto& entry : entries_)
-    if (entry.second.fd >= 0) ::close(entry.second.fd);
-}
-
-bool FileSystems::note(uint64_t device, const std::string& path) {
-  auto found = entries_.find(device);
-  if (found == entries_.end()) {
-    Entry entry;
-    entry.fd = openPath(path, O_RDONLY);
-    if (entry.fd < 0)
-      entry.fd = openPath(folderOf(path), O_RDONLY | O_DIRECTORY);
-    if (entry.fd < 0) return false;
-    found = entries_.emplace(device, entry).first;
-  }
-  found->second.changed = true;
-  return true;
-}
-
-bool FileSystems::noteFileOf(const std::string& path) {
-  uint64_t device = 0;
-  if (fileSystemOf(path, &device)) return note(device, path);
-  // Removed: its folder is on the same file system.
-  const std::string folder = folderOf(path);
-  return fileSystemOf(folder, &device) && note(device, folder);
-}
-
-bool FileSystems::syncChanged() {
-  for (auto& entry : entries_) {
-    if (!entry.second.changed) continue;
-    if (retryInterrupted([&] { return ::syncfs(entry.second.fd); }) != 0)
-      return false;
-    entry.second.changed = false;
-  }
-  return true;
-}
-
-bool syncDirectory(const std::string& path) {
-  const int fd = openPath(path, O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return false;
-  const bool synced = retryInterrupted([&] { return ::fsync(fd); }) == 0;
-  ::close(fd);
-  return synced;
 }
 
 bool inspectPath(const std::string& path, PathFacts* facts) {
@@ -643,101 +437,4 @@ bool freeSpaceOf(const std::string& path, uint64_t* bytes) {
   if (holdsZeroByte(path) || ::statvfs(path.c_str(), &info) != 0) return false;
   *bytes = static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
   return true;
-}
-
-DirectoryLock::DirectoryLock(const std::string& path, bool wait) {
-  const int fd = openPath(path, O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return;
-  const int how = wait ? LOCK_EX : LOCK_EX | LOCK_NB;
-  if (retryInterrupted([&] { return ::flock(fd, how); }) != 0) {
-    ::close(fd);
-    return;
-  }
-  fd_ = fd;
-}
-
-DirectoryLock::~DirectoryLock() {
-  if (fd_ >= 0) ::close(fd_);  // closing the descriptor releases the lock
-}
-
-PinnedFolders::PinnedFolders(const std::vector<std::string>& folders) {
-  for (const std::string& path : folders) {
-    // Opened through the folders pinned before it, so that the whole chain is
-    // the one looked up now.
-    const int fd = openPath(path, O_RDONLY | O_DIRECTORY);
-    pinnedFolders().push_back(PinnedFolder{path, fd, fd < 0 ? errno : 0});
-    ++count_;
-  }
-}
-
-PinnedFolders::~PinnedFolders() {
-  std::vector<PinnedFolder>& all = pinnedFolders();
-  for (std::size_t i = 0; i < count_ && !all.empty(); ++i) {
-    if (all.back().fd >= 0) ::close(all.back().fd);
-    all.pop_back();
-  }
-}
-
-namespace {
-
-bool othersCanWrite(const struct stat& info) {
-  return S_ISDIR(info.st_mode) && (info.st_mode & S_IWOTH) != 0 &&
-         (info.st_mode & S_ISVTX) == 0;
-}
-
-// Every folder on the way to `path` and `path` itself, from the root down
-// ("/a/b": "/", "/a", "/a/b"); a relative path starts at the current folder.
-std::vector<std::string> foldersLeadingTo(const std::string& path) {
-  std::string absolute = path;
-  if (absolute.empty() || absolute[0] != '/') {
-    char cwd[PATH_MAX];
-    if (::getcwd(cwd, sizeof cwd) == nullptr) return {};
-    absolute = std::string(cwd) + "/" + absolute;
-  }
-  std::vector<std::string> folders = {"/"};
-  for (std::size_t at = 1; at <= absolute.size(); ++at) {
-    if (at == absolute.size() || absolute[at] == '/') {
-      if (absolute[at - 1] != '/') folders.push_back(absolute.substr(0, at));
-    }
-  }
-  return folders;
-}
-
-// The first folder of `folders` that others can write, looked at through
-// links; false when there is none (a missing one ends the walk).
-bool firstFolderOthersCanWrite(const std::vector<std::string>& folders,
-                               std::string* unsafe) {
-  for (const std::string& folder : folders) {
-    struct stat info;
-    if (::stat(folder.c_str(), &info) != 0) return false;
-    if (othersCanWrite(info)) {
-      *unsafe = folder;
-      return true;
-    }
-  }
-  return false;
-}
-
-}  // namespace
-
-bool findFolderOthersCanChange(const std::string& folder,
-                               const std::vector<std::string>& inside,
-                               std::string* unsafe) {
-  if (holdsZeroByte(folder) || folder.size() >= PATH_MAX) return false;
-  // The path as typed: every folder that holds a link on the way.
-  if (firstFolderOthersCanWrite(foldersLeadingTo(folder), unsafe)) return true;
-  // And the folders the links lead to.
-  char real[PATH_MAX];
-  if (::realpath(folder.c_str(), real) != nullptr &&
-      firstFolderOthersCanWrite(foldersLeadingTo(real), unsafe))
-    return true;
-  for (const std::string& path : inside) {
-    struct stat info;
-    if (holdsZeroByte(path) || ::stat(path.c_str(), &info) != 0) continue;
-    if (othersCanWrite(info)) {
-      *unsafe = path;
-      return true;
-    }
-  }
-  return false;
 }

@@ -10,7 +10,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,32 +46,6 @@ inline bool succeeded(FileResult result, const std::string& path,
   error->path = path;
   return false;
 }
-
-// While a PinnedFolders object lives, a file whose path is one of its folders,
-// "/" and a name is reached through that folder as it was opened at the start:
-// a folder renamed or replaced by a link later on is never followed. A folder
-// that could not be opened then holds nothing (every open in it fails).
-class PinnedFolders {
- public:
-  // Opens each folder in turn, following links as typed; a folder that lies in
-  // an earlier one is opened through it.
-  explicit PinnedFolders(const std::vector<std::string>& folders);
-  ~PinnedFolders();
-  PinnedFolders(const PinnedFolders&) = delete;
-  PinnedFolders& operator=(const PinnedFolders&) = delete;
-
- private:
-  std::size_t count_ = 0;
-};
-
-// Looks at every folder that leads to `folder` (its path as typed, and the
-// real path it names) and at each of `inside` that exists: true, with
-// `unsafe` naming it, when one of them may be written by every user (write
-// permission for others without the sticky bit), so that another account
-// could plant links or files in it.
-bool findFolderOthersCanChange(const std::string& folder,
-                               const std::vector<std::string>& inside,
-                               std::string* unsafe);
 
 // Reads a whole regular file into `contents`. openFailed when the path holds a
 // zero byte, does not exist, cannot be read or is not a regular file (or is a
@@ -228,68 +201,6 @@ struct PathState {
 // False when the state cannot be learnt (an error other than a missing path).
 bool readPathState(const std::string& path, PathState* state);
 
-// A file kept open for the whole run to hold a log that must survive a crash:
-// written in place, cut, and made durable on request.
-class DurableFile {
- public:
-  DurableFile() = default;
-  ~DurableFile();
-  DurableFile(const DurableFile&) = delete;
-  DurableFile& operator=(const DurableFile&) = delete;
-
-  // Creates the file at `path` for reading and writing, readable and writable
-  // by its owner alone. Fails, with the error number in `error`, when anything
-  // is there already (a symbolic link included): a log must be the run's own.
-  bool create(const std::string& path, int* error);
-  bool isOpen() const { return fd_ >= 0; }
-  // Writes `bytes` at `offset`, then cuts the file to end right after them.
-  bool writeAndCut(uint64_t offset, std::string_view bytes);
-  // Writes `bytes` at `offset`.
-  bool writeAt(uint64_t offset, std::string_view bytes);
-  // Makes the file's bytes and size durable.
-  bool syncData();
-  // Makes every change on the file system that holds the file durable.
-  bool syncFileSystem();
-  void close();
-
- private:
-  int fd_ = -1;
-};
-
-// Makes the names in the directory durable.
-bool syncDirectory(const std::string& path);
-
-// The file system that holds what `path` names (through a symbolic link);
-// false when that cannot be learnt.
-bool fileSystemOf(const std::string& path, uint64_t* device);
-
-// The file systems that a group of changes reached, each made durable with
-// one syncfs(2). A descriptor is kept for each, so that it can be synced even
-// when the file that showed it has gone.
-class FileSystems {
- public:
-  FileSystems() = default;
-  ~FileSystems();
-  FileSystems(const FileSystems&) = delete;
-  FileSystems& operator=(const FileSystems&) = delete;
-
-  // Notes that the file system `device`, which holds `path`, was changed.
-  // False when it cannot be reached to be synced later.
-  bool note(uint64_t device, const std::string& path);
-  // Notes the file system of `path` (through a symbolic link).
-  bool noteFileOf(const std::string& path);
-  // Makes every file system changed since the last call durable: false when
-  // one of them fails (it stays to be synced again).
-  bool syncChanged();
-
- private:
-  struct Entry {
-    int fd = -1;
-    bool changed = false;
-  };
-  std::map<uint64_t, Entry> entries_;
-};
-
 // What a check before a change sees at a path (through a symbolic link).
 struct PathFacts {
   bool exists = false;
@@ -308,22 +219,5 @@ bool inspectPath(const std::string& path, PathFacts* facts);
 
 // The bytes this user may still write on the file system that holds `path`.
 bool freeSpaceOf(const std::string& path, uint64_t* bytes);
-
-// An exclusive flock(2) on a directory, held until the object goes away. When
-// the directory cannot be opened nothing is held.
-class DirectoryLock {
- public:
-  // Waits for the lock, or with `wait` false only tries it.
-  explicit DirectoryLock(const std::string& path, bool wait = true);
-  // Whether the lock is held (false when another process holds it and the
-  // lock was only tried, or the directory did not open).
-  bool isHeld() const { return fd_ >= 0; }
-  ~DirectoryLock();
-  DirectoryLock(const DirectoryLock&) = delete;
-  DirectoryLock& operator=(const DirectoryLock&) = delete;
-
- private:
-  int fd_ = -1;
-};
 
 #endif  // CONVERT_BASE_FILE_IO_H_

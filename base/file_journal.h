@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/durable_file.h"
 #include "base/file_io.h"
 #include "base/undo_log.h"
 

@@ -5,8 +5,11 @@
 #include <string_view>
 #include <vector>
 
+#include "base/durable_file.h"
 #include "base/file_io.h"
 #include "base/file_journal.h"
+#include "base/folder_access.h"
+#include "base/folder_safety.h"
 #include "base/numbers.h"
 #include "companion/companion_files.h"
 #include "conversion/stop_signals.h"

@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/durable_file.h"
 #include "base/file_journal.h"
+#include "base/folder_safety.h"
 #include "base/numbers.h"
 #include "companion/caps_file.h"
 #include "companion/stats_files.h"
