@@ -28,19 +28,11 @@ int keepIfRegular(int fd, struct stat* info, bool forChange) {
   return -1;
 }
 
-// Reads up to `capacity` bytes. A short count is the end of the file: a
-// regular file returns less than asked only there. -1 on a read error.
+// Reads up to `capacity` bytes in one call. A short count is the end of the
+// file: a regular file returns less than asked only there. -1 on a read
+// error.
 ssize_t readSome(int fd, char* buffer, std::size_t capacity) {
-  std::size_t done = 0;
-  while (done < capacity) {
-    const ssize_t n = retryInterrupted(
-        [&] { return ::read(fd, buffer + done, capacity - done); });
-    if (n < 0) return -1;
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
-    if (static_cast<std::size_t>(n) < capacity) break;
-  }
-  return static_cast<ssize_t>(done);
+  return retryInterrupted([&] { return ::read(fd, buffer, capacity); });
 }
 
 // Reads the rest of the file into `contents`. `sizeHint` is what the file held
@@ -295,16 +287,20 @@ bool isZeroFileMode0777(int fd, const struct stat& info, std::size_t size) {
 
 }  // namespace
 
-FileResult createZeroFile(const std::string& path, std::size_t size,
-                          const KeepReplaced& keep, ReplacedFile* replaced) {
+FileResult createFileMode0777(const std::string& path, std::size_t size,
+                              const KeepReplaced& keep,
+                              ReplacedFile* replaced) {
   *replaced = ReplacedFile();
   int fd = createExclusive(path, O_WRONLY);
   if (fd < 0 && errno == EEXIST) {
-    // A file left by a run that was cut off is most often just this: leave
-    // it, rather than keep 80 KB of zeros in the log to make it again.
+    // A statistics file left by a run that was cut off is most often just
+    // this: leave it, rather than keep 80 KB of zeros in the log to make it
+    // again.
     struct stat info;
     const int existing =
-        keepIfRegular(openPath(path, O_RDONLY | O_NOFOLLOW), &info, true);
+        size == 0
+            ? -1
+            : keepIfRegular(openPath(path, O_RDONLY | O_NOFOLLOW), &info, true);
     if (existing >= 0) {
       const bool same = isZeroFileMode0777(existing, info, size);
       ::close(existing);
@@ -319,11 +315,9 @@ FileResult createZeroFile(const std::string& path, std::size_t size,
     FileResult why = FileResult::ok;
     fd = openReplaced(path, replaced, &why);
     if (fd < 0) return why;
-    if (!keep(*replaced)) {
-      ::close(fd);
-      return FileResult::writeFailed;
-    }
-    if (::ftruncate(fd, 0) != 0) {
+    // What it held is kept first; an empty file has nothing to keep.
+    if (!replaced->bytes.empty() &&
+        (!keep(*replaced) || ::ftruncate(fd, 0) != 0)) {
       ::close(fd);
       return FileResult::writeFailed;
     }
@@ -333,7 +327,7 @@ FileResult createZeroFile(const std::string& path, std::size_t size,
       replaced->device = static_cast<uint64_t>(info.st_dev);
   }
   if (fd < 0) return FileResult::openFailed;
-  bool written = reserveZeros(fd, size);
+  bool written = size == 0 || reserveZeros(fd, size);
   // Through the descriptor that made the file: exactly this file, with no
   // path to look up again (and no /proc, which a chroot may lack).
   if (written) written = ::fchmod(fd, 0777) == 0;
@@ -341,40 +335,18 @@ FileResult createZeroFile(const std::string& path, std::size_t size,
   return written && closed ? FileResult::ok : FileResult::writeFailed;
 }
 
-FileResult createEmptyFileMode0777(const std::string& path,
-                                   const KeepReplaced& keep) {
-  int fd = createExclusive(path, O_WRONLY);
-  if (fd < 0 && errno == EEXIST) {
-    ReplacedFile old;
-    FileResult why = FileResult::ok;
-    fd = openReplaced(path, &old, &why);
-    if (fd < 0) return why;
-    if (!old.bytes.empty()) {
-      if (!keep(old) || ::ftruncate(fd, 0) != 0) {
-        ::close(fd);
-        return FileResult::writeFailed;
-      }
-    }
-  }
-  if (fd < 0) return FileResult::openFailed;
-  // Through the descriptor just opened: exactly this file, in one call.
-  const bool opened = ::fchmod(fd, 0777) == 0;
-  const bool closed = closeChecked(fd);
-  return opened && closed ? FileResult::ok : FileResult::writeFailed;
-}
-
-FileResult putBackFile(const std::string& path, std::string_view bytes,
-                       bool followLinks, bool restoreMode, unsigned mode) {
+FileResult putBackFile(const std::string& path, const PutBack& old) {
   struct stat info;
   const int fd = keepIfRegular(
-      openPath(path, O_WRONLY | O_CREAT | (followLinks ? 0 : O_NOFOLLOW)),
+      openPath(path, O_WRONLY | O_CREAT | (old.followLinks ? 0 : O_NOFOLLOW)),
       &info, true);
+  const std::string_view bytes = old.bytes;
   if (fd < 0) return FileResult::openFailed;
   bool written = writeAll(fd, bytes, 0);
   if (written && static_cast<uint64_t>(info.st_size) != bytes.size())
     written = ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0;
-  if (written && restoreMode)
-    written = ::fchmod(fd, static_cast<mode_t>(mode)) == 0;
+  if (written && old.restoresMode)
+    written = ::fchmod(fd, static_cast<mode_t>(old.mode)) == 0;
   const bool closed = closeChecked(fd);
   return written && closed ? FileResult::ok : FileResult::writeFailed;
 }

@@ -160,29 +160,29 @@ struct ReplacedFile {
 // when it could not be kept, and the file must stay as it is.
 using KeepReplaced = std::function<bool(const ReplacedFile&)>;
 
-// Creates the file as `size` zero bytes with mode 0777, not following a
-// symbolic link. A file of that name that is already just that is left as it
-// is (`replaced->unchanged`). Any other is read into `replaced` first
-// (openFailed or readFailed when that fails; nothing has been changed then) and
-// handed to `keep`, then replaced; when `keep` returns false it is left as it
-// is and the result is writeFailed. `replaced` tells what was there on ok and
-// writeFailed.
-FileResult createZeroFile(const std::string& path, std::size_t size,
-                          const KeepReplaced& keep, ReplacedFile* replaced);
+// Creates the file as `size` zero bytes with mode 0777 (an empty file with
+// size 0), not following a symbolic link. A file of that name that is already
+// just that, 80,640 zero bytes say, is left as it is
+// (`replaced->unchanged`). Any other is read into `replaced` first (openFailed
+// or readFailed when that fails; nothing has been changed then); when it holds
+// bytes they are handed to `keep` before it is emptied, and when `keep`
+// returns false it is left as it is and the result is writeFailed. `replaced`
+// tells what was there on ok and writeFailed.
+FileResult createFileMode0777(const std::string& path, std::size_t size,
+                              const KeepReplaced& keep, ReplacedFile* replaced);
 
-// Creates the file empty with mode 0777, or empties a file of that name, not
-// following a symbolic link. A non-empty file is read and handed to `keep`
-// before it is emptied. openFailed when it cannot be opened or is not a
-// regular file, readFailed when its bytes cannot be read, writeFailed when
-// `keep` or a change fails.
-FileResult createEmptyFileMode0777(const std::string& path,
-                                   const KeepReplaced& keep);
+// What putBackFile writes back: the whole file's bytes, through a symbolic
+// link at the path only when `followLinks`, and its mode when `restoresMode`.
+struct PutBack {
+  std::string_view bytes;
+  bool followLinks = false;
+  bool restoresMode = false;
+  unsigned mode = 0;
+};
 
-// Writes `old` back at `path`: its bytes over the file (created when missing),
-// cut to their length, in the same inode, and its mode when `restoreMode`. A
-// symbolic link is followed only when `followLinks`.
-FileResult putBackFile(const std::string& path, std::string_view bytes,
-                       bool followLinks, bool restoreMode, unsigned mode);
+// Writes `old.bytes` back as the whole file at `path` (created when missing),
+// in the same inode, with its mode when it restores one.
+FileResult putBackFile(const std::string& path, const PutBack& old);
 
 // Cuts the regular file back to `size` bytes when it is longer; never
 // lengthens it. A file that is not there is left so.

@@ -30,6 +30,11 @@ FileResult rewrite(const std::string& path, std::string_view bytes) {
 
 const KeepReplaced kKeepNothing = [](const ReplacedFile&) { return true; };
 
+FileResult createEmpty(const std::string& path) {
+  ReplacedFile replaced;
+  return createFileMode0777(path, 0, kKeepNothing, &replaced);
+}
+
 }  // namespace
 
 TEST(FileIoTest, PathWithZeroByteIsNeverOpened) {
@@ -41,7 +46,7 @@ TEST(FileIoTest, PathWithZeroByteIsNeverOpened) {
   EXPECT_EQ(FileResult::openFailed, readWholeFile(path, &contents));
   EXPECT_EQ(FileResult::openFailed, append(path, "x"));
   EXPECT_EQ(FileResult::openFailed, rewrite(path, "x"));
-  EXPECT_NE(FileResult::ok, createEmptyFileMode0777(path, kKeepNothing));
+  EXPECT_NE(FileResult::ok, createEmpty(path));
   EXPECT_EQ("keep", readFile(prefix));
 }
 
@@ -67,10 +72,9 @@ TEST(FileIoTest, OnlyRegularFilesOpenAndNothingWaits) {
     EXPECT_EQ(FileResult::openFailed, append(path, "x")) << path;
     EXPECT_EQ(FileResult::openFailed, rewrite(path, "x")) << path;
     EXPECT_EQ(FileResult::openFailed,
-              createZeroFile(path, 8, kKeepNothing, &replaced))
+              createFileMode0777(path, 8, kKeepNothing, &replaced))
         << path;
-    EXPECT_NE(FileResult::ok, createEmptyFileMode0777(path, kKeepNothing))
-        << path;
+    EXPECT_NE(FileResult::ok, createEmpty(path)) << path;
   }
   // Nothing was made through the link.
   EXPECT_FALSE(std::filesystem::exists(dir.path() + "nowhere"));
@@ -151,8 +155,8 @@ TEST(FileIoTest, LinksAreNotFollowedForCreatedFiles) {
   const std::string link = dir.path() + "link";
   ASSERT_EQ(0, symlink(victim.c_str(), link.c_str()));
   EXPECT_EQ(FileResult::openFailed,
-            putBackFile(link, "x", /*followLinks=*/false, true, 0777));
-  EXPECT_NE(FileResult::ok, createEmptyFileMode0777(link, kKeepNothing));
+            putBackFile(link, PutBack{"x", false, true, 0777}));
+  EXPECT_NE(FileResult::ok, createEmpty(link));
   EXPECT_EQ("keep", readFile(victim));
   EXPECT_EQ(0600, fileMode(victim));
 }
@@ -178,7 +182,7 @@ TEST(FileIoTest, ZeroFileReplacesLongerAndShorterFilesOnDiskAndTmpfs) {
       if (existed) writeFile(path, old);
       ReplacedFile replaced;
       std::string kept = "nothing";
-      ASSERT_EQ(FileResult::ok, createZeroFile(
+      ASSERT_EQ(FileResult::ok, createFileMode0777(
                                     path, kZeros.size(),
                                     [&](const ReplacedFile& before) {
                                       kept = before.bytes;
@@ -202,11 +206,14 @@ TEST(FileIoTest, CreatedEmptyFileIsOpenToEveryone) {
   const std::string path = dir.path() + "k.his";
   writeFile(path, "old");
   std::string kept;
-  ASSERT_EQ(FileResult::ok,
-            createEmptyFileMode0777(path, [&](const ReplacedFile& before) {
-              kept = before.bytes;
-              return true;
-            }));
+  ReplacedFile replaced;
+  ASSERT_EQ(FileResult::ok, createFileMode0777(
+                                path, 0,
+                                [&](const ReplacedFile& before) {
+                                  kept = before.bytes;
+                                  return true;
+                                },
+                                &replaced));
   EXPECT_EQ("old", kept);
   EXPECT_EQ("", readFile(path));
   EXPECT_EQ(0777, fileMode(path));

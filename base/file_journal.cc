@@ -131,14 +131,13 @@ FileResult FileJournal::rewrite(RewritableFile* file, const std::string& path,
   return result;
 }
 
-FileResult FileJournal::createZeroFile(const std::string& path,
-                                       std::size_t size) {
+FileResult FileJournal::createFile(const std::string& path, std::size_t size) {
   // A file the create makes is left out of the log: the next run makes it
   // again, byte for byte. One it replaces has its bytes kept first.
   if (!startGroupIfNone()) return FileResult::writeFailed;
   const std::string name = nameOf(path);
   ReplacedFile replaced;
-  const FileResult result = ::createZeroFile(
+  const FileResult result = createFileMode0777(
       path, size, [&](const ReplacedFile& old) { return keepInLog(name, old); },
       &replaced);
   if (state_ == LogState::failed) return FileResult::writeFailed;
@@ -149,17 +148,6 @@ FileResult FileJournal::createZeroFile(const std::string& path,
     changes_.push_back(Change{std::move(undo)});
     if (!fileSystems_.note(replaced.device, path)) syncEverything_ = true;
   }
-  return result;
-}
-
-FileResult FileJournal::createEmptyFile(const std::string& path) {
-  if (!startGroupIfNone()) return FileResult::writeFailed;
-  const std::string name = nameOf(path);
-  const FileResult result = createEmptyFileMode0777(
-      path, [&](const ReplacedFile& old) { return keepInLog(name, old); });
-  if (state_ == LogState::failed) return FileResult::writeFailed;
-  if (result != FileResult::openFailed && !fileSystems_.noteFileOf(path))
-    syncEverything_ = true;
   return result;
 }
 

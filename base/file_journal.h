@@ -59,11 +59,9 @@ class FileJournal {
   FileResult rewrite(RewritableFile* file, const std::string& path,
                      std::string_view newContents, std::string oldContents);
 
-  // Creates the file as `size` zero bytes, mode 0777, as createZeroFile does.
-  FileResult createZeroFile(const std::string& path, std::size_t size);
-
-  // Creates the file empty, mode 0777, as createEmptyFileMode0777 does.
-  FileResult createEmptyFile(const std::string& path);
+  // Creates the file as `size` zero bytes, mode 0777, as createFileMode0777
+  // does.
+  FileResult createFile(const std::string& path, std::size_t size);
 
   // The path a failed change to `path` is reported with: the log's when it
   // was the log that failed.

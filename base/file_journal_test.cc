@@ -33,8 +33,8 @@ class FileJournalTest : public testing::Test {
               journal->rewrite(&counter, root + "i", "11", old));
     ASSERT_EQ(FileResult::ok, journal->append(root + "index", "4567"));
     ASSERT_EQ(FileResult::ok, journal->append(root + "caps", "c"));
-    ASSERT_EQ(FileResult::ok, journal->createZeroFile(root + "11", 8));
-    ASSERT_EQ(FileResult::ok, journal->createEmptyFile(root + "k.his"));
+    ASSERT_EQ(FileResult::ok, journal->createFile(root + "11", 8));
+    ASSERT_EQ(FileResult::ok, journal->createFile(root + "k.his", 0));
     journal->commit();
     ASSERT_EQ(FileResult::ok, journal->append(root + "index", "89"));
   }
@@ -96,37 +96,4 @@ TEST_F(FileJournalTest, FinishedRunLeavesNoLog) {
   journal->finish();
   EXPECT_FALSE(fileExists(root + "log"));
   EXPECT_EQ("0123456789!", readFile(root + "index"));
-}
-
-TEST(UndoLogTest, ReadsRecordsUpToTheFirstTornOrStaleOne) {
-  UndoRecord cut;
-  cut.name = "index";
-  cut.size = 4;
-  UndoRecord putBack;
-  putBack.kind = UndoRecord::Kind::putBack;
-  putBack.name = "11";
-  putBack.bytes = std::string(100, 'x');
-  UndoLogEncoder encoder;
-  const std::string header = encoder.startGroup(1);
-  const std::string first = encoder.encode(cut);
-  const std::string log = header + first + encoder.encode(putBack);
-  std::vector<UndoRecord> records;
-  for (std::size_t end = 0; end <= log.size(); ++end) {
-    const bool started = decodeUndoLog(log.substr(0, end), &records);
-    EXPECT_EQ(end >= header.size(), started) << end;
-    const std::size_t whole = end == log.size()                     ? 2
-                              : end >= header.size() + first.size() ? 1
-                                                                    : 0;
-    EXPECT_EQ(whole, records.size()) << end;
-  }
-  ASSERT_TRUE(decodeUndoLog(log, &records));
-  EXPECT_EQ(putBack.bytes, records[1].bytes);
-  // A newer group written over the log: what is left of the older one after
-  // it does not count.
-  UndoLogEncoder newer;
-  std::string rewritten = newer.startGroup(2);
-  rewritten += newer.encode(cut);
-  ASSERT_TRUE(
-      decodeUndoLog(rewritten + log.substr(rewritten.size()), &records));
-  EXPECT_EQ(1u, records.size());
 }

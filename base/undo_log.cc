@@ -1,5 +1,7 @@
 #include "base/undo_log.h"
 
+#include "base/coding.h"
+
 namespace {
 
 // "convert undo log", version 1.
@@ -17,17 +19,10 @@ uint64_t hashBytes(uint64_t hash, std::string_view bytes) {
 
 constexpr uint64_t kHashStart = 14695981039346656037ull;
 
-void putUint64(std::string* out, uint64_t value) {
-  for (int i = 0; i < 8; ++i)
-    out->push_back(static_cast<char>((value >> (8 * i)) & 0xff));
-}
-
 // Reads the next 8 bytes as a little-endian number; false past the end.
 bool takeUint64(std::string_view* in, uint64_t* value) {
   if (in->size() < 8) return false;
-  *value = 0;
-  for (int i = 0; i < 8; ++i)
-    *value |= uint64_t{static_cast<unsigned char>((*in)[i])} << (8 * i);
+  *value = decodeFixed64(in->data());
   in->remove_prefix(8);
   return true;
 }
@@ -46,11 +41,11 @@ std::string encodeBody(const UndoRecord& record) {
   body.push_back(static_cast<char>(record.kind));
   body.push_back(static_cast<char>((record.followLinks ? 1 : 0) |
                                    (record.restoresMode ? 2 : 0)));
-  putUint64(&body, record.mode);
-  putUint64(&body, record.size);
-  putUint64(&body, record.name.size());
+  putFixed64(&body, record.mode);
+  putFixed64(&body, record.size);
+  putFixed64(&body, record.name.size());
   body.append(record.name);
-  putUint64(&body, record.bytes.size());
+  putFixed64(&body, record.bytes.size());
   body.append(record.bytes);
   return body;
 }
@@ -81,7 +76,7 @@ bool decodeBody(std::string_view body, UndoRecord* record) {
 
 std::string UndoLogEncoder::startGroup(uint64_t groupTag) {
   std::string header(kMagic);
-  putUint64(&header, groupTag);
+  putFixed64(&header, groupTag);
   chain_ = hashBytes(kHashStart, header);
   return header;
 }
@@ -90,8 +85,8 @@ std::string UndoLogEncoder::encode(const UndoRecord& record) {
   const std::string body = encodeBody(record);
   chain_ = hashBytes(chain_, body);
   std::string out;
-  putUint64(&out, body.size());
-  putUint64(&out, chain_);
+  putFixed64(&out, body.size());
+  putFixed64(&out, chain_);
   out.append(body);
   return out;
 }
@@ -168,8 +163,8 @@ FileResult applyUndoRecord(const std::string& root, const UndoRecord& record) {
     case UndoRecord::Kind::remove:
       return removeFile(path);
     case UndoRecord::Kind::putBack:
-      return putBackFile(path, record.bytes, record.followLinks,
-                         record.restoresMode, record.mode);
+      return putBackFile(path, PutBack{record.bytes, record.followLinks,
+                                       record.restoresMode, record.mode});
   }
   return FileResult::writeFailed;
 }

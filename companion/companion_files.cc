@@ -2,7 +2,9 @@
 
 #include "base/numbers.h"
 #include "companion/caps_file.h"
-#include "companion/stats_files.h"
+#include "companion/history_file.h"
+#include "companion/stats_file.h"
+#include "companion/summary_file.h"
 #include "companion/toplist_file.h"
 
 bool writeCompanionFiles(const std::string& targetPath,
