@@ -20,8 +20,8 @@
 
 namespace {
 
-std::string environmentText(const char* name) {
-  const char* value = std::getenv(name);
+std::string variableText(const VariableLookup& lookup, const char* name) {
+  const char* value = lookup(name);
   return value ? std::string(value) : std::string();
 }
 
@@ -132,14 +132,28 @@ void readBodyPieces(std::istream& input, const std::string& contentLength,
 
 }  // namespace
 
-Environment readEnvironment() {
+Environment readEnvironment(const VariableLookup& lookup) {
+  const auto text = [&lookup](const char* name) {
+    return variableText(lookup, name);
+  };
   Environment environment;
-  environment.hasContentLength = std::getenv("CONTENT_LENGTH") != nullptr;
-  environment.contentLength = environmentText("CONTENT_LENGTH");
-  environment.scriptFilename = environmentText("SCRIPT_FILENAME");
-  environment.remoteAddress = environmentText("REMOTE_ADDR");
-  environment.secFetchSite = environmentText("HTTP_SEC_FETCH_SITE");
+  environment.hasContentLength = lookup("CONTENT_LENGTH") != nullptr;
+  environment.contentLength = text("CONTENT_LENGTH");
+  environment.scriptFilename = text("SCRIPT_FILENAME");
+  environment.remoteAddress = text("REMOTE_ADDR");
+  PostSource& post = environment.postSource;
+  post.secFetchSite = text("HTTP_SEC_FETCH_SITE");
+  post.origin = text("HTTP_ORIGIN");
+  post.referer = text("HTTP_REFERER");
+  post.https = text("HTTPS");
+  post.requestScheme = text("REQUEST_SCHEME");
+  post.host = text("HTTP_HOST");
+  post.scriptName = text("SCRIPT_NAME");
   return environment;
+}
+
+Environment readEnvironment() {
+  return readEnvironment([](const char* name) { return std::getenv(name); });
 }
 
 std::vector<std::string> readFormValues(std::istream& input,
@@ -156,10 +170,11 @@ void runRequest(const Environment& environment, std::istream& input,
   writePageHead(page, environment.scriptFilename);
   if (environment.hasContentLength) {
     // Any page the owner visits could post a hidden form here with paths of
-    // its author's choosing. Browsers mark such a request; without the mark
-    // (curl, older browsers) the form is served as always.
+    // its author's choosing, a neighbour's page on the same host included.
+    // Browsers tell where a post comes from; a post that does not say (curl,
+    // very old browsers) is served as always.
     std::vector<std::string> form;
-    if (environment.secFetchSite == "cross-site") {
+    if (!isFromOwnForm(environment.postSource)) {
       // Its body is read and dropped, never decoded: a server that gives the
       // program one socket for the body and the page (mod_cgid) resets the
       // connection, and loses the page, when the program leaves it unread.

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 struct CgiRequest {
   std::optional<std::string> contentLength;  // not set when empty
@@ -20,6 +21,8 @@ struct CgiRequest {
       std::string("/srv/cgi-bin/convert.cgi");
   std::optional<std::string> remoteAddress = std::string("192.0.2.7");
   std::string tz = "UTC";
+  // More CGI variables, "NAME=value": HTTP_ORIGIN, SCRIPT_NAME and the like.
+  std::vector<std::string> variables;
   std::string body;  // standard input
   // Run as this user and group instead of root, when set.
   std::optional<unsigned> runAsUid;
@@ -52,9 +55,9 @@ CgiRequest postRequest(const std::string& body);
 // Runs the request to its end (or its timeout).
 CgiResult runConvertCgi(const CgiRequest& request);
 
-// Serves the request in this process through runRequest, in the request's
-// working directory, and returns the page. TZ is set to the request's and left
-// so; the user and the file size limit are not changed.
+// Serves the request in this process through readEnvironment and runRequest,
+// in the request's working directory, and returns the page. TZ is set to the
+// request's and left so; the user and the file size limit are not changed.
 std::string runInProcess(const CgiRequest& request);
 
 // A child started at construction that runs while the test goes on. The body is
