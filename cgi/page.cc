@@ -50,12 +50,14 @@ constexpr std::string_view kReadFailedLead = "Unable to read file <b>";
 constexpr std::string_view kWriteFailedLead = "Unable to write file <b>";
 constexpr std::string_view kNoFreeIdLead = "No free trade identifier in <b>";
 
-void writeErrorBlock(std::ostream& page, std::string_view lead,
-                     std::string_view path, std::string_view returnLink) {
+// An error block is its start, the path, and its end.
+void writeErrorBlockStart(std::ostream& page, std::string_view lead) {
   page << "<div align=center>\n<font style=\"font:normal 8pt arial;\";><font "
           "style=\"color:red;\"><b>Error</b></font><br>\n"
        << lead;
-  writeEscaped(page, path);
+}
+
+void writeErrorBlockEnd(std::ostream& page, std::string_view returnLink) {
   page << "</b><br>\n"
           "Please check file permissions and try again<br>\n<br><br>\n";
   if (!returnLink.empty()) {
@@ -67,6 +69,13 @@ void writeErrorBlock(std::ostream& page, std::string_view lead,
   }
   page << "</font></div></body>\n</html>";
   page.flush();
+}
+
+void writeErrorBlock(std::ostream& page, std::string_view lead,
+                     std::string_view path, std::string_view returnLink) {
+  writeErrorBlockStart(page, lead);
+  writeEscaped(page, path);
+  writeErrorBlockEnd(page, returnLink);
 }
 
 }  // namespace
@@ -146,6 +155,16 @@ void writeClosingBlock(std::ostream& page) {
 void writeFileErrorPage(std::ostream& page, std::string_view path,
                         std::string_view returnLink) {
   writeErrorBlock(page, kOpenFailedLead, path, returnLink);
+}
+
+void writeFileErrorPage(std::ostream& page,
+                        const std::vector<std::string>& folderPieces,
+                        std::string_view name, std::string_view returnLink) {
+  writeErrorBlockStart(page, kOpenFailedLead);
+  // Escaping goes byte by byte: the pieces show as the joined path would.
+  for (const std::string& piece : folderPieces) writeEscaped(page, piece);
+  writeEscaped(page, name);
+  writeErrorBlockEnd(page, returnLink);
 }
 
 void writeFileReadErrorPage(std::ostream& page, std::string_view path,

@@ -1,6 +1,7 @@
 #include "cgi/request_driver.h"
 
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <string_view>
 #include <vector>
@@ -47,17 +48,41 @@ bool importTrade(std::ostream& page, const std::string& target,
 constexpr int kGroupTrades = 20000;
 constexpr auto kGroupTime = std::chrono::seconds(2);
 
+// A folder of PATH_MAX bytes or more, a file name after it, makes a path
+// longer than any that the system opens: it names no file, and every open in
+// it fails. Its paths are never formed, since the value may be hundreds of
+// megabytes.
+bool namesNoFile(const FormValue& folder) { return folder.size() >= PATH_MAX; }
+
+// The page of a run whose target names no file: the error block of the first
+// file the run opens in it, the path shown but not formed. That is the
+// rollback log, looked for before the index; a path that holds a zero byte
+// is taken for one where no log can be, and the index is next.
+bool failTargetNamingNoFile(std::ostream& page, const FormValue& target) {
+  if (target.holdsZeroByte()) {
+    writeFileErrorPage(page, target.pieces(), targetIndexPath(""), "");
+  } else {
+    writeFileErrorPage(page, target.pieces(), journalPath(""), kReturnLink);
+  }
+  return false;
+}
+
 // Imports every trade of the source that the target lacks. Returns false when a
 // step ended the run (it has written the error block) or a stop was asked for.
 bool convertInstallations(std::ostream& page,
-                          const std::vector<std::string>& form,
+                          const std::vector<FormValue>& form,
                           const std::string& remoteAddress) {
-  const std::string& source = form[0];
-  const std::string& target = form[1];
+  if (namesNoFile(form[0])) {
+    writeFileErrorPage(page, form[0].pieces(), sourceIndexPath(""), "");
+    return false;
+  }
+  const std::string source = form[0].text();
   // The source index is read whole and closed now; its trades are taken from
   // the text one at a time, so that memory holds the text and one trade.
   std::string sourceIndex;
   if (!readSourceIndex(page, source, &sourceIndex)) return false;
+  if (namesNoFile(form[1])) return failTargetNamingNoFile(page, form[1]);
+  const std::string target = form[1].text();
   // A second run over the same target (a double-click, a reload) waits here,
   // then sees this run's trades in the index it loads.
   const DirectoryLock lock(tradeFolderPath(target));
@@ -156,8 +181,8 @@ Environment readEnvironment() {
   return readEnvironment([](const char* name) { return std::getenv(name); });
 }
 
-std::vector<std::string> readFormValues(std::istream& input,
-                                        const std::string& contentLength) {
+std::vector<FormValue> readFormValues(std::istream& input,
+                                      const std::string& contentLength) {
   FormDecoder decoder;
   readBodyPieces(input, contentLength,
                  [&decoder](std::string_view piece) { decoder.feed(piece); });
@@ -173,7 +198,7 @@ void runRequest(const Environment& environment, std::istream& input,
     // its author's choosing, a neighbour's page on the same host included.
     // Browsers tell where a post comes from; a post that does not say (curl,
     // very old browsers) is served as always.
-    std::vector<std::string> form;
+    std::vector<FormValue> form;
     if (!isFromOwnForm(environment.postSource)) {
       // Its body is read and dropped, never decoded: a server that gives the
       // program one socket for the body and the page (mod_cgid) resets the

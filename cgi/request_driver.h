@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cgi/form_decoder.h"
 #include "cgi/post_source.h"
 
 // What the run takes from the CGI environment.
@@ -37,8 +38,8 @@ Environment readEnvironment();
 // pieces, and decodes it into the form's values (at most
 // FormDecoder::kKeptValues of them). Memory grows with the values kept, not
 // with the body or the claim.
-std::vector<std::string> readFormValues(std::istream& input,
-                                        const std::string& contentLength);
+std::vector<FormValue> readFormValues(std::istream& input,
+                                      const std::string& contentLength);
 
 // Serves the request: writes the whole page to `page`, reading the body from
 // `input`. Every failure is reported on the page. A form that another page

@@ -19,10 +19,10 @@
 
 #include "cgi/request_driver.h"
 
-CgiRequest postRequest(const std::string& body) {
+CgiRequest postRequest(std::string body) {
   CgiRequest request;
   request.contentLength = std::to_string(body.size());
-  request.body = body;
+  request.body = std::move(body);
   return request;
 }
 
@@ -113,7 +113,7 @@ uint64_t residentBytes(pid_t pid) {
 
 }  // namespace
 
-RunningCgi::RunningCgi(const CgiRequest& request) {
+RunningCgi::RunningCgi(CgiRequest request) {
   int input[2];
   int output[2];
   if (pipe2(input, O_CLOEXEC) != 0) return;
@@ -140,9 +140,9 @@ RunningCgi::RunningCgi(const CgiRequest& request) {
     ended_ = true;
     return;
   }
-  collector_ =
-      std::thread(&RunningCgi::collect, this, input[1], output[0], request.body,
-                  request.timeout, request.memoryLimitBytes);
+  collector_ = std::thread(&RunningCgi::collect, this, input[1], output[0],
+                           std::move(request.body), request.timeout,
+                           request.memoryLimitBytes);
 }
 
 RunningCgi::~RunningCgi() {
@@ -237,8 +237,8 @@ CgiResult RunningCgi::finish() {
   return result_;
 }
 
-CgiResult runConvertCgi(const CgiRequest& request) {
-  return RunningCgi(request).finish();
+CgiResult runConvertCgi(CgiRequest request) {
+  return RunningCgi(std::move(request)).finish();
 }
 
 std::string runInProcess(const CgiRequest& request) {
