@@ -134,14 +134,19 @@ bool convertInstallations(std::ostream& page,
   return !isStopRequested();
 }
 
+// The number of body bytes that CONTENT_LENGTH announces: none for a length
+// that is negative or no number.
+uint64_t announcedLength(const std::string& contentLength) {
+  const int64_t announced = readNumber64(contentLength);
+  return announced > 0 ? static_cast<uint64_t>(announced) : 0;
+}
+
 // Reads up to the announced number of bytes from `input` in pieces, as many as
 // arrive, handing each to `take`.
 template <typename Take>
 void readBodyPieces(std::istream& input, const std::string& contentLength,
                     Take take) {
-  const int64_t announced = readNumber64(contentLength);
-  if (announced <= 0) return;
-  uint64_t remaining = static_cast<uint64_t>(announced);
+  uint64_t remaining = announcedLength(contentLength);
   char buffer[1 << 16];
   while (remaining > 0) {
     const std::size_t want = remaining < sizeof buffer
@@ -162,6 +167,7 @@ Environment readEnvironment(const VariableLookup& lookup) {
     return variableText(lookup, name);
   };
   Environment environment;
+  environment.requestMethod = text("REQUEST_METHOD");
   environment.hasContentLength = lookup("CONTENT_LENGTH") != nullptr;
   environment.contentLength = text("CONTENT_LENGTH");
   environment.scriptFilename = text("SCRIPT_FILENAME");
@@ -193,7 +199,11 @@ std::vector<FormValue> readFormValues(std::istream& input,
 void runRequest(const Environment& environment, std::istream& input,
                 std::ostream& page) {
   writePageHead(page, environment.scriptFilename);
-  if (environment.hasContentLength) {
+  // lighttpd passes CONTENT_LENGTH=0 with a plain page load.
+  const bool isPageLoad = !environment.hasContentLength ||
+                          (environment.requestMethod == "GET" &&
+                           announcedLength(environment.contentLength) == 0);
+  if (!isPageLoad) {
     // Any page the owner visits could post a hidden form here with paths of
     // its author's choosing, a neighbour's page on the same host included.
     // Browsers tell where a post comes from; a post that does not say (curl,

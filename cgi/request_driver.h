@@ -15,6 +15,7 @@
 
 // What the run takes from the CGI environment.
 struct Environment {
+  std::string requestMethod;  // REQUEST_METHOD; empty when not set
   bool hasContentLength = false;
   std::string contentLength;
   std::string scriptFilename;  // empty when not set
@@ -26,8 +27,8 @@ struct Environment {
 // Gives the value of the CGI variable `name`, or nullptr when it is not set.
 using VariableLookup = std::function<const char*(const char* name)>;
 
-// Reads CONTENT_LENGTH, SCRIPT_FILENAME, REMOTE_ADDR and the variables of
-// PostSource through `lookup`.
+// Reads REQUEST_METHOD, CONTENT_LENGTH, SCRIPT_FILENAME, REMOTE_ADDR and the
+// variables of PostSource through `lookup`.
 Environment readEnvironment(const VariableLookup& lookup);
 
 // readEnvironment from the process's environment.
@@ -42,9 +43,11 @@ std::vector<FormValue> readFormValues(std::istream& input,
                                       const std::string& contentLength);
 
 // Serves the request: writes the whole page to `page`, reading the body from
-// `input`. Every failure is reported on the page. A form that another page
-// than the program's own made the browser post (isFromOwnForm) is refused
-// undecoded, as a form it cannot use.
+// `input`. A request without CONTENT_LENGTH, or a GET whose CONTENT_LENGTH
+// announces no body (lighttpd's page load), loads the page: the form alone.
+// Every failure is reported on the page. A form that another page than the
+// program's own made the browser post (isFromOwnForm) is refused undecoded, as
+// a form it cannot use.
 void runRequest(const Environment& environment, std::istream& input,
                 std::ostream& page);
 

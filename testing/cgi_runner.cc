@@ -21,6 +21,7 @@
 
 CgiRequest postRequest(std::string body) {
   CgiRequest request;
+  request.requestMethod = "POST";
   request.contentLength = std::to_string(body.size());
   request.body = std::move(body);
   return request;
@@ -31,6 +32,8 @@ namespace {
 // The request's CGI environment, "NAME=value" each.
 std::vector<std::string> cgiVariables(const CgiRequest& request) {
   std::vector<std::string> variables;
+  if (request.requestMethod)
+    variables.push_back("REQUEST_METHOD=" + *request.requestMethod);
   if (request.contentLength)
     variables.push_back("CONTENT_LENGTH=" + *request.contentLength);
   if (request.scriptFilename)

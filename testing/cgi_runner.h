@@ -16,6 +16,7 @@
 #include <vector>
 
 struct CgiRequest {
+  std::optional<std::string> requestMethod = std::string("GET");
   std::optional<std::string> contentLength;  // not set when empty
   std::optional<std::string> scriptFilename =
       std::string("/srv/cgi-bin/convert.cgi");
@@ -49,7 +50,7 @@ struct CgiResult {
   uint64_t peakMemoryBytes = 0;
 };
 
-// A request posting `body` with the matching CONTENT_LENGTH. The request and
+// A POST request of `body` with the matching CONTENT_LENGTH. The request and
 // the runs below take the body by value: a test that moves a body of hundreds
 // of megabytes in holds it once.
 CgiRequest postRequest(std::string body);
