@@ -1,5 +1,7 @@
 #include "cgi/form_decoder.h"
 
+#include <algorithm>
+
 namespace {
 
 // The digit value of an escape byte. For 0-9, A-F and a-f the usual hexadecimal
@@ -61,6 +63,40 @@ std::string decodeFormText(std::string_view raw) {
   return text;
 }
 
+void FormValue::append(std::string_view bytes) {
+  size_ += bytes.size();
+  while (!bytes.empty()) {
+    if (pieces_.empty() || pieces_.back().size() == kPieceSize) {
+      pieces_.emplace_back();
+      // A short value takes what it needs; a long one a whole piece at once.
+      if (pieces_.size() > 1) pieces_.back().reserve(kPieceSize);
+    }
+    std::string& piece = pieces_.back();
+    const std::size_t taken = std::min(kPieceSize - piece.size(), bytes.size());
+    piece.append(bytes.substr(0, taken));
+    bytes.remove_prefix(taken);
+  }
+}
+
+bool FormValue::holdsZeroByte() const {
+  return std::any_of(pieces_.begin(), pieces_.end(), [](const std::string& p) {
+    return p.find('\0') != std::string::npos;
+  });
+}
+
+std::string FormValue::text() const {
+  std::string whole;
+  whole.reserve(size_);
+  for (const std::string& piece : pieces_) whole += piece;
+  return whole;
+}
+
+std::vector<std::string> valueTexts(const std::vector<FormValue>& values) {
+  std::vector<std::string> texts;
+  for (const FormValue& value : values) texts.push_back(value.text());
+  return texts;
+}
+
 void FormDecoder::feed(std::string_view piece) {
   std::size_t i = 0;
   while (i < piece.size() && state_ != State::done) {
@@ -85,7 +121,9 @@ void FormDecoder::feed(std::string_view piece) {
     const std::size_t ampersand = piece.find('&', i);
     const std::size_t end =
         ampersand == std::string_view::npos ? piece.size() : ampersand;
-    valueDecoder_.feed(piece.substr(i, end - i), &value_);
+    decoded_.clear();
+    valueDecoder_.feed(piece.substr(i, end - i), &decoded_);
+    value_.append(decoded_);
     i = end;
     if (ampersand != std::string_view::npos) {
       ++i;
@@ -101,9 +139,11 @@ void FormDecoder::finish() {
 }
 
 void FormDecoder::endValue() {
-  valueDecoder_.finish(&value_);
+  decoded_.clear();
+  valueDecoder_.finish(&decoded_);
+  value_.append(decoded_);
   values_.push_back(std::move(value_));
-  value_.clear();
+  value_ = FormValue();
   nameIsEmpty_ = true;
   state_ = values_.size() < kKeptValues ? State::name : State::done;
 }
@@ -112,5 +152,5 @@ std::vector<std::string> decodeFormValues(std::string_view body) {
   FormDecoder decoder;
   decoder.feed(body);
   decoder.finish();
-  return decoder.takeValues();
+  return valueTexts(decoder.values());
 }

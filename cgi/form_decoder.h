@@ -25,6 +25,31 @@ class FormTextDecoder {
 // decodeFormText for a text whole.
 std::string decodeFormText(std::string_view raw);
 
+// A decoded value, held in pieces of at most kPieceSize bytes that are each
+// allocated once: a value of hundreds of megabytes grows without ever being
+// copied, where a string that doubles its buffer holds the old and the new
+// one at once.
+class FormValue {
+ public:
+  static constexpr std::size_t kPieceSize = std::size_t{1} << 20;
+
+  void append(std::string_view bytes);
+  std::size_t size() const { return size_; }
+  // The value's bytes, in order; none for an empty value.
+  const std::vector<std::string>& pieces() const { return pieces_; }
+  // Whether the value holds a zero byte.
+  bool holdsZeroByte() const;
+  // The value in one string: a copy.
+  std::string text() const;
+
+ private:
+  std::vector<std::string> pieces_;
+  std::size_t size_ = 0;
+};
+
+// The texts of `values`, in order.
+std::vector<std::string> valueTexts(const std::vector<FormValue>& values);
+
 // The decoder state of one request, fed the body in pieces as it arrives. It
 // collects the values of the pairs before the first end mark (a pair with an
 // empty name, or a remainder with no "="), in body order, and keeps no more
@@ -38,8 +63,8 @@ class FormDecoder {
   void feed(std::string_view piece);
   // The body has ended: a value still open ends here.
   void finish();
-  const std::vector<std::string>& values() const { return values_; }
-  std::vector<std::string> takeValues() { return std::move(values_); }
+  const std::vector<FormValue>& values() const { return values_; }
+  std::vector<FormValue> takeValues() { return std::move(values_); }
 
  private:
   enum class State { name, value, done };
@@ -47,12 +72,13 @@ class FormDecoder {
 
   State state_ = State::name;
   bool nameIsEmpty_ = true;
-  std::string value_;
+  FormValue value_;
+  std::string decoded_;  // the decoded text of the piece in hand
   FormTextDecoder valueDecoder_;
-  std::vector<std::string> values_;
+  std::vector<FormValue> values_;
 };
 
-// The values of a whole body, as FormDecoder collects them.
+// The texts of the values of a whole body, as FormDecoder collects them.
 std::vector<std::string> decodeFormValues(std::string_view body);
 
 #endif  // CONVERT_CGI_FORM_DECODER_H_

@@ -47,12 +47,15 @@ constexpr std::string_view kPageHeadAfterScript =
     "</div>\n"
     "</form>\n";
 
-void writeErrorBlock(std::ostream& page, FileResult result,
-                     std::string_view path, std::string_view returnLink) {
+// An error block is its start, the path, and its end.
+void writeErrorBlockStart(std::ostream& page, FileResult result) {
   page << "<div align=center>\n<font style=\"font:normal 8pt arial;\";><font "
           "style=\"color:red;\"><b>Error</b></font><br>\n"
        << failureLead(result) << " <b>";
-  writeEscaped(page, path);
+}
+
+void writeErrorBlockEnd(std::ostream& page, FileResult result,
+                        std::string_view path, std::string_view returnLink) {
   page << "</b><br>\n";
   writeEscaped(page, failureAdvice(result, path));
   page << "<br>\n<br><br>\n";
@@ -65,6 +68,13 @@ void writeErrorBlock(std::ostream& page, FileResult result,
   }
   page << "</font></div></body>\n</html>";
   page.flush();
+}
+
+void writeErrorBlock(std::ostream& page, FileResult result,
+                     std::string_view path, std::string_view returnLink) {
+  writeErrorBlockStart(page, result);
+  writeEscaped(page, path);
+  writeErrorBlockEnd(page, result, path, returnLink);
 }
 
 }  // namespace
@@ -166,6 +176,16 @@ void writeStopBlock(std::ostream& page, std::string_view source,
 void writeFileErrorPage(std::ostream& page, std::string_view path,
                         std::string_view returnLink) {
   writeErrorBlock(page, FileResult::openFailed, path, returnLink);
+}
+
+void writeFileErrorPage(std::ostream& page,
+                        const std::vector<std::string>& folderPieces,
+                        std::string_view name, std::string_view returnLink) {
+  writeErrorBlockStart(page, FileResult::openFailed);
+  // Escaping goes byte by byte: the pieces show as the joined path would.
+  for (const std::string& piece : folderPieces) writeEscaped(page, piece);
+  writeEscaped(page, name);
+  writeErrorBlockEnd(page, FileResult::openFailed, name, returnLink);
 }
 
 void writeFileReadErrorPage(std::ostream& page, std::string_view path,

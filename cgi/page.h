@@ -4,7 +4,9 @@
 #define CONVERT_CGI_PAGE_H_
 
 #include <ostream>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/file_io.h"
 
@@ -45,6 +47,12 @@ void writeStopBlock(std::ostream& page, std::string_view source,
 // The return link is empty (no link shown) or kReturnLink.
 void writeFileErrorPage(std::ostream& page, std::string_view path,
                         std::string_view returnLink);
+
+// The same block for the file `name` of a folder held in pieces (a form
+// value), showing the path they make without joining them.
+void writeFileErrorPage(std::ostream& page,
+                        const std::vector<std::string>& folderPieces,
+                        std::string_view name, std::string_view returnLink);
 
 // The same block for a file whose read failed with an error other than the end
 // of the file.

@@ -1,5 +1,6 @@
 #include "cgi/request_driver.h"
 
+#include <climits>
 #include <cstdlib>
 #include <string_view>
 #include <vector>
@@ -8,12 +9,44 @@
 #include "cgi/form_decoder.h"
 #include "cgi/page.h"
 #include "conversion/conversion.h"
+#include "import/installation_paths.h"
+#include "import/source_index.h"
 
 namespace {
 
-std::string environmentText(const char* name) {
-  const char* value = std::getenv(name);
+std::string variableText(const VariableLookup& lookup, const char* name) {
+  const char* value = lookup(name);
   return value ? std::string(value) : std::string();
+}
+
+// A folder of PATH_MAX bytes or more, a file name after it, makes a path
+// longer than any that the system opens: it names no file, and every open in
+// it fails. Its paths are never formed, since the value may be hundreds of
+// megabytes.
+bool namesNoFile(const FormValue& folder) { return folder.size() >= PATH_MAX; }
+
+// The page of a run whose folders cannot both name files: the error block of
+// the first file the run opens, the path shown but not formed. That is the
+// source index; in the target, the rollback log, looked for before the index
+// (a path that holds a zero byte is taken for one where no log can be, and
+// the index is next). False when both folders can name files.
+bool failFolderNamingNoFile(std::ostream& page,
+                            const std::vector<FormValue>& form) {
+  if (namesNoFile(form[0])) {
+    writeFileErrorPage(page, form[0].pieces(), sourceIndexPath(""), "");
+    return true;
+  }
+  if (!namesNoFile(form[1])) return false;
+  std::string sourceIndex;
+  FileError error;
+  if (!readSourceIndex(form[0].text(), &sourceIndex, &error)) {
+    reportFileResult(page, error.result, error.path, "");
+  } else if (form[1].holdsZeroByte()) {
+    writeFileErrorPage(page, form[1].pieces(), targetIndexPath(""), "");
+  } else {
+    writeFileErrorPage(page, form[1].pieces(), journalPath(""), kReturnLink);
+  }
+  return true;
 }
 
 // The conversion's progress as lines of the page, and a failure as its error
@@ -41,14 +74,19 @@ class PageReport : public ConversionReport {
   std::ostream& page_;
 };
 
+// The number of body bytes that CONTENT_LENGTH announces: none for a length
+// that is negative or no number.
+uint64_t announcedLength(const std::string& contentLength) {
+  const int64_t announced = readNumber64(contentLength);
+  return announced > 0 ? static_cast<uint64_t>(announced) : 0;
+}
+
 // Reads up to the announced number of bytes from `input` in pieces, as many as
 // arrive, handing each to `take`.
 template <typename Take>
 void readBodyPieces(std::istream& input, const std::string& contentLength,
                     Take take) {
-  const int64_t announced = readNumber64(contentLength);
-  if (announced <= 0) return;
-  uint64_t remaining = static_cast<uint64_t>(announced);
+  uint64_t remaining = announcedLength(contentLength);
   char buffer[1 << 16];
   while (remaining > 0) {
     const std::size_t want = remaining < sizeof buffer
@@ -64,18 +102,33 @@ void readBodyPieces(std::istream& input, const std::string& contentLength,
 
 }  // namespace
 
-Environment readEnvironment() {
+Environment readEnvironment(const VariableLookup& lookup) {
+  const auto text = [&lookup](const char* name) {
+    return variableText(lookup, name);
+  };
   Environment environment;
-  environment.hasContentLength = std::getenv("CONTENT_LENGTH") != nullptr;
-  environment.contentLength = environmentText("CONTENT_LENGTH");
-  environment.scriptFilename = environmentText("SCRIPT_FILENAME");
-  environment.remoteAddress = environmentText("REMOTE_ADDR");
-  environment.secFetchSite = environmentText("HTTP_SEC_FETCH_SITE");
+  environment.requestMethod = text("REQUEST_METHOD");
+  environment.hasContentLength = lookup("CONTENT_LENGTH") != nullptr;
+  environment.contentLength = text("CONTENT_LENGTH");
+  environment.scriptFilename = text("SCRIPT_FILENAME");
+  environment.remoteAddress = text("REMOTE_ADDR");
+  PostSource& post = environment.postSource;
+  post.secFetchSite = text("HTTP_SEC_FETCH_SITE");
+  post.origin = text("HTTP_ORIGIN");
+  post.referer = text("HTTP_REFERER");
+  post.https = text("HTTPS");
+  post.requestScheme = text("REQUEST_SCHEME");
+  post.host = text("HTTP_HOST");
+  post.scriptName = text("SCRIPT_NAME");
   return environment;
 }
 
-std::vector<std::string> readFormValues(std::istream& input,
-                                        const std::string& contentLength) {
+Environment readEnvironment() {
+  return readEnvironment([](const char* name) { return std::getenv(name); });
+}
+
+std::vector<FormValue> readFormValues(std::istream& input,
+                                      const std::string& contentLength) {
   FormDecoder decoder;
   readBodyPieces(input, contentLength,
                  [&decoder](std::string_view piece) { decoder.feed(piece); });
@@ -86,12 +139,17 @@ std::vector<std::string> readFormValues(std::istream& input,
 void runRequest(const Environment& environment, std::istream& input,
                 std::ostream& page) {
   writePageHead(page, environment.scriptFilename);
-  if (environment.hasContentLength) {
+  // lighttpd passes CONTENT_LENGTH=0 with a plain page load.
+  const bool isPageLoad = !environment.hasContentLength ||
+                          (environment.requestMethod == "GET" &&
+                           announcedLength(environment.contentLength) == 0);
+  if (!isPageLoad) {
     // Any page the owner visits could post a hidden form here with paths of
-    // its author's choosing. Browsers mark such a request; without the mark
-    // (curl, older browsers) the form is served as always.
-    std::vector<std::string> form;
-    if (environment.secFetchSite == "cross-site") {
+    // its author's choosing, a neighbour's page on the same host included.
+    // Browsers tell where a post comes from; a post that does not say (curl,
+    // very old browsers) is served as always.
+    std::vector<FormValue> form;
+    if (!isFromOwnForm(environment.postSource)) {
       // Its body is read and dropped, never decoded: a server that gives the
       // program one socket for the body and the page (mod_cgid) resets the
       // connection, and loses the page, when the program leaves it unread.
@@ -105,9 +163,13 @@ void runRequest(const Environment& environment, std::istream& input,
       return;
     }
     writeLoadingLine(page);
+    if (failFolderNamingNoFile(page, form)) {
+      page.flush();
+      return;
+    }
     PageReport report(page);
-    switch (convertInstallations(form[0], form[1], environment.remoteAddress,
-                                 &report)) {
+    switch (convertInstallations(form[0].text(), form[1].text(),
+                                 environment.remoteAddress, &report)) {
       case RunEnd::finished:
         break;
       case RunEnd::failed:
@@ -115,7 +177,7 @@ void runRequest(const Environment& environment, std::istream& input,
         return;
       case RunEnd::stopped:
         // Not the closing block: the owner must see that trades are left.
-        writeStopBlock(page, form[0], form[1]);
+        writeStopBlock(page, form[0].text(), form[1].text());
         return;
     }
   }

@@ -4,23 +4,34 @@
 #ifndef CONVERT_CGI_REQUEST_DRIVER_H_
 #define CONVERT_CGI_REQUEST_DRIVER_H_
 
+#include <functional>
 #include <istream>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "cgi/form_decoder.h"
+#include "cgi/post_source.h"
+
 // What the run takes from the CGI environment.
 struct Environment {
+  std::string requestMethod;  // REQUEST_METHOD; empty when not set
   bool hasContentLength = false;
   std::string contentLength;
   std::string scriptFilename;  // empty when not set
   std::string remoteAddress;   // empty when not set
-  // HTTP_SEC_FETCH_SITE: the browser's own word on where the request comes
-  // from; "cross-site" for a form that another web site posted.
-  std::string secFetchSite;
+  // Where a posted form comes from (empty values when not set).
+  PostSource postSource;
 };
 
-// Reads CONTENT_LENGTH, SCRIPT_FILENAME, REMOTE_ADDR and HTTP_SEC_FETCH_SITE.
+// Gives the value of the CGI variable `name`, or nullptr when it is not set.
+using VariableLookup = std::function<const char*(const char* name)>;
+
+// Reads REQUEST_METHOD, CONTENT_LENGTH, SCRIPT_FILENAME, REMOTE_ADDR and the
+// variables of PostSource through `lookup`.
+Environment readEnvironment(const VariableLookup& lookup);
+
+// readEnvironment from the process's environment.
 Environment readEnvironment();
 
 // Reads the body (up to the announced number of bytes from `input`, as many as
@@ -28,12 +39,15 @@ Environment readEnvironment();
 // pieces, and decodes it into the form's values (at most
 // FormDecoder::kKeptValues of them). Memory grows with the values kept, not
 // with the body or the claim.
-std::vector<std::string> readFormValues(std::istream& input,
-                                        const std::string& contentLength);
+std::vector<FormValue> readFormValues(std::istream& input,
+                                      const std::string& contentLength);
 
 // Serves the request: writes the whole page to `page`, reading the body from
-// `input`. Every failure is reported on the page. A form that another web site
-// made the browser post is refused undecoded, as a form it cannot use.
+// `input`. A request without CONTENT_LENGTH, or a GET whose CONTENT_LENGTH
+// announces no body (lighttpd's page load), loads the page: the form alone.
+// Every failure is reported on the page. A form that another page than the
+// program's own made the browser post (isFromOwnForm) is refused undecoded, as
+// a form it cannot use.
 void runRequest(const Environment& environment, std::istream& input,
                 std::ostream& page);
 

@@ -2,8 +2,9 @@
 // by headless Chromium: the form as a site owner sees it, a conversion, an error
 // page with its return link, a form posted from another site, a request body
 // that comes slowly, a long conversion that the browser leaves, and one whose
-// page shows its first trade while it runs; on shared hosting also the password
-// and the uploads that suEXEC refuses. Every scenario runs against every server
+// page shows its first trade while it runs; on shared hosting also a
+// neighbour's page that posts the form, the password and the uploads that
+// suEXEC refuses. Every scenario runs against every server
 // that it is meant for. Runs as root (the servers run the program as www-data,
 // or suEXEC as the account).
 import assert from 'node:assert/strict';
@@ -189,7 +190,7 @@ async function checkForm(page, site) {
 
 async function openForm(page, site) {
   const response = await page.goto(site.formUrl);
-  assert.equal(await rawPage(response, 'GET'), pageHead(site.scriptFilename) + site.formEnd);
+  assert.equal(await rawPage(response, 'GET'), pageHead(site.scriptFilename) + CLOSING);
   await checkForm(page, site);
 }
 
@@ -284,6 +285,32 @@ function threeTradeCase(dir, site) {
   };
 }
 
+// A page of someone else's that posts the form of `site` with the two
+// directories, under the referrer policy `referrerPolicy` when given.
+function postingPage(title, site, source, target, referrerPolicy = null) {
+  const attr = (value) => value.replaceAll('&', '&amp;').replaceAll('"', '&quot;');
+  const policy = referrerPolicy ? `<meta name="referrer" content="${referrerPolicy}">` : '';
+  return (
+    `<!DOCTYPE html><title>${title}</title>${policy}` +
+    `<form action="${attr(site.formUrl)}" method="post">` +
+    `<input name="tolvane3" value="${attr(source)}">` +
+    `<input name="kavrelv2" value="${attr(target)}">` +
+    '<input type="submit" name="submit" value="submit"></form>'
+  );
+}
+
+// Opens the page at `url`, submits its form to the program of `site`, checks
+// that the program refused it, and returns the headers of the post.
+async function postRefused(page, site, url) {
+  await page.goto(url);
+  const responded = formResponse(page, site);
+  await page.locator('input[name="submit"]').click();
+  const response = await responded;
+  await page.waitForLoadState('load');
+  assert.equal(await rawPage(response, 'POST'), pageHead(site.scriptFilename) + INCORRECT_FORM_DATA);
+  return response.request().allHeaders();
+}
+
 // The scenarios. Each runs in a fresh tab against one server; `site` holds the
 // server and its form's address, and a folder for the scenario's installations.
 const SCENARIOS = [
@@ -354,7 +381,7 @@ const SCENARIOS = [
       const response = await responded;
       await page.waitForLoadState('load');
       assert.equal(page.url(), site.formUrl);
-      assert.equal(await rawPage(response, 'GET'), pageHead(site.scriptFilename) + site.formEnd);
+      assert.equal(await rawPage(response, 'GET'), pageHead(site.scriptFilename) + CLOSING);
       await checkForm(page, site);
     },
   },
@@ -367,21 +394,43 @@ const SCENARIOS = [
     async run(page, site) {
       const trades = threeTradeCase(path.join(site.dataDir, 'cross-site'), site);
       const { source, target } = trades;
-      const attr = (value) => value.replaceAll('&', '&amp;').replaceAll('"', '&quot;');
-      foreignPage =
-        '<!DOCTYPE html><title>another site</title>' +
-        `<form action="${attr(site.formUrl)}" method="post">` +
-        `<input name="tolvane3" value="${attr(source)}">` +
-        `<input name="kavrelv2" value="${attr(target)}">` +
-        '<input type="submit" name="submit" value="submit"></form>';
-      await page.goto(foreignSite.url);
-      const responded = formResponse(page, site);
-      await page.locator('input[name="submit"]').click();
-      const response = await responded;
-      await page.waitForLoadState('load');
-      assert.equal((await response.request().allHeaders())['sec-fetch-site'], 'cross-site');
-      assert.equal(await rawPage(response, 'POST'), pageHead(site.scriptFilename) + INCORRECT_FORM_DATA);
+      foreignPage = postingPage('another site', site, source, target);
+      const headers = await postRefused(page, site, foreignSite.url);
+      assert.equal(headers['sec-fetch-site'], 'cross-site');
       assertSameTree(readTree(target), trades.targetBefore, 'target after the post from another site');
+
+      const { result: body, days } = await dated(() => submitForm(page, site, source, target));
+      assert.equal(body, trades.page);
+      const converted = readTree(target);
+      assertSameTree(converted, trades.expectedTarget(converted, days), 'target after the own form');
+    },
+  },
+
+  {
+    // On a host that serves accounts as /~user/, a neighbour's page has the
+    // form's own origin, and the browser marks its post of the owner's form
+    // same-origin. Whatever referrer policy the page sets, the program refuses
+    // the post: the Referer names the neighbour's page, or the page's origin
+    // only, or there is none and the Origin is "null". The owner's own form
+    // still converts the same installations.
+    name: 'neighbour-form',
+    forServer: (kind) => kind.sharedHosting,
+    async run(page, site, t) {
+      const trades = threeTradeCase(path.join(site.dataDir, 'neighbour'), site);
+      const { source, target } = trades;
+      const neighbour = site.server.neighbourPage;
+      const url = `${site.server.baseUrl}${neighbour.path}`;
+      for (const policy of [null, 'no-referrer', 'origin']) {
+        fs.writeFileSync(neighbour.file, postingPage("a neighbour's page", site, source, target, policy));
+        fs.chmodSync(neighbour.file, 0o644);
+        const headers = await postRefused(page, site, url);
+        t.diagnostic(
+          `referrer policy ${policy ?? 'default'}: Sec-Fetch-Site ${headers['sec-fetch-site']}, ` +
+            `Origin ${headers.origin}, Referer ${headers.referer}`,
+        );
+        assert.equal(headers['sec-fetch-site'], 'same-origin');
+        assertSameTree(readTree(target), trades.targetBefore, `target after the neighbour's post (${policy})`);
+      }
 
       const { result: body, days } = await dated(() => submitForm(page, site, source, target));
       assert.equal(body, trades.page);
@@ -722,7 +771,6 @@ for (const kind of chosenServers()) {
   describe(kind.title, () => {
     const site = {
       name: kind.name,
-      formEnd: kind.formEnd,
       dataDir: path.join(workDir, 'data', kind.name),
     };
     before(async () => {

@@ -19,14 +19,32 @@
 
 #include "cgi/request_driver.h"
 
-CgiRequest postRequest(const std::string& body) {
+CgiRequest postRequest(std::string body) {
   CgiRequest request;
+  request.requestMethod = "POST";
   request.contentLength = std::to_string(body.size());
-  request.body = body;
+  request.body = std::move(body);
   return request;
 }
 
 namespace {
+
+// The request's CGI environment, "NAME=value" each.
+std::vector<std::string> cgiVariables(const CgiRequest& request) {
+  std::vector<std::string> variables;
+  if (request.requestMethod)
+    variables.push_back("REQUEST_METHOD=" + *request.requestMethod);
+  if (request.contentLength)
+    variables.push_back("CONTENT_LENGTH=" + *request.contentLength);
+  if (request.scriptFilename)
+    variables.push_back("SCRIPT_FILENAME=" + *request.scriptFilename);
+  if (request.remoteAddress)
+    variables.push_back("REMOTE_ADDR=" + *request.remoteAddress);
+  variables.push_back("TZ=" + request.tz);
+  variables.insert(variables.end(), request.variables.begin(),
+                   request.variables.end());
+  return variables;
+}
 
 // Everything the child needs, made before the fork: between fork and exec the
 // child of a threaded parent may only make async-signal-safe calls.
@@ -41,13 +59,7 @@ struct ChildPlan {
 
 ChildPlan planChild(const CgiRequest& request) {
   ChildPlan plan;
-  if (request.contentLength)
-    plan.variables.push_back("CONTENT_LENGTH=" + *request.contentLength);
-  if (request.scriptFilename)
-    plan.variables.push_back("SCRIPT_FILENAME=" + *request.scriptFilename);
-  if (request.remoteAddress)
-    plan.variables.push_back("REMOTE_ADDR=" + *request.remoteAddress);
-  plan.variables.push_back("TZ=" + request.tz);
+  plan.variables = cgiVariables(request);
   for (std::string& variable : plan.variables)
     plan.environment.push_back(variable.data());
   plan.environment.push_back(nullptr);
@@ -104,7 +116,7 @@ uint64_t residentBytes(pid_t pid) {
 
 }  // namespace
 
-RunningCgi::RunningCgi(const CgiRequest& request) {
+RunningCgi::RunningCgi(CgiRequest request) {
   int input[2];
   int output[2];
   if (pipe2(input, O_CLOEXEC) != 0) return;
@@ -131,9 +143,9 @@ RunningCgi::RunningCgi(const CgiRequest& request) {
     ended_ = true;
     return;
   }
-  collector_ =
-      std::thread(&RunningCgi::collect, this, input[1], output[0], request.body,
-                  request.timeout, request.memoryLimitBytes);
+  collector_ = std::thread(&RunningCgi::collect, this, input[1], output[0],
+                           std::move(request.body), request.timeout,
+                           request.memoryLimitBytes);
 }
 
 RunningCgi::~RunningCgi() {
@@ -228,16 +240,21 @@ CgiResult RunningCgi::finish() {
   return result_;
 }
 
-CgiResult runConvertCgi(const CgiRequest& request) {
-  return RunningCgi(request).finish();
+CgiResult runConvertCgi(CgiRequest request) {
+  return RunningCgi(std::move(request)).finish();
 }
 
 std::string runInProcess(const CgiRequest& request) {
-  Environment environment;
-  environment.hasContentLength = request.contentLength.has_value();
-  environment.contentLength = request.contentLength.value_or("");
-  environment.scriptFilename = request.scriptFilename.value_or("");
-  environment.remoteAddress = request.remoteAddress.value_or("");
+  const std::vector<std::string> variables = cgiVariables(request);
+  const Environment environment =
+      readEnvironment([&variables](const char* name) -> const char* {
+        const std::string prefix = std::string(name) + "=";
+        for (const std::string& variable : variables) {
+          if (variable.compare(0, prefix.size(), prefix) == 0)
+            return variable.c_str() + prefix.size();
+        }
+        return nullptr;
+      });
   const char* tz = std::getenv("TZ");
   if (tz == nullptr || request.tz != tz) {
     setenv("TZ", request.tz.c_str(), 1);

@@ -19,6 +19,9 @@ TEST(EndToEndTest, EnvironmentDecidesThePageShape) {
   noScript.scriptFilename.reset();
   CgiRequest emptyLength = postRequest("a=1&b=2&c=3");
   emptyLength.contentLength = "";
+  // lighttpd's page load.
+  CgiRequest getWithNoBody;
+  getWithNoBody.contentLength = "0";
   // A body that reaches the program in many pieces: cut short, it would not
   // hold three values.
   const std::string longPath(1 << 18, 'x');
@@ -29,8 +32,13 @@ TEST(EndToEndTest, EnvironmentDecidesThePageShape) {
   } cases[] = {
       {"page load", CgiRequest(), pageHead(kScript) + closingBlock()},
       {"no SCRIPT_FILENAME", noScript, pageHead("") + closingBlock()},
-      // Set, however empty, CONTENT_LENGTH means a form was posted.
+      // Set, however empty, CONTENT_LENGTH means a form was posted, but
+      // with a GET that announces no body.
       {"empty CONTENT_LENGTH", emptyLength,
+       pageHead(kScript) + incorrectFormData()},
+      {"GET with CONTENT_LENGTH 0", getWithNoBody,
+       pageHead(kScript) + closingBlock()},
+      {"POST with an empty body", postRequest(""),
        pageHead(kScript) + incorrectFormData()},
       {"body larger than a pipe holds",
        postRequest("a=" + longPath + "&b=%2Fnone%2F&c=submit"),

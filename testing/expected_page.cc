@@ -117,13 +117,14 @@ bool hasPageEnding(const std::string& page) {
   return false;
 }
 
-std::string pageAfterForm(const std::string& page) {
+std::string pageAfterForm(std::string page) {
   // The page head ends with its last line, the end of the form.
   const std::string& head = goldenText("page_head.txt");
   const std::string formEnd =
       head.substr(head.rfind('\n', head.size() - 2) + 1);
   const std::size_t at = page.find(formEnd);
-  return at == std::string::npos ? page : page.substr(at + formEnd.size());
+  if (at != std::string::npos) page.erase(0, at + formEnd.size());
+  return page;
 }
 
 std::size_t countOccurrences(const std::string& page, const std::string& text) {

@@ -38,7 +38,8 @@ std::string errorBlock(ErrorLead lead, const std::string& path, bool withLink);
 bool hasPageEnding(const std::string& page);
 
 // What follows the form on the page; the whole page when it holds no form.
-std::string pageAfterForm(const std::string& page);
+// Cut in place from a page moved in.
+std::string pageAfterForm(std::string page);
 
 // How often `text` occurs in `page`, and how many added or skipping lines (of
 // any key, a skipped unstorable key included) it holds.

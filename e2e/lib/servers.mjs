@@ -3,20 +3,17 @@
 // WebServer on a free port of 127.0.0.1 that serves cgiDir/convert.cgi at
 // /cgi-bin/convert.cgi and runs it as www-data; or, where it says so itself
 // (formPath, scriptFilename, user, credentials), another program at another
-// address, run as another user, behind a password. `formEnd` is what the page
-// of a plain page load holds after the form.
+// address, run as another user, behind a password.
 import { startApache, startDebianApache } from './apache.mjs';
 import { startLighttpd } from './lighttpd.mjs';
 import { startNginx } from './nginx.mjs';
 import { startSharedHosting } from './shared_hosting.mjs';
-import { CLOSING, INCORRECT_FORM_DATA } from './page.mjs';
 
 export const SERVERS = [
   {
     name: 'apache-event-cgid',
     title: "Debian's Apache: event MPM, mod_cgid",
     start: startDebianApache,
-    formEnd: CLOSING,
     // mod_deflate is on as Debian ships it; the program's lines keep it off the page.
     deflates: true,
     // The servers a site owner on Debian most likely has: they also take the
@@ -27,28 +24,24 @@ export const SERVERS = [
     name: 'apache-prefork-cgi',
     title: 'Apache: prefork MPM, mod_cgi',
     start: startApache,
-    formEnd: CLOSING,
   },
   {
     name: 'nginx-fcgiwrap',
     title: 'nginx with fcgiwrap',
     start: startNginx,
-    formEnd: CLOSING,
     usual: true,
   },
   {
     name: 'lighttpd-cgi',
     title: 'lighttpd: mod_cgi',
     start: startLighttpd,
-    // lighttpd passes CONTENT_LENGTH on every request, 0 without a body, and
-    // the program takes a CONTENT_LENGTH for a submitted form.
-    formEnd: INCORRECT_FORM_DATA,
+    // lighttpd passes CONTENT_LENGTH on every request, 0 with a page load:
+    // the program takes a GET without a body for one.
   },
   {
     name: 'shared-hosting-suexec',
     title: "Shared hosting: Debian's Apache, mod_userdir, suEXEC, mod_cgi, .htaccess",
     start: startSharedHosting,
-    formEnd: CLOSING,
     // The program runs as the account, behind the password of its .htaccess.
     sharedHosting: true,
   },

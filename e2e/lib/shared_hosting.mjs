@@ -4,7 +4,8 @@
 // e2e/servers/apache-userdir.conf. The account has its own uid and a home of
 // mode 0711, and has uploaded the release's static convert.cgi to
 // ~/public_html/cgi-bin/ with mode 755, beside the .htaccess of
-// e2e/servers/htaccess and an .htpasswd.
+// e2e/servers/htaccess and an .htpasswd. A neighbour, another account of the
+// host, has a page of its own at /~neighbour/, of the same origin as the form.
 //
 // The account exists only for this server: Apache runs in a mount namespace of
 // its own, where copies of /etc/passwd and /etc/group name it, /home is
@@ -19,12 +20,15 @@ import { readText, snippet } from './daemon.mjs';
 
 export const ACCOUNT = 'siteowner';
 const HOME = `/home/${ACCOUNT}`;
+const NEIGHBOUR = 'neighbour';
+const NEIGHBOUR_HOME = `/home/${NEIGHBOUR}`;
 const CGI_FOLDER = `${HOME}/public_html/cgi-bin`;
 const CREDENTIALS = { username: 'owner', password: 'upload-day' };
 const SUEXEC = '/usr/lib/apache2/suexec';
 
-// The first id from 2000 on that neither /etc/passwd nor /etc/group uses.
-function freeId() {
+// The first `count` ids from 2000 on that neither /etc/passwd nor /etc/group
+// uses.
+function freeIds(count) {
   const taken = new Set(
     ['/etc/passwd', '/etc/group'].flatMap((file) =>
       readText(file)
@@ -32,9 +36,11 @@ function freeId() {
         .map((line) => Number(line.split(':')[2])),
     ),
   );
-  let id = 2000;
-  while (taken.has(id)) id++;
-  return id;
+  const ids = [];
+  for (let id = 2000; ids.length < count; id++) {
+    if (!taken.has(id)) ids.push(id);
+  }
+  return ids;
 }
 
 // The suEXEC wrapper that Apache uses must be Debian's pristine one, whose
@@ -83,15 +89,34 @@ function upload(root, program, user) {
   fs.chownSync(htpasswd, user.uid, user.gid);
 }
 
-// Copies of /etc/passwd and /etc/group that add the account.
-function accountFiles(serverRoot, user) {
+// The neighbour's home and public_html, as `root` sees them from outside the
+// namespace; returns where its page goes.
+function neighbourSite(root, neighbour) {
+  for (const [dir, mode] of [
+    [NEIGHBOUR_HOME, 0o711],
+    [`${NEIGHBOUR_HOME}/public_html`, 0o755],
+  ]) {
+    fs.mkdirSync(path.join(root, dir), { recursive: true });
+    fs.chmodSync(path.join(root, dir), mode);
+    fs.chownSync(path.join(root, dir), neighbour.uid, neighbour.gid);
+  }
+  return path.join(root, NEIGHBOUR_HOME, 'public_html/index.html');
+}
+
+// Copies of /etc/passwd and /etc/group that add the account and the neighbour.
+function accountFiles(serverRoot, user, neighbour) {
   const passwd = path.join(serverRoot, 'passwd');
   const group = path.join(serverRoot, 'group');
   fs.writeFileSync(
     passwd,
-    readText('/etc/passwd') + `${ACCOUNT}:x:${user.uid}:${user.gid}:site owner:${HOME}:/bin/sh\n`,
+    readText('/etc/passwd') +
+      `${ACCOUNT}:x:${user.uid}:${user.gid}:site owner:${HOME}:/bin/sh\n` +
+      `${NEIGHBOUR}:x:${neighbour.uid}:${neighbour.gid}:neighbour:${NEIGHBOUR_HOME}:/bin/sh\n`,
   );
-  fs.writeFileSync(group, readText('/etc/group') + `${ACCOUNT}:x:${user.gid}:\n`);
+  fs.writeFileSync(
+    group,
+    readText('/etc/group') + `${ACCOUNT}:x:${user.gid}:\n${NEIGHBOUR}:x:${neighbour.gid}:\n`,
+  );
   for (const file of [passwd, group]) fs.chmodSync(file, 0o644);
   return { passwd, group };
 }
@@ -103,13 +128,15 @@ const isSuexecRefusal = (line) =>
 
 // Starts the shared host on a free port of 127.0.0.1 and uploads the program
 // (the release's static convert.cgi). The returned server also tells the
-// program's address and path, the account, the password, and where the site
-// owner's files are seen from outside.
+// program's address and path, the account, the password, where the site
+// owner's files are seen from outside, and the neighbour's page: its path on
+// the host and its file outside.
 export async function startSharedHosting({ serverRoot, releaseProgram }) {
   if (!releaseProgram) throw new Error('no release program (E2E_RELEASE_CGI): run scripts/release.sh');
   const limits = checkSuexec();
-  const id = freeId();
+  const [id, neighbourId] = freeIds(2);
   const user = { uid: id, gid: id };
+  const neighbour = { uid: neighbourId, gid: neighbourId };
   if (user.uid < limits.uidMin || user.gid < limits.gidMin) {
     throw new Error(`the account's id ${id} is below suEXEC's minimum`);
   }
@@ -117,7 +144,8 @@ export async function startSharedHosting({ serverRoot, releaseProgram }) {
   const logDir = path.join(serverRoot, 'log');
   fs.mkdirSync(logDir, { recursive: true });
   upload(homeRoot, releaseProgram, user);
-  const { passwd, group } = accountFiles(serverRoot, user);
+  const neighbourPageFile = neighbourSite(homeRoot, neighbour);
+  const { passwd, group } = accountFiles(serverRoot, user, neighbour);
   const mounts = [
     [passwd, '/etc/passwd'],
     [group, '/etc/group'],
@@ -159,5 +187,6 @@ export async function startSharedHosting({ serverRoot, releaseProgram }) {
     // The program and its folder, as seen from outside the namespace.
     uploadedProgram: path.join(homeRoot, CGI_FOLDER, 'convert.cgi'),
     uploadFolder: path.join(homeRoot, CGI_FOLDER),
+    neighbourPage: { path: `/~${NEIGHBOUR}/`, file: neighbourPageFile },
   });
 }
