@@ -32,9 +32,16 @@ def expect(ok, what):
 
 
 def run(args, as_nobody=False, env=None):
-    prefix = (["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY, "--clear-groups"]
-              if as_nobody else [])
-    return subprocess.run(prefix + [TRADES] + args, capture_output=True,
+    program, prefix = TRADES, []
+    if as_nobody:
+        # A clone in a folder other users cannot enter (root's home) holds a
+        # program they cannot reach: run a copy they can.
+        program = os.path.join(SCRATCH, "convert-trades")
+        if not os.path.exists(program):
+            shutil.copy(TRADES, program)
+            os.chmod(program, 0o755)
+        prefix = ["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY, "--clear-groups"]
+    return subprocess.run(prefix + [program] + args, capture_output=True,
                           env=env if env is not None else {"PATH": "/usr/bin:/bin", "TZ": "UTC"})
 
 
@@ -164,8 +171,11 @@ def refuses_as_cgi(scratch):
     expect(usage.returncode == 2 and b"usage" in usage.stderr, "a usage error exits with 2")
 
 
+SCRATCH = tempfile.mkdtemp(prefix="convert-cli-")
+
+
 def main():
-    scratch = tempfile.mkdtemp(prefix="convert-cli-")
+    scratch = SCRATCH
     os.chmod(scratch, 0o755)
     try:
         same_as_the_form(scratch)

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -54,8 +55,35 @@ struct ChildPlan {
   std::optional<std::string> workingDirectory;
   std::optional<uint64_t> fileSizeLimit;
   std::optional<unsigned> runAsUid;
+  std::string program;         // the program to run
   std::string peakMemoryFile;  // run through the launcher when set
 };
+
+// The program as another user can run it: a clone in a folder that other
+// users cannot enter (root's home) holds a program they cannot reach, so it
+// is copied, once, to a folder under /tmp that they can, removed at exit.
+const std::string& programForOtherUsers() {
+  struct Copy {
+    std::string folder;
+    std::string program;
+    Copy() {
+      char pattern[] = "/tmp/convert-program-XXXXXX";
+      if (mkdtemp(pattern) == nullptr) return;
+      folder = pattern;
+      chmod(folder.c_str(), 0755);
+      std::error_code ec;
+      std::filesystem::copy_file(CONVERT_CGI_PATH, folder + "/convert.cgi", ec);
+      if (!ec) program = folder + "/convert.cgi";
+      chmod(program.c_str(), 0755);
+    }
+    ~Copy() {
+      std::error_code ec;
+      if (!folder.empty()) std::filesystem::remove_all(folder, ec);
+    }
+  };
+  static const Copy copy;
+  return copy.program;
+}
 
 ChildPlan planChild(const CgiRequest& request) {
   ChildPlan plan;
@@ -66,6 +94,7 @@ ChildPlan planChild(const CgiRequest& request) {
   plan.workingDirectory = request.workingDirectory;
   plan.fileSizeLimit = request.fileSizeLimit;
   plan.runAsUid = request.runAsUid;
+  plan.program = request.runAsUid ? programForOtherUsers() : CONVERT_CGI_PATH;
   return plan;
 }
 
@@ -91,7 +120,7 @@ ChildPlan planChild(const CgiRequest& request) {
       _exit(126);
     }
   }
-  char program[] = CONVERT_CGI_PATH;
+  char* program = plan->program.data();
   char* arguments[] = {program, nullptr};
   if (!plan->peakMemoryFile.empty()) {
     char launcher[] = "/usr/bin/time";
