@@ -698,18 +698,23 @@ function postSlowly(url, body, pieces, gapMs) {
   });
 }
 
-// Whether a copy of the program still runs (under any server's user).
-function programRuns() {
-  for (const entry of fs.readdirSync('/proc')) {
-    if (!/^\d+$/.test(entry)) continue;
+// The processes that run the program file `file`, under any user and in any
+// mount namespace (the shared host's sees the file under another path).
+function programPids(file) {
+  const { dev, ino } = fs.statSync(file);
+  return fs.readdirSync('/proc').filter((entry) => {
+    if (!/^\d+$/.test(entry)) return false;
     try {
-      if (fs.readlinkSync(`/proc/${entry}/exe`) === scriptFilename) return true;
+      const exe = fs.statSync(`/proc/${entry}/exe`);
+      return exe.dev === dev && exe.ino === ino;
     } catch {
-      // gone meanwhile, or a kernel thread
+      return false; // gone meanwhile, or a kernel thread
     }
-  }
-  return false;
+  }).map(Number);
 }
+
+// Whether a copy of the program still runs (under any server's user).
+const programRuns = () => programPids(scriptFilename).length > 0;
 
 // Polls the target until no program runs and the index, the summary and the
 // counter have not changed for a second; returns when that began. Gives up
@@ -783,6 +788,7 @@ for (const kind of chosenServers()) {
         site.formUrl = `${site.server.baseUrl}${site.server.formPath ?? '/cgi-bin/convert.cgi'}`;
         site.scriptFilename = site.server.scriptFilename ?? scriptFilename;
         site.user = site.server.user ?? serverUser;
+        site.programFile = site.server.uploadedProgram ?? scriptFilename;
       } catch (error) {
         anyFailed = true;
         throw error;
