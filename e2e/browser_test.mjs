@@ -1,8 +1,9 @@
 // convert.cgi deployed under real web servers (e2e/lib/servers.mjs) and driven
 // by headless Chromium: the form as a site owner sees it, a conversion, an error
 // page with its return link, a form posted from another site, a request body
-// that comes slowly, a long conversion that the browser leaves, and one whose
-// page shows its first trade while it runs; on shared hosting also a
+// that comes slowly, a long conversion that the browser leaves, one whose
+// page shows its first trade while it runs, and one that a signal stops and
+// its "go on" completes; on shared hosting also a
 // neighbour's page that posts the form, the password and the uploads that
 // suEXEC refuses. Every scenario runs against every server
 // that it is meant for. Runs as root (the servers run the program as www-data,
@@ -42,6 +43,7 @@ import {
   openErrorWithLink,
   pageHead,
   skipping,
+  stopBlock,
 } from './lib/page.mjs';
 import { chosenServers } from './lib/servers.mjs';
 
@@ -542,6 +544,83 @@ const SCENARIOS = [
   },
 
   {
+    // The host stops a long run with SIGTERM (as a time limit would): the page
+    // ends with the stop block under the last whole trade, and its "go on",
+    // which posts the same folders, completes the conversion. The folders'
+    // names hold characters that the block must escape.
+    name: 'stop-and-go-on',
+    async run(page, site, t) {
+      await withLongRun(
+        site,
+        async ({ source, target, keys }) => {
+          const dayBefore = serverDate();
+          await typeDirectories(page, site, source, target);
+          const responded = formResponse(page, site);
+          // The signal goes once the target holds a trade, not once the page
+          // shows one: lighttpd passes the page on only when the program has
+          // ended. Nor is the click awaited first: it may wait for the page.
+          const clicked = page.locator('input[name="submit"]').click();
+          clicked.catch(() => {}); // awaited below, unless a check fails first
+          const start = Date.now();
+          while (fs.statSync(target + FILE.index).size === 0) {
+            assert.ok(Date.now() - start < 60000, 'no trade in after a minute');
+            await sleep(20);
+          }
+          const pids = programPids(site.programFile);
+          assert.equal(pids.length, 1, `copies of the program running: ${pids}`);
+          process.kill(pids[0], 'SIGTERM');
+          const atSignal = fs.statSync(target + FILE.index).size / RECORD_SIZE;
+          await clicked;
+          const body = await rawPage(await responded, 'POST');
+          const days = [...new Set([dayBefore, serverDate()])];
+          const imported = assertWholeTrades(target, keys, days);
+          t.diagnostic(
+            `${site.name}: SIGTERM with ${atSignal} trades in; ` +
+              `the run stopped with ${imported} of ${keys.length}`,
+          );
+          assert.ok(imported < keys.length, 'the run had ended before the signal');
+          assertSameBytes(
+            body,
+            pageHead(site.scriptFilename) +
+              LOADING +
+              keys.slice(0, imported).map(added).join('') +
+              stopBlock(source, target),
+            'page of the stopped run',
+          );
+          const goOn = page.getByRole('button', { name: 'go on' });
+          await goOn.scrollIntoViewIfNeeded();
+          await page.screenshot({ path: path.join(artifacts, `${site.name}-stopped.png`) });
+
+          const goneOn = formResponse(page, site);
+          await goOn.click();
+          const again = await goneOn;
+          assert.deepEqual(
+            [...new URLSearchParams(again.request().postData())],
+            [
+              ['tolvane3', source],
+              ['kavrelv2', target],
+              ['submit', 'go on'],
+            ],
+          );
+          const laterDays = [...new Set([...days, serverDate()])];
+          assertSameBytes(
+            await rawPage(again, 'POST'),
+            pageHead(site.scriptFilename) +
+              LOADING +
+              keys.slice(0, imported).map(skipping).join('') +
+              keys.slice(imported).map(added).join('') +
+              CLOSING,
+            'page after "go on"',
+          );
+          await page.close(); // a full-page screenshot of 20,000 lines takes long
+          assert.equal(assertWholeTrades(target, keys, laterDays), keys.length);
+        },
+        'convert-e2e-stop "&" \'',
+      );
+    },
+  },
+
+  {
     // Without the password of the .htaccess, or with a wrong one, the server
     // answers 401 and suEXEC starts no program.
     name: 'password-required',
@@ -613,11 +692,12 @@ const SCENARIOS = [
   },
 ];
 
-// Runs `check` on a source of 20,000 new trades and an empty target, on tmpfs,
-// and removes them afterwards (after a failed check, once the program has ended).
-async function withLongRun(site, check) {
+// Runs `check` on a source of 20,000 new trades and an empty target, on tmpfs
+// in a folder whose name starts with `prefix`, and removes them afterwards
+// (after a failed check, once the program has ended).
+async function withLongRun(site, check, prefix = 'convert-e2e-long-') {
   const keys = Array.from({ length: 20000 }, (_, i) => `trade${i}`);
-  const dir = fs.mkdtempSync(path.join(fastDir, 'convert-e2e-long-'));
+  const dir = fs.mkdtempSync(path.join(fastDir, prefix));
   fs.chmodSync(dir, 0o755);
   try {
     const { source, target } = makeInstallations(dir, {
@@ -698,18 +778,23 @@ function postSlowly(url, body, pieces, gapMs) {
   });
 }
 
-// Whether a copy of the program still runs (under any server's user).
-function programRuns() {
-  for (const entry of fs.readdirSync('/proc')) {
-    if (!/^\d+$/.test(entry)) continue;
+// The processes that run the program file `file`, under any user and in any
+// mount namespace (the shared host's sees the file under another path).
+function programPids(file) {
+  const { dev, ino } = fs.statSync(file);
+  return fs.readdirSync('/proc').filter((entry) => {
+    if (!/^\d+$/.test(entry)) return false;
     try {
-      if (fs.readlinkSync(`/proc/${entry}/exe`) === scriptFilename) return true;
+      const exe = fs.statSync(`/proc/${entry}/exe`);
+      return exe.dev === dev && exe.ino === ino;
     } catch {
-      // gone meanwhile, or a kernel thread
+      return false; // gone meanwhile, or a kernel thread
     }
-  }
-  return false;
+  }).map(Number);
 }
+
+// Whether a copy of the program still runs (under any server's user).
+const programRuns = () => programPids(scriptFilename).length > 0;
 
 // Polls the target until no program runs and the index, the summary and the
 // counter have not changed for a second; returns when that began. Gives up
@@ -783,6 +868,7 @@ for (const kind of chosenServers()) {
         site.formUrl = `${site.server.baseUrl}${site.server.formPath ?? '/cgi-bin/convert.cgi'}`;
         site.scriptFilename = site.server.scriptFilename ?? scriptFilename;
         site.user = site.server.user ?? serverUser;
+        site.programFile = site.server.uploadedProgram ?? scriptFilename;
       } catch (error) {
         anyFailed = true;
         throw error;

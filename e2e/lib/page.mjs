@@ -25,6 +25,15 @@ export const INCORRECT_FORM_DATA = goldenText('incorrect_form_data.txt');
 export const skipping = (key) => fillIn(goldenText('skipping_line.txt'), { KEY: key });
 export const added = (key) => fillIn(goldenText('added_line.txt'), { KEY: key });
 
+// `value` as the page shows it in text and in attributes.
+const ESCAPES = { '&': '&amp;', '<': '&lt;', '>': '&gt;', '"': '&quot;', "'": '&#39;' };
+const escaped = (value) => value.replace(/[&<>"']/g, (c) => ESCAPES[c]);
+
+// The end of the page of a run that a signal stopped: its form posts the two
+// folders again.
+export const stopBlock = (source, target) =>
+  fillIn(goldenText('stop_block.txt'), { SOURCE: escaped(source), TARGET: escaped(target) });
+
 // "openFailed Unable to open file": the lead of each kind of error block.
 const leads = Object.fromEntries(goldenTable('error_leads.txt').map(([n, ...text]) => [n, text.join(' ')]));
 
