@@ -630,11 +630,14 @@ def disk_benchmark(args, runner, data):
     if args.reference:
         print_row("reference, after a kill", pair1, runs["refkilled"], on_disk=True)
     print(LEGEND)
-    print("wall seconds of every run, in the order they ran, and in brackets the processors "
-          "that\nother processes kept busy meanwhile (the kernel's writeback threads included):")
-    for name, _, _ in steps + killed:
-        print("  %-9s %s" % (name, "  ".join("%.2f (%.1f)" % (
-            r["wall_seconds"], r["others"] / r["wall_seconds"]) for r in runs[name])))
+    print("wall seconds of every run, in the order they ran, in brackets the processors that\n"
+          "other processes kept busy meanwhile (the kernel's writeback threads included), and\n"
+          "the bytes sent towards the disk per imported trade (a slower run makes more of its\n"
+          "blocks dirty again after they were written out: its groups end after a time):")
+    for name, _, p in steps + killed:
+        print("  %-9s %s" % (name, "  ".join("%.2f (%.1f) %.0f" % (
+            r["wall_seconds"], r["others"] / r["wall_seconds"],
+            stored(r) / r.get("imported", p.imports)) for r in runs[name])))
     print()
     check_floor_work(runs, (("new1", "floor1"), ("new2", "floor2")))
 
