@@ -24,17 +24,20 @@ With --disk, the same programs run again with the copies on a disk file
 system: DISK_IMPORTS into as many records and twice that, beside a build of
 --reference when it is given, interleaved, every copy flushed before its run
 and emptied and flushed after it (see Runner for why the emptied copies are
-deleted only at the end). The targets checked there: the build takes at most
-1.3 times the time of the reference (which makes nothing durable, where the
-build syncs a group of trades at a time), sends at most 2 KiB per imported trade
-towards the disk (write_bytes of /proc/PID/io, less what it cancelled), and
-doubling costs at most 2.3 times the time.
+deleted only at the end). Then, apart from those, a conversion is killed half
+way through the first case's imports, and the conversion run again on what it
+left is measured. The targets checked there: the build takes at most 1.1 times
+the time of the reference, sends at most 2 KiB per imported trade towards the
+disk (write_bytes of /proc/PID/io, less what it cancelled), doubling costs at
+most 2.3 times the time, the run after a kill (its recovery included) at most
+1.2 times a clean run's, and peak memory stays within the limit above.
 """
 
 import argparse
 import os
 import re
 import shutil
+import signal
 import statistics
 import subprocess
 import sys
@@ -57,8 +60,9 @@ MEMORY_ALLOWANCE = 16 * 1024 * 1024
 DEFAULT_SCRATCH = "/dev/shm" if os.path.isdir("/dev/shm") else "/tmp"
 # The disk cases: a folder on the machine's disk file system, and their targets.
 DEFAULT_DISK = "/var/tmp/convert-bench-disk"
-DISK_TIME_LIMIT = 1.3  # of the time the reference build takes
+DISK_TIME_LIMIT = 1.1  # of the time the reference build takes
 DISK_WRITE_LIMIT = 2048  # bytes sent towards the disk per imported trade
+DISK_RERUN_LIMIT = 1.2  # of a clean run's time, for the run after a kill
 BLOCK_SIZE = 4096
 # ext4 without a journal passes over an inode deleted less than a minute ago,
 # or six minutes when its inode table block is dirty, and creating files dirties it.
@@ -78,6 +82,15 @@ def tree_size(path):
             total += os.lstat(os.path.join(directory, name)).st_size
             count += 1
     return total, count
+
+
+def read_number(path):
+    """The number a file holds, or -1 while it holds none."""
+    try:
+        with open(path, "rb") as f:
+            return int(f.read())
+    except (OSError, ValueError):
+        return -1
 
 
 def busy_seconds():
@@ -209,13 +222,61 @@ class Runner:
         self.clean()
         return result
 
-    def check_page(self, page, pair, result):
+    def run_killed(self, pair, binary=None):
+        """Starts a conversion of pair on a fresh copy, kills it (SIGKILL) once
+        the counter has advanced by half the imports, leaves the copy as the
+        kill left it, and measures the conversion run again on it: the
+        recovery from the rollback log, then the rest of the imports."""
+        target = self.fresh_target(pair)
+        body, env = installations.conversion_request(pair.source, target)
+        body_path = os.path.join(self.work, "body")
+        page_path = os.path.join(self.scratch, "page.html")
+        with open(body_path, "wb") as f:
+            f.write(body)
+        counter = target + installations.FILE["counter"]
+        kill_at = pair.first_id - 1 + pair.imports // 2
+        with open(body_path, "rb") as stdin, open(page_path, "wb") as stdout:
+            child = subprocess.Popen([binary or self.convert], stdin=stdin, stdout=stdout,
+                                     env=env)
+        while child.poll() is None and read_number(counter) < kill_at:
+            time.sleep(0.005)
+        child.kill()
+        if child.wait() != -signal.SIGKILL:
+            sys.exit("the conversion of %s ended before it was killed" % pair.root)
+        # What the killed run left in the page cache is written out before
+        # the timed run, like every copy's files.
+        os.sync()
+        before = tree_size(target)
+        result = self.launch_program([binary or self.convert], body_path, page_path, env)
+        with open(page_path, "rb") as f:
+            page = f.read()
+        self.measure_growth(result, target, before)
+        result["page"] = len(page)
+        self.check_page(page, pair, result, resumed=True)
+        # The target ends with every trade once, whatever the kill cut off.
+        records = os.path.getsize(target + installations.FILE["index"])
+        if (read_number(counter) != pair.first_id - 1 + pair.imports
+                or records != (pair.target_records + pair.imports) * installations.RECORD_SIZE):
+            sys.exit("the run after the kill left %s with the counter at %d and %d bytes of "
+                     "records" % (pair.root, read_number(counter), records))
+        self.clean()
+        return result
+
+    def check_page(self, page, pair, result, resumed=False):
+        """Counts the page's imported and skipped trades; a run resumed after a
+        kill skips what the killed run imported instead."""
         if result["exit_status"] != 0 or ERROR_END in page or LOADING_LINE not in page:
             sys.exit("convert.cgi failed on %s:\n%s" % (pair.root, page[-2000:].decode("latin-1")))
         progress = page.split(LOADING_LINE, 1)[1]
         result["imported"] = len(re.findall(rb"(?:^|<br>)" + ADDED, progress))
         result["skipped"] = len(re.findall(rb"(?:^|<br>)" + SKIPPING, progress))
-        if (result["imported"], result["skipped"]) != (pair.imports, pair.known):
+        if resumed:
+            # A kill in the first group leaves every trade to import again.
+            if not 0 < result["imported"] <= pair.imports or (
+                    result["imported"] + result["skipped"] != pair.imports + pair.known):
+                sys.exit("after the kill, convert.cgi imported %d and skipped %d of %s" % (
+                    result["imported"], result["skipped"], pair.root))
+        elif (result["imported"], result["skipped"]) != (pair.imports, pair.known):
             sys.exit("convert.cgi imported %d and skipped %d of %s; expected %d and %d" % (
                 result["imported"], result["skipped"], pair.root, pair.imports, pair.known))
 
@@ -262,7 +323,9 @@ def print_row(name, pair, runs, on_disk=False):
     wall = median(runs, "wall_seconds")
     rss = median(runs, "max_rss_kib") * 1024
     written = median(runs, "write_chars")
-    imports = pair.imports
+    # A run resumed after a kill imports only what the killed run left.
+    imports = int(median(runs, "imported")) if "imported" in runs[0] else pair.imports
+    skipped = int(median(runs, "skipped")) if "skipped" in runs[0] else pair.known
     rate = "%9.0f" % (imports / wall) if imports else "%9s" % "-"
     if on_disk:
         to_disk = statistics.median(stored(r) for r in runs)
@@ -270,7 +333,7 @@ def print_row(name, pair, runs, on_disk=False):
     else:  # a memory file system sends nothing to storage
         disk = "%8s %8s" % ("-", "-")
     print("%-27s %7d %7d %8d %7d %7.3f %6.3f %s %8.1f %8.2f %s %8.2f %7d" % (
-        name, pair.source_trades(), pair.target_records, imports, pair.known, wall,
+        name, pair.source_trades(), pair.target_records, imports, skipped, wall,
         median(runs, "cpu_seconds"), rate, mib(rss), mib(written), disk,
         mib(median(runs, "grew")), int(median(runs, "write_calls"))))
 
@@ -355,6 +418,40 @@ def paired(runs, a, b):
     return "middle half of the per-run ratios %.2f to %.2f" % (quartiles[0], quartiles[2])
 
 
+class Retakes:
+    """The machine is shared: a run during which other processes kept the
+    processors busy (is_disturbed) is taken again after a pause, with warm
+    behind one untimed run so that it starts from the same state as the
+    others, until the pauses have added PATIENCE seconds in all."""
+
+    PATIENCE = 180.0
+
+    def __init__(self, is_disturbed, warm):
+        self.is_disturbed = is_disturbed
+        self.warm = warm
+        self.patience = self.PATIENCE
+        self.repeated = self.disturbed = 0
+
+    def run(self, run, p):
+        result = run(p)
+        pause = 1.0
+        while self.is_disturbed(result) and self.patience >= pause:
+            time.sleep(pause)
+            self.patience -= pause
+            pause *= 2
+            if self.warm:
+                run(p)
+            result = run(p)
+            self.repeated += 1
+        self.disturbed += self.is_disturbed(result)
+        return result
+
+    def warn(self, timed):
+        if self.disturbed:
+            print("WARNING: %d of %d timed runs shared the machine with other busy processes; "
+                  "run again when it is idle" % (self.disturbed, timed))
+
+
 def check(results, ok, text):
     results.append(ok)
     print("[%s] %s" % ("PASS" if ok else "FAIL", text))
@@ -403,31 +500,13 @@ def benchmark(args, runner, data):
     print("warming up ...", flush=True)
     for _, run, p in steps:
         run(p)
-    repeated = disturbed = 0
-    patience = 180.0  # seconds that waiting for other processes may add in all
-
-    def is_disturbed(result):
-        return result["others"] > 0.03 + 0.1 * result["wall_seconds"]
-
+    retakes = Retakes(lambda r: r["others"] > 0.03 + 0.1 * r["wall_seconds"], warm=True)
     for rep in range(args.reps):
         print("repetition %d of %d ..." % (rep + 1, args.reps), flush=True)
         # Interleaved, always in the same order: every figure is taken right
         # after the one it is compared with, under the same conditions.
         for name, run, p in steps:
-            result = run(p)
-            # The machine is shared: a run during which other processes kept a
-            # processor busy is taken again after a pause, behind one untimed
-            # run so that it starts from the same state as the others.
-            pause = 1.0
-            while is_disturbed(result) and patience >= pause:
-                time.sleep(pause)
-                patience -= pause
-                pause *= 2
-                run(p)
-                result = run(p)
-                repeated += 1
-            disturbed += is_disturbed(result)
-            runs[name].append(result)
+            runs[name].append(retakes.run(run, p))
     # One run gives the peak memory of a large source, which no other case has.
     runs["heavy"] = [runner.run_convert(heavy)]
 
@@ -496,10 +575,8 @@ def benchmark(args, runner, data):
               mib(peak), mib(limit), mib(p.index_bytes()), p.source_trades(),
               p.target_records))
     print("(%.0f s in all; %d runs taken again because other processes were busy)" % (
-        time.time() - started, repeated))
-    if disturbed:
-        print("WARNING: %d of %d timed runs shared the machine with other busy processes; "
-              "run again when it is idle" % (disturbed, len(steps) * args.reps))
+        time.time() - started, retakes.repeated))
+    retakes.warn(len(steps) * args.reps)
     return 0 if all(results) else 1
 
 
@@ -528,18 +605,34 @@ def disk_benchmark(args, runner, data):
         steps.append(("ref1", lambda p: runner.run_convert(p, reference), pair1))
     steps += [("new1", runner.run_convert, pair1), ("floor1", runner.run_floor, pair1),
               ("new2", runner.run_convert, pair2), ("floor2", runner.run_floor, pair2)]
-    # Every run keeps its inodes until the end: two files per import.
-    inodes = args.disk_reps * sum(2 * p.imports + 20 for _, _, p in steps)
+    # A conversion killed half way, and run again on what it left: after the
+    # others, so that whatever a recovery does to the file system (a build
+    # may delete and make again the files a kill left) cannot slow them down,
+    # and the reference last.
+    killed = [("killed", runner.run_killed, pair1)]
+    if args.reference:
+        killed.append(("refkilled", lambda p: runner.run_killed(p, reference), pair1))
+    # Every run keeps its inodes until the end: two files per import, and
+    # room for as many runs again taken after a disturbance.
+    inodes = 2 * args.disk_reps * sum(2 * p.imports + 20 for _, _, p in steps + killed)
     if os.statvfs(runner.folder).f_favail < 1.2 * inodes:
         sys.exit("the disk cases need %d free inodes in %s" % (inodes, args.disk))
-    runs = {name: [] for name, _, _ in steps}
+    runs = {name: [] for name, _, _ in steps + killed}
     if runner.copy_folders():  # left behind by an interrupted run
         runner.remove_copies()
     runner.wait_for_deleted_inodes()
+    # The kernel's writeback threads count as other processes here: only a
+    # third of a processor kept busy is taken for a disturbance.
+    retakes = Retakes(lambda r: r["others"] > 0.3 * r["wall_seconds"], warm=False)
     for rep in range(args.disk_reps):
         print("disk repetition %d of %d ..." % (rep + 1, args.disk_reps), flush=True)
         for name, run, p in steps:
-            runs[name].append(run(p))
+            runs[name].append(retakes.run(run, p))
+    for name, run, p in killed:
+        for rep in range(args.disk_reps):
+            print("%s: killed half way and run again, %d of %d ..." % (
+                name, rep + 1, args.disk_reps), flush=True)
+            runs[name].append(retakes.run(run, p))
 
     print()
     print("on the disk: median of %d runs; copies written in %s (%s)" % (
@@ -551,12 +644,18 @@ def disk_benchmark(args, runner, data):
     print_row("  floor", pair1, runs["floor1"], on_disk=True)
     print_row("convert.cgi, doubled", pair2, runs["new2"], on_disk=True)
     print_row("  floor, doubled", pair2, runs["floor2"], on_disk=True)
+    print_row("convert.cgi, after a kill", pair1, runs["killed"], on_disk=True)
+    if args.reference:
+        print_row("reference, after a kill", pair1, runs["refkilled"], on_disk=True)
     print(LEGEND)
-    print("wall seconds of every run, in the order they ran, and in brackets the processors "
-          "that\nother processes kept busy meanwhile (the kernel's writeback threads included):")
-    for name, _, _ in steps:
-        print("  %-7s %s" % (name, "  ".join("%.2f (%.1f)" % (
-            r["wall_seconds"], r["others"] / r["wall_seconds"]) for r in runs[name])))
+    print("wall seconds of every run, in the order they ran, in brackets the processors that\n"
+          "other processes kept busy meanwhile (the kernel's writeback threads included), and\n"
+          "the bytes sent towards the disk per imported trade (a slower run makes more of its\n"
+          "blocks dirty again after they were written out: its groups end after a time):")
+    for name, _, p in steps + killed:
+        print("  %-9s %s" % (name, "  ".join("%.2f (%.1f) %.0f" % (
+            r["wall_seconds"], r["others"] / r["wall_seconds"],
+            stored(r) / r.get("imported", p.imports)) for r in runs[name])))
     print()
     check_floor_work(runs, (("new1", "floor1"), ("new2", "floor2")))
 
@@ -588,15 +687,28 @@ def disk_benchmark(args, runner, data):
               pair2.imports, pair2.target_records, pair1.imports, pair1.target_records, r,
               DOUBLING_LIMIT, paired(runs, "new2", "new1"),
               wall_ratio(runs, "floor2", "floor1")))
-    for name, p in (("new1", pair1), ("new2", pair2)):
+    r = wall_ratio(runs, "killed", "new1")
+    check(results, r <= DISK_RERUN_LIMIT,
+          "run again after a kill half way through %d imports into %d records: time x %.2f "
+          "of a clean run (limit %.1f; %s; it imported %d%s)" % (
+              pair1.imports, pair1.target_records, r, DISK_RERUN_LIMIT,
+              paired(runs, "killed", "new1"), median(runs["killed"], "imported"),
+              "; the reference: x %.2f, %d imported" % (
+                  wall_ratio(runs, "refkilled", "ref1"), median(runs["refkilled"], "imported"))
+              if args.reference else ""))
+    for name, p, what in (("new1", pair1, "%d imports" % pair1.imports),
+                          ("new2", pair2, "%d imports" % pair2.imports),
+                          ("killed", pair1, "the run after a kill, its recovery included")):
         peak = max(x["max_rss_kib"] for x in runs[name]) * 1024
         limit = MEMORY_FACTOR * p.index_bytes() + MEMORY_ALLOWANCE
         check(results, peak <= limit,
-              "peak resident memory on the disk (%d imports): %.1f MiB against a limit of "
-              "%.1f MiB" % (p.imports, mib(peak), mib(limit)))
+              "peak resident memory on the disk (%s): %.1f MiB against a limit of "
+              "%.1f MiB" % (what, mib(peak), mib(limit)))
     busy = max(r["others"] / r["wall_seconds"] for v in runs.values() for r in v)
-    print("(%.0f s for the disk cases; other processes kept at most %.2f processors busy "
-          "during a run, the kernel's writeback included)" % (time.time() - started, busy))
+    print("(%.0f s for the disk cases; %d runs taken again because other processes were busy; "
+          "at most %.2f processors kept busy by others during a counted run, the kernel's "
+          "writeback included)" % (time.time() - started, retakes.repeated, busy))
+    retakes.warn(sum(len(v) for v in runs.values()))
     return 0 if all(results) else 1
 
 

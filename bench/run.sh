@@ -9,10 +9,11 @@
 #   bench/run.sh --quick          a tenth of those sizes, 3 repetitions; seconds
 #   bench/run.sh --reps 11 --imports 8000 --target 10000 --known 20000
 #   bench/run.sh --scratch /tmp   write the copies on disk instead of /dev/shm
-#   bench/run.sh --disk --reference c5708ee
+#   bench/run.sh --disk --reference 8911bda
 #                                 also 50,000 imports into 50,000 records and 100,000 into
 #                                 100,000 on the disk (/var/tmp/convert-bench-disk, or
-#                                 --disk DIR), 3 runs each, beside a build of the revision;
+#                                 --disk DIR), 3 runs each, beside a build of the revision,
+#                                 then a run after a kill half way through the first;
 #                                 needs about 10 GiB free for a while, 10 to 20 minutes
 #   bench/run.sh --disk-only ...  the disk cases alone
 #   bench/run.sh --no-micro       skip the Google Benchmark cases
