@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -76,7 +77,7 @@ std::string FileJournal::nameOf(const std::string& path) const {
 }
 
 const std::string& FileJournal::failedPath(const std::string& path) const {
-  return state_ == LogState::failed ? logPath_ : path;
+  return hasLogFailed() ? logPath_ : path;
 }
 
 FileResult FileJournal::append(const std::string& path, std::string_view block,
@@ -333,11 +334,22 @@ FileResult checkLog(const std::string& root, UndoLogReader* reader,
 
 namespace {
 
-// Whether this user alone can have written the log open in `log`: a regular
-// file of one link, its own, with no permission for group or others.
-bool isOwnLog(const FileReader& log) {
-  return log.isOpen() && log.links() == 1 && log.owner() == ::geteuid() &&
-         (log.mode() & 077) == 0;
+// Opens the log at `logPath` as recovery takes it: ok with `log` empty when
+// there is none, ok with `log` open when this user alone can have written it
+// (a regular file of one link, its own, with no permission for group or
+// others), notOwnLog otherwise. Anyone else could name any file in it, or any
+// bytes.
+FileResult openOwnLog(const std::string& logPath,
+                      std::optional<FileReader>* log) {
+  PathState state;
+  if (!readPathState(logPath, &state)) return FileResult::openFailed;
+  if (state.kind == PathState::Kind::missing) return FileResult::ok;
+  log->emplace(logPath, /*followLinks=*/false);
+  const FileReader& file = **log;
+  if (!file.isOpen() || file.links() != 1 || file.owner() != ::geteuid() ||
+      (file.mode() & 077) != 0)
+    return FileResult::notOwnLog;
+  return FileResult::ok;
 }
 
 }  // namespace
@@ -346,33 +358,27 @@ FileResult inspectLog(const std::string& root, const std::string& logPath,
                       const RecoveryRules& rules, bool* present,
                       std::string* failedPath) {
   *failedPath = logPath;
-  *present = false;
-  PathState state;
-  if (!readPathState(logPath, &state)) return FileResult::openFailed;
-  if (state.kind == PathState::Kind::missing) return FileResult::ok;
-  *present = true;
-  FileReader log(logPath, /*followLinks=*/false);
-  if (!isOwnLog(log)) return FileResult::notOwnLog;
-  UndoLogReader reader(&log);
+  std::optional<FileReader> log;
+  const FileResult opened = openOwnLog(logPath, &log);
+  *present = log.has_value();
+  if (opened != FileResult::ok || !log) return opened;
+  UndoLogReader reader(&*log);
   if (!reader.readHeader())
-    return log.hasFailed() ? FileResult::readFailed : FileResult::ok;
-  return checkLog(root, &reader, &log, rules, failedPath);
+    return log->hasFailed() ? FileResult::readFailed : FileResult::ok;
+  return checkLog(root, &reader, &*log, rules, failedPath);
 }
 
 FileResult recoverFromLog(const std::string& root, const std::string& logPath,
                           const RecoveryRules& rules, std::string* failedPath) {
   const std::string& path = logPath;
   *failedPath = path;
-  PathState state;
-  if (!readPathState(path, &state)) return FileResult::openFailed;
-  if (state.kind == PathState::Kind::missing) return FileResult::ok;
-  // Only a log that this user alone can have written is applied: anyone else
-  // could name any file in it, or any bytes.
-  FileReader log(path, /*followLinks=*/false);
-  if (!isOwnLog(log)) return FileResult::notOwnLog;
-  UndoLogReader reader(&log);
+  std::optional<FileReader> log;
+  const FileResult opened = openOwnLog(path, &log);
+  if (opened != FileResult::ok || !log) return opened;
+  UndoLogReader reader(&*log);
   if (reader.readHeader()) {
-    const FileResult checked = checkLog(root, &reader, &log, rules, failedPath);
+    const FileResult checked =
+        checkLog(root, &reader, &*log, rules, failedPath);
     if (checked != FileResult::ok) return checked;
     FileSystems fileSystems;
     UndoRecord record;
@@ -387,7 +393,7 @@ FileResult recoverFromLog(const std::string& root, const std::string& logPath,
     }
     // Only once every file is put back for good may the log go.
     if (!fileSystems.syncChanged()) return FileResult::writeFailed;
-  } else if (log.hasFailed()) {
+  } else if (log->hasFailed()) {
     return FileResult::readFailed;
   }
   // A log without a complete header never began its group: it is only

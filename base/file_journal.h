@@ -66,6 +66,8 @@ class FileJournal {
   // The path a failed change to `path` is reported with: the log's when it
   // was the log that failed.
   const std::string& failedPath(const std::string& path) const;
+  // True once the log has failed: the run must end.
+  bool hasLogFailed() const { return state_ == LogState::failed; }
 
   // The unit is whole: its changes stay.
   void commit() { changes_.clear(); }

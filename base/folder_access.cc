@@ -18,9 +18,14 @@ std::vector<PinnedFolder>& pinnedFolders() {
 
 // Where `path` is reached from: the pinned folder that holds it (`*at` gets
 // that folder's descriptor and `*name` the name in it), or the current folder
-// with the path itself. -1 with errno set when it lies in a pinned folder that
-// did not open.
-bool locate(const std::string& path, int* at, const char** name) {
+// with the path itself. False with errno set when it lies in a pinned folder
+// that did not open, or holds a zero byte (`zeroByteError` then).
+bool locate(const std::string& path, int zeroByteError, int* at,
+            const char** name) {
+  if (path.find('\0') != std::string::npos) {
+    errno = zeroByteError;
+    return false;
+  }
   *at = AT_FDCWD;
   *name = path.c_str();
   const std::size_t slash = path.rfind('/');
@@ -65,31 +70,23 @@ int openPath(const std::string& path, int flags, mode_t mode) {
     return ::openat(pinned, ".", (flags & ~O_CREAT) | O_CLOEXEC | O_NONBLOCK);
   int at = AT_FDCWD;
   const char* name = nullptr;
-  if (!locate(path, &at, &name)) return -1;
+  if (!locate(path, EINVAL, &at, &name)) return -1;
   return retryInterrupted(
       [&] { return ::openat(at, name, flags | O_CLOEXEC | O_NONBLOCK, mode); });
 }
 
 // stat(2) or lstat(2) of `path`, through its pinned folder.
 int statPath(const std::string& path, struct stat* info, bool followLinks) {
-  if (holdsZeroByte(path)) {
-    errno = ENOENT;
-    return -1;
-  }
   int at = AT_FDCWD;
   const char* name = nullptr;
-  if (!locate(path, &at, &name)) return -1;
+  if (!locate(path, ENOENT, &at, &name)) return -1;
   return ::fstatat(at, name, info, followLinks ? 0 : AT_SYMLINK_NOFOLLOW);
 }
 
 int unlinkPath(const std::string& path) {
-  if (holdsZeroByte(path)) {
-    errno = EINVAL;
-    return -1;
-  }
   int at = AT_FDCWD;
   const char* name = nullptr;
-  if (!locate(path, &at, &name)) return -1;
+  if (!locate(path, EINVAL, &at, &name)) return -1;
   return ::unlinkat(at, name, 0);
 }
 

@@ -62,10 +62,6 @@ class PageReport : public ConversionReport {
   }
   void added(const std::string& key) override { writeAddedLine(page_, key); }
   void failed(const FileError& error, bool readingIndex) override {
-    if (error.result == FileResult::noFreeId) {
-      writeNoFreeIdPage(page_, error.path);
-      return;
-    }
     reportFileResult(page_, error.result, error.path,
                      readingIndex ? std::string_view() : kReturnLink);
   }

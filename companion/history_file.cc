@@ -14,7 +14,6 @@ bool createHistoryFile(const std::string& targetPath, const std::string& key,
   // Whether the file could be made is not looked at; a failure of the log
   // that keeps what it replaces is.
   const FileResult result = journal->createFile(path, 0);
-  if (result == FileResult::ok || journal->failedPath(path) == path)
-    return true;
+  if (result == FileResult::ok || !journal->hasLogFailed()) return true;
   return succeeded(result, journal->failedPath(path), error);
 }
