@@ -56,3 +56,19 @@ KnownTradeKeys::KnownTradeKeys(const std::vector<TargetTrade>& records) {
 bool isKnownTrade(const SourceTrade& trade, const KnownTradeKeys& known) {
   return known.contains(trade.field2);
 }
+
+bool appendTargetTrade(const std::string& targetPath, const TargetTrade& record,
+                       FileJournal* journal, FileError* error) {
+  const std::string path = targetIndexPath(targetPath);
+  const std::string_view bytes(reinterpret_cast<const char*>(record.bytes),
+                               kTargetTradeSize);
+  // An index that ends part way into a record was read as that record with
+  // initial values after its bytes: complete it with them, so that the new
+  // record starts on a 996-byte boundary and later runs read it back.
+  TargetTrade initial;
+  initTargetTrade(&initial);
+  const std::string_view filler(reinterpret_cast<const char*>(initial.bytes),
+                                kTargetTradeSize);
+  const FileResult result = journal->append(path, bytes, filler);
+  return succeeded(result, journal->failedPath(path), error);
+}

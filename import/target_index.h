@@ -1,5 +1,6 @@
-// The target installation's trade index (996-byte records end to end) and the
-// test for trades that the target already holds.
+// The target installation's trade index (996-byte records end to end): reading
+// it, the test for trades that the target already holds, and appending a
+// record.
 #ifndef CONVERT_IMPORT_TARGET_INDEX_H_
 #define CONVERT_IMPORT_TARGET_INDEX_H_
 
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "base/file_io.h"
+#include "base/file_journal.h"
 #include "import/source_index.h"
 #include "import/target_trade.h"
 
@@ -32,5 +34,11 @@ class KnownTradeKeys {
 // True when a loaded record has the trade's key (byte for byte,
 // case-sensitive).
 bool isKnownTrade(const SourceTrade& trade, const KnownTradeKeys& known);
+
+// Appends the record's 996 bytes to the target's trade index through
+// `journal`. On failure fills `error` and returns false; a partly written
+// record has been cut off again.
+bool appendTargetTrade(const std::string& targetPath, const TargetTrade& record,
+                       FileJournal* journal, FileError* error);
 
 #endif  // CONVERT_IMPORT_TARGET_INDEX_H_

@@ -83,3 +83,20 @@ TEST(IsKnownTradeTest, ComparesKeysByteForByte) {
     EXPECT_EQ(c.known, isKnownTrade(trade, known)) << c.key;
   }
 }
+
+TEST(AppendTargetTradeTest, AppendsWholeRecordsAndReportsOpenFailure) {
+  TempDir dir;
+  TargetTrade record;
+  initTargetTrade(&record);
+  writeFile(targetIndexPath(dir.path()), "");
+  FileError error;
+  FileJournal journal;
+  ASSERT_TRUE(appendTargetTrade(dir.path(), record, &journal, &error));
+  ASSERT_TRUE(appendTargetTrade(dir.path(), record, &journal, &error));
+  EXPECT_EQ(2 * kTargetTradeSize, readFile(targetIndexPath(dir.path())).size());
+
+  EXPECT_FALSE(
+      appendTargetTrade(dir.path() + "missing/", record, &journal, &error));
+  EXPECT_EQ(FileResult::openFailed, error.result);
+  EXPECT_EQ(targetIndexPath(dir.path() + "missing/"), error.path);
+}

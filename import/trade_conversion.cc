@@ -1,8 +1,6 @@
 #include "import/trade_conversion.h"
 
-#include "base/file_io.h"
 #include "base/numbers.h"
-#include "import/installation_paths.h"
 
 std::string addedByNote(std::string_view remoteAddress,
                         const std::tm& localTime) {
@@ -54,20 +52,4 @@ TargetTrade convertTrade(const SourceTrade& trade, int32_t id,
   std::tm localTime{};
   localtime_r(&now, &localTime);
   return buildTargetTrade(trade, id, remoteAddress, localTime);
-}
-
-bool appendTargetTrade(const std::string& targetPath, const TargetTrade& record,
-                       FileJournal* journal, FileError* error) {
-  const std::string path = targetIndexPath(targetPath);
-  const std::string_view bytes(reinterpret_cast<const char*>(record.bytes),
-                               kTargetTradeSize);
-  // An index that ends part way into a record was read as that record with
-  // initial values after its bytes: complete it with them, so that the new
-  // record starts on a 996-byte boundary and later runs read it back.
-  TargetTrade initial;
-  initTargetTrade(&initial);
-  const std::string_view filler(reinterpret_cast<const char*>(initial.bytes),
-                                kTargetTradeSize);
-  const FileResult result = journal->append(path, bytes, filler);
-  return succeeded(result, journal->failedPath(path), error);
 }

@@ -1,5 +1,4 @@
-// Building the target record of an imported trade and appending it to the
-// target index.
+// Building the target record of an imported trade.
 #ifndef CONVERT_IMPORT_TRADE_CONVERSION_H_
 #define CONVERT_IMPORT_TRADE_CONVERSION_H_
 
@@ -8,7 +7,6 @@
 #include <string>
 #include <string_view>
 
-#include "base/file_journal.h"
 #include "import/source_index.h"
 #include "import/target_trade.h"
 
@@ -25,11 +23,5 @@ TargetTrade buildTargetTrade(const SourceTrade& trade, int32_t id,
 // buildTargetTrade dated now, in local time. Opens no file.
 TargetTrade convertTrade(const SourceTrade& trade, int32_t id,
                          std::string_view remoteAddress);
-
-// Appends the record's 996 bytes to the target's trade index through
-// `journal`. On failure fills `error` and returns false; a partly written
-// record has been cut off again.
-bool appendTargetTrade(const std::string& targetPath, const TargetTrade& record,
-                       FileJournal* journal, FileError* error);
 
 #endif  // CONVERT_IMPORT_TRADE_CONVERSION_H_

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "import/installation_paths.h"
 #include "testing/installation.h"
 
 namespace {
@@ -91,21 +90,4 @@ TEST(ConvertTradeTest, OverlongTextIsCutToItsField) {
   EXPECT_EQ(std::string(14, 'x'), readText(r, kText6Field));
   EXPECT_EQ(515u, readText(r, kNoteField).size());
   EXPECT_EQ(0, readInt32(r, kPresetZeroField));  // the note did not spill over
-}
-
-TEST(AppendTargetTradeTest, AppendsWholeRecordsAndReportsOpenFailure) {
-  TempDir dir;
-  TargetTrade record;
-  initTargetTrade(&record);
-  writeFile(targetIndexPath(dir.path()), "");
-  FileError error;
-  FileJournal journal;
-  ASSERT_TRUE(appendTargetTrade(dir.path(), record, &journal, &error));
-  ASSERT_TRUE(appendTargetTrade(dir.path(), record, &journal, &error));
-  EXPECT_EQ(2 * kTargetTradeSize, readFile(targetIndexPath(dir.path())).size());
-
-  EXPECT_FALSE(
-      appendTargetTrade(dir.path() + "missing/", record, &journal, &error));
-  EXPECT_EQ(FileResult::openFailed, error.result);
-  EXPECT_EQ(targetIndexPath(dir.path() + "missing/"), error.path);
 }
