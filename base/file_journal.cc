@@ -107,7 +107,7 @@ void FileJournal::noteAppend(const std::string& path, uint64_t sizeBefore,
   undo.kind = created ? UndoRecord::Kind::remove : UndoRecord::Kind::cutBack;
   undo.name = nameOf(path);
   undo.size = sizeBefore;
-  changes_.push_back(Change{std::move(undo)});
+  changes_.push_back(std::move(undo));
   if (!fileSystems_.note(device, path)) syncEverything_ = true;
 }
 
@@ -126,7 +126,7 @@ FileResult FileJournal::rewrite(RewritableFile* file, const std::string& path,
   // A failed write may have left part of the new text over the old: putting
   // the old text back cuts off whatever of the new one reaches past it.
   if (result != FileResult::openFailed) {
-    changes_.push_back(Change{std::move(undo)});
+    changes_.push_back(std::move(undo));
     if (!fileSystems_.note(device, path)) syncEverything_ = true;
   }
   return result;
@@ -146,7 +146,7 @@ FileResult FileJournal::createFile(const std::string& path, std::size_t size) {
       !replaced.unchanged) {
     UndoRecord undo = putBackOf(name, replaced);
     if (!replaced.existed) undo.kind = UndoRecord::Kind::remove;
-    changes_.push_back(Change{std::move(undo)});
+    changes_.push_back(std::move(undo));
     if (!fileSystems_.note(replaced.device, path)) syncEverything_ = true;
   }
   return result;
@@ -258,7 +258,7 @@ void FileJournal::removeLog() {
 bool FileJournal::undoInMemory() {
   bool undone = true;
   for (auto change = changes_.rbegin(); change != changes_.rend(); ++change) {
-    if (applyUndoRecord(root_, change->undo) != FileResult::ok) undone = false;
+    if (applyUndoRecord(root_, *change) != FileResult::ok) undone = false;
   }
   changes_.clear();
   return undone;
@@ -273,8 +273,8 @@ bool FileJournal::rollback() {
     bool unitCovered = false;
     if (syncChanged() && emptyLog()) {
       std::string bytes = encoder_.startGroup(groupTag(++groups_));
-      for (const Change& change : changes_)
-        bytes += encoder_.encode(change.undo);
+      for (const UndoRecord& change : changes_)
+        bytes += encoder_.encode(change);
       unitCovered = log_.writeAndCut(0, bytes) && log_.syncData();
     }
     if (!unitCovered) state_ = LogState::failed;

@@ -92,10 +92,6 @@ class FileJournal {
   // covering no group, covering the open group, or failed (the run ends).
   enum class LogState { off, notCreated, idle, groupOpen, failed };
 
-  struct Change {
-    UndoRecord undo;
-  };
-
   std::string nameOf(const std::string& path) const;
   // Before a change to `path`: starts a group when none is open, and makes
   // sure the log covers the file; `undo` is what puts it back, when known
@@ -122,7 +118,8 @@ class FileJournal {
   std::string root_;
   std::string logPath_;
   std::vector<std::string> appendedNames_;
-  std::vector<Change> changes_;
+  std::vector<UndoRecord>
+      changes_;  // what undoes the unit in hand, oldest first
 
   LogState state_ = LogState::off;
   bool logCreated_ = false;      // the log file is this run's, to be removed
