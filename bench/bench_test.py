@@ -18,10 +18,9 @@ import tempfile
 import unittest
 
 sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import identity  # noqa: E402
-import installations  # noqa: E402
 import run  # noqa: E402
+from convert_tools import installations  # noqa: E402
 
 BUILD_DIR = "build-bench"
 

@@ -23,8 +23,7 @@ import subprocess
 import sys
 
 sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import installations  # noqa: E402
+from convert_tools import installations  # noqa: E402
 
 REPOSITORY = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 

@@ -44,9 +44,8 @@ import sys
 import time
 
 sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import identity  # noqa: E402
-import installations  # noqa: E402
+from convert_tools import installations  # noqa: E402
 
 FLOOR_LIMIT = 1.3
 DOUBLING_LIMIT = 2.3

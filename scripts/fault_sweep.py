@@ -16,8 +16,8 @@ complete the import. The rollback journal may stay only after a kill, a stop
 with no ending, or a failed sync or removal of the journal itself.
 
 Then the crashes: every state that a power cut at any call of a complete run
-could leave (built from the killed runs' targets, see crash_states.py) must be
-completed by one run and left alone by a second; a recovering run over a target
+could leave (built from the killed runs' targets by convert_tools.crash_states)
+must be completed by one run and left alone by a second; a recovering run over a target
 holding a complete journal is killed at each of its calls and must still be
 completed by the next run, and so must every state a power cut during it could
 leave; a failing write or sync of the journal, or a failing syncfs, followed by
@@ -44,11 +44,9 @@ import tempfile
 import time
 
 sys.dont_write_bytecode = True  # no __pycache__ beside the scripts
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
-                                "bench"))
-from crash_states import power_cut_states  # noqa: E402
-import installations  # noqa: E402
-from installations import ERROR_END, FILE, snapshot, write_installation  # noqa: E402
+from convert_tools import installations  # noqa: E402
+from convert_tools.crash_states import power_cut_states  # noqa: E402
+from convert_tools.installations import ERROR_END, FILE, snapshot, write_installation  # noqa: E402
 
 CLOSING_BLOCK = installations.golden("closing_block.txt")
 LEADS = {name: " ".join(words) for name, *words in installations.golden_table("error_leads.txt")}
