@@ -2,7 +2,8 @@
 """Checks that the benchmark measures what it claims: the launcher reports the
 child's memory, writes and exit status; the floor does the same file work as
 a conversion of the same pair; the identity check notices a changed mode.
-Needs the programs of a benchmark build (bench/run.sh runs these first):
+Needs the programs of a benchmark build (bench/run.py builds them and runs
+these first):
 
   python3 bench/bench_test.py [--build-dir build-bench]
 """

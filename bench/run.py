@@ -1,16 +1,34 @@
 #!/usr/bin/env python3
-"""The convert.cgi performance benchmark. bench/run.sh builds the programs and
-calls this; run it directly only with a build directory that holds them.
+"""The convert.cgi performance benchmark in one command: builds convert.cgi and
+the benchmark programs in Release (the bench preset, build-bench/), checks the
+benchmark itself (bench_test.py), generates installations under
+/tmp/convert-bench, runs convert.cgi and the floor side by side and prints the
+figures and the target checks, then the in-process micro-benchmarks. Exit
+status 1 when a target is missed.
 
-It generates pairs of installations (bench/installations.py), then, for every
-repetition, copies the target to a scratch directory, runs the real
-convert.cgi on it through the CGI interface (form body on standard input,
-CONTENT_LENGTH, REMOTE_ADDR, TZ), checks the page, and does the same with
-bench_floor on an identical copy. Every program is started by bench_launch,
-which reports wall time, peak resident memory (wait4) and bytes written
-(/proc/PID/io). The figures are medians; the ratios are taken between runs of
-one invocation, interleaved so that drift in the machine hits both sides. A
-run during which other processes kept the machine busy is taken again.
+  bench/run.py                  4,000 imports into 5,000 records, 50,000/100,000 known; about
+                                2 minutes on an idle machine, up to 6 when others are busy
+  bench/run.py --quick          a tenth of those sizes, 3 repetitions; seconds
+  bench/run.py --reps 11 --imports 8000 --target 10000 --known 20000
+  bench/run.py --scratch /tmp   write the copies on disk instead of /dev/shm
+  bench/run.py --disk --reference 8911bda
+                                also 50,000 imports into 50,000 records and 100,000 into
+                                100,000 on the disk (/var/tmp/convert-bench-disk, or
+                                --disk DIR), 3 runs each, beside a build of the revision,
+                                then a run after a kill half way through the first;
+                                needs about 10 GiB free for a while, 10 to 20 minutes
+  bench/run.py --disk-only ...  the disk cases alone
+  bench/run.py --no-micro       skip the Google Benchmark cases
+  bench/run.py --identity       also compare every output byte with a build of git HEAD
+
+For every repetition, the target of a generated pair is copied to a scratch
+directory and the real convert.cgi runs on it through the CGI interface (form
+body on standard input, CONTENT_LENGTH, REMOTE_ADDR, TZ); its page is checked,
+and bench_floor does the same on an identical copy. Every program is started by
+bench_launch, which reports wall time, peak resident memory (wait4) and bytes
+written (/proc/PID/io). The figures are medians; the ratios are taken between
+runs of one invocation, interleaved so that drift in the machine hits both
+sides. A run during which other processes kept the machine busy is taken again.
 
 The three targets checked:
   1. IMPORTS into TARGET records costs at most 1.3 times the floor;
@@ -125,7 +143,7 @@ class Runner:
         self.launch = os.path.join(self.build, "bench", "bench_launch")
         for program in (self.convert, self.floor, self.launch):
             if not os.access(program, os.X_OK):
-                sys.exit("missing %s: build with bench/run.sh" % program)
+                sys.exit("missing %s: build with bench/run.py" % program)
         # Only these subdirectories are ever emptied. The page goes there too,
         # so that the bytes sent towards storage are all on one file system.
         self.folder = os.path.abspath(scratch or args.scratch)
@@ -198,26 +216,35 @@ class Runner:
     def stamp(self):
         return os.path.join(self.folder, "convert-bench-deleted")
 
-    @staticmethod
-    def measure_growth(result, target, before):
+    def launch_on(self, target, argv, stdin_path, out_name, env):
+        """launch_program, and how much the target grew: bytes and files."""
+        before = tree_size(target)
+        result = self.launch_program(argv, stdin_path, os.path.join(self.scratch, out_name), env)
         after = tree_size(target)
-        result["grew"] = after[0] - before[0]
-        result["new_files"] = after[1] - before[1]
+        result["grew"], result["new_files"] = after[0] - before[0], after[1] - before[1]
+        return result
+
+    def request(self, pair, target):
+        """Writes the form body of a conversion of pair into target; returns
+        its path and the CGI environment."""
+        body, env = installations.conversion_request(pair.source, target)
+        body_path = os.path.join(self.work, "body")
+        with open(body_path, "wb") as f:
+            f.write(body)
+        return body_path, env
+
+    def convert_on(self, pair, target, binary, body_path, env, resumed=False):
+        """The timed conversion of pair into target, its page checked."""
+        result = self.launch_on(target, [binary or self.convert], body_path, "page.html", env)
+        with open(os.path.join(self.scratch, "page.html"), "rb") as f:
+            page = f.read()
+        result["page"] = len(page)
+        self.check_page(page, pair, result, resumed)
+        return result
 
     def run_convert(self, pair, binary=None):
         target = self.fresh_target(pair)
-        before = tree_size(target)
-        body, env = installations.conversion_request(pair.source, target)
-        body_path = os.path.join(self.work, "body")
-        page_path = os.path.join(self.scratch, "page.html")
-        with open(body_path, "wb") as f:
-            f.write(body)
-        result = self.launch_program([binary or self.convert], body_path, page_path, env)
-        with open(page_path, "rb") as f:
-            page = f.read()
-        self.measure_growth(result, target, before)
-        result["page"] = len(page)
-        self.check_page(page, pair, result)
+        result = self.convert_on(pair, target, binary, *self.request(pair, target))
         self.clean()
         return result
 
@@ -227,14 +254,11 @@ class Runner:
         kill left it, and measures the conversion run again on it: the
         recovery from the rollback log, then the rest of the imports."""
         target = self.fresh_target(pair)
-        body, env = installations.conversion_request(pair.source, target)
-        body_path = os.path.join(self.work, "body")
-        page_path = os.path.join(self.scratch, "page.html")
-        with open(body_path, "wb") as f:
-            f.write(body)
+        body_path, env = self.request(pair, target)
         counter = target + installations.FILE["counter"]
         kill_at = pair.first_id - 1 + pair.imports // 2
-        with open(body_path, "rb") as stdin, open(page_path, "wb") as stdout:
+        with open(body_path, "rb") as stdin, \
+                open(os.path.join(self.scratch, "page.html"), "wb") as stdout:
             child = subprocess.Popen([binary or self.convert], stdin=stdin, stdout=stdout,
                                      env=env)
         while child.poll() is None and read_number(counter) < kill_at:
@@ -245,13 +269,7 @@ class Runner:
         # What the killed run left in the page cache is written out before
         # the timed run, like every copy's files.
         os.sync()
-        before = tree_size(target)
-        result = self.launch_program([binary or self.convert], body_path, page_path, env)
-        with open(page_path, "rb") as f:
-            page = f.read()
-        self.measure_growth(result, target, before)
-        result["page"] = len(page)
-        self.check_page(page, pair, result, resumed=True)
+        result = self.convert_on(pair, target, binary, body_path, env, resumed=True)
         # The target ends with every trade once, whatever the kill cut off.
         records = os.path.getsize(target + installations.FILE["index"])
         if (read_number(counter) != pair.first_id - 1 + pair.imports
@@ -281,14 +299,11 @@ class Runner:
 
     def run_floor(self, pair):
         target = self.fresh_target(pair)
-        before = tree_size(target)
         argv = [self.floor, target, pair.keys_file, str(pair.first_id), str(pair.toplist_bytes),
                 str(pair.caps_bytes), str(pair.summary_bytes)]
-        result = self.launch_program(argv, "/dev/null", os.path.join(self.scratch, "floor.out"),
-                                     {"PATH": "/usr/bin:/bin"})
+        result = self.launch_on(target, argv, "/dev/null", "floor.out", {"PATH": "/usr/bin:/bin"})
         if result["exit_status"] != 0:
             sys.exit("bench_floor failed on %s" % pair.root)
-        self.measure_growth(result, target, before)
         result["page"] = 0
         self.clean()
         return result
@@ -318,7 +333,15 @@ LEGEND = ("(wall: fork to exit; cpu: user + system; peak: peak resident set; wri
           " KiB/imp: that per imported trade; grew: MiB the target grew; writes: write calls)")
 
 
-def print_row(name, pair, runs, on_disk=False):
+def print_table(rows, runs, on_disk=False):
+    """One row per (name, case, pair), between the header and the legend."""
+    print(HEADER)
+    for name, case, pair in rows:
+        print_row(name, pair, runs[case], on_disk)
+    print(LEGEND)
+
+
+def print_row(name, pair, runs, on_disk):
     wall = median(runs, "wall_seconds")
     rss = median(runs, "max_rss_kib") * 1024
     written = median(runs, "write_chars")
@@ -339,7 +362,12 @@ def print_row(name, pair, runs, on_disk=False):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--build-dir", default="build-bench")
+    parser.add_argument("--build-dir", default="build-bench",
+                        help="the build whose programs run (build-bench is built first)")
+    parser.add_argument("--no-micro", action="store_true",
+                        help="skip the Google Benchmark cases")
+    parser.add_argument("--identity", action="store_true",
+                        help="also compare every output byte with a build of git HEAD")
     parser.add_argument("--work", default="/tmp/convert-bench",
                         help="where the generated installations and the pages go")
     parser.add_argument("--scratch", default=DEFAULT_SCRATCH,
@@ -374,6 +402,37 @@ def main():
     if args.imports > args.target * 10:
         sys.exit("--imports is too large for --target")
 
+    os.chdir(identity.REPOSITORY)  # the paths given are taken from there
+    run_or_exit(["scripts/install_deps.sh"])
+    run_or_exit(["cmake", "--preset", "bench"], stdout=subprocess.DEVNULL)
+    run_or_exit(["cmake", "--build", "--preset", "bench"], stdout=subprocess.DEVNULL)
+    # The benchmark's own checks first; their report only when they fail.
+    checks = subprocess.run([sys.executable, "bench/bench_test.py", "--build-dir", args.build_dir],
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    if checks.returncode != 0:
+        sys.exit(checks.stdout)
+    status = measure(args)
+    if args.identity:
+        print("\n== byte identity against a build of git HEAD", flush=True)
+        if subprocess.run([sys.executable, "bench/identity.py", "--candidate-binary",
+                           os.path.join(args.build_dir, "convert.cgi")]).returncode != 0:
+            status = 1
+    if not args.no_micro:
+        print("\n== in-process hot spots (Google Benchmark)", flush=True)
+        run_or_exit([os.path.join(args.build_dir, "bench", "convert_benchmarks"),
+                     "--benchmark_min_time=0.2"], stderr=subprocess.DEVNULL)
+    return status
+
+
+def run_or_exit(argv, **kwargs):
+    """Runs argv; ends with its exit status when that is not 0."""
+    status = subprocess.run(argv, **kwargs).returncode
+    if status != 0:
+        sys.exit(status)
+
+
+def measure(args):
+    """The memory cases, then the disk cases; returns the exit status."""
     data = os.path.join(os.path.abspath(args.work), "data")
     status = 0
     if not args.disk_only:
@@ -456,6 +515,12 @@ def check(results, ok, text):
     print("[%s] %s" % ("PASS" if ok else "FAIL", text))
 
 
+def peak_memory(runs, pair):
+    """The highest peak resident memory of the runs, and its limit for pair."""
+    return (max(x["max_rss_kib"] for x in runs) * 1024,
+            MEMORY_FACTOR * pair.index_bytes() + MEMORY_ALLOWANCE)
+
+
 def check_floor_work(runs, pairs):
     """The ratio means something only while the floor does the conversion's
     file work: the same files, the same bytes (lines of the same length)."""
@@ -512,18 +577,14 @@ def benchmark(args, runner, data):
     print()
     print("median of %d runs; convert.cgi %s; copies written in %s" % (
         args.reps, runner.convert, runner.scratch))
-    print(HEADER)
-    if args.reference:
-        print_row("reference %s" % args.reference, imports1, runs["reference1"])
-    print_row("convert.cgi", imports1, runs["convert1"])
-    print_row("  floor", imports1, runs["floor1"])
-    print_row("  same sizes, none imported", loading, runs["loading"])
-    print_row("convert.cgi, doubled", imports2, runs["convert2"])
-    print_row("  floor, doubled", imports2, runs["floor2"])
-    print_row("convert.cgi, all known", known1, runs["known1"])
-    print_row("convert.cgi, all known x2", known2, runs["known2"])
-    print_row("convert.cgi, big source", heavy, runs["heavy"])
-    print(LEGEND)
+    print_table(([("reference %s" % args.reference, "reference1", imports1)]
+                 if args.reference else []) + [
+        ("convert.cgi", "convert1", imports1), ("  floor", "floor1", imports1),
+        ("  same sizes, none imported", "loading", loading),
+        ("convert.cgi, doubled", "convert2", imports2), ("  floor, doubled", "floor2", imports2),
+        ("convert.cgi, all known", "known1", known1),
+        ("convert.cgi, all known x2", "known2", known2),
+        ("convert.cgi, big source", "heavy", heavy)], runs)
     print()
 
     check_floor_work(runs, (("convert1", "floor1"), ("convert2", "floor2")))
@@ -560,14 +621,9 @@ def benchmark(args, runner, data):
           "time x %.2f (limit %.1f; %s)" % (
               known2.known, known2.target_records, known1.known, known1.target_records, r,
               DOUBLING_LIMIT, paired(runs, "known2", "known1")))
-    worst = None
-    for name, p in (("convert1", imports1), ("convert2", imports2), ("known1", known1),
-                    ("known2", known2), ("heavy", heavy)):
-        peak = max(x["max_rss_kib"] for x in runs[name]) * 1024
-        limit = MEMORY_FACTOR * p.index_bytes() + MEMORY_ALLOWANCE
-        if worst is None or peak / limit > worst[0] / worst[1]:
-            worst = (peak, limit, p)
-    peak, limit, p = worst
+    peak, limit, p = max([peak_memory(runs[name], p) + (p,) for name, p in (
+        ("convert1", imports1), ("convert2", imports2), ("known1", known1), ("known2", known2),
+        ("heavy", heavy))], key=lambda worst: worst[0] / worst[1])
     check(results, peak <= limit,
           "peak resident memory: at worst %.1f MiB against a limit of %.1f MiB "
           "(3 x %.1f MiB of index files + 16 MiB; %d-trade source, %d-record target)" % (
@@ -636,17 +692,13 @@ def disk_benchmark(args, runner, data):
     print()
     print("on the disk: median of %d runs; copies written in %s (%s)" % (
         args.disk_reps, runner.folder, kind))
-    print(HEADER)
-    if args.reference:
-        print_row("reference %s" % args.reference, pair1, runs["ref1"], on_disk=True)
-    print_row("convert.cgi", pair1, runs["new1"], on_disk=True)
-    print_row("  floor", pair1, runs["floor1"], on_disk=True)
-    print_row("convert.cgi, doubled", pair2, runs["new2"], on_disk=True)
-    print_row("  floor, doubled", pair2, runs["floor2"], on_disk=True)
-    print_row("convert.cgi, after a kill", pair1, runs["killed"], on_disk=True)
-    if args.reference:
-        print_row("reference, after a kill", pair1, runs["refkilled"], on_disk=True)
-    print(LEGEND)
+    reference_rows = [("reference %s" % args.reference, "ref1", pair1)] if args.reference else []
+    print_table(reference_rows + [
+        ("convert.cgi", "new1", pair1), ("  floor", "floor1", pair1),
+        ("convert.cgi, doubled", "new2", pair2), ("  floor, doubled", "floor2", pair2),
+        ("convert.cgi, after a kill", "killed", pair1)] + (
+            [("reference, after a kill", "refkilled", pair1)] if args.reference else []),
+        runs, on_disk=True)
     print("wall seconds of every run, in the order they ran, in brackets the processors that\n"
           "other processes kept busy meanwhile (the kernel's writeback threads included), and\n"
           "the bytes sent towards the disk per imported trade (a slower run makes more of its\n"
@@ -698,8 +750,7 @@ def disk_benchmark(args, runner, data):
     for name, p, what in (("new1", pair1, "%d imports" % pair1.imports),
                           ("new2", pair2, "%d imports" % pair2.imports),
                           ("killed", pair1, "the run after a kill, its recovery included")):
-        peak = max(x["max_rss_kib"] for x in runs[name]) * 1024
-        limit = MEMORY_FACTOR * p.index_bytes() + MEMORY_ALLOWANCE
+        peak, limit = peak_memory(runs[name], p)
         check(results, peak <= limit,
               "peak resident memory on the disk (%s): %.1f MiB against a limit of "
               "%.1f MiB" % (what, mib(peak), mib(limit)))
