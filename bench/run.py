@@ -21,30 +21,16 @@ status 1 when a target is missed.
   bench/run.py --no-micro       skip the Google Benchmark cases
   bench/run.py --identity       also compare every output byte with a build of git HEAD
 
-For every repetition, the target of a generated pair is copied to a scratch
-directory and the real convert.cgi runs on it through the CGI interface (form
-body on standard input, CONTENT_LENGTH, REMOTE_ADDR, TZ); its page is checked,
-and bench_floor does the same on an identical copy. Every program is started by
-bench_launch, which reports wall time, peak resident memory (wait4) and bytes
-written (/proc/PID/io). The figures are medians; the ratios are taken between
-runs of one invocation, interleaved so that drift in the machine hits both
-sides. A run during which other processes kept the machine busy is taken again.
-
-The three targets checked:
+How the figures are taken, and the last ones measured: bench/README.md.
+The targets checked in memory:
   1. IMPORTS into TARGET records costs at most 1.3 times the floor;
   2. doubling source, target and imports costs at most 2.3 times the time,
      both for a run of imports and for a run where every trade is known;
   3. peak resident memory stays within 3 times the two index files plus
      16 MiB, in every run, and in one more run with a large source (none of
      its trades is imported) and a small target.
-
-With --disk, the same programs run again with the copies on a disk file
-system: DISK_IMPORTS into as many records and twice that, beside a build of
---reference when it is given, interleaved, every copy flushed before its run
-and emptied and flushed after it (see Runner for why the emptied copies are
-deleted only at the end). Then, apart from those, a conversion is killed half
-way through the first case's imports, and the conversion run again on what it
-left is measured. The targets checked there: the build takes at most 1.1 times
+On the disk (DISK_IMPORTS into as many records and twice that, then a run
+after a kill half way through the first): the build takes at most 1.1 times
 the time of the reference, sends at most 2 KiB per imported trade towards the
 disk (write_bytes of /proc/PID/io, less what it cancelled), doubling costs at
 most 2.3 times the time, the run after a kill (its recovery included) at most
@@ -53,9 +39,7 @@ most 2.3 times the time, the run after a kill (its recovery included) at most
 
 import argparse
 import os
-import re
 import shutil
-import signal
 import statistics
 import subprocess
 import sys
@@ -64,6 +48,7 @@ import time
 sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
 import identity  # noqa: E402
 from convert_tools import installations  # noqa: E402
+from runner import Runner, tree_size  # noqa: E402
 
 FLOOR_LIMIT = 1.3
 DOUBLING_LIMIT = 2.3
@@ -81,232 +66,6 @@ DISK_TIME_LIMIT = 1.1  # of the time the reference build takes
 DISK_WRITE_LIMIT = 2048  # bytes sent towards the disk per imported trade
 DISK_RERUN_LIMIT = 1.2  # of a clean run's time, for the run after a kill
 BLOCK_SIZE = 4096
-# ext4 without a journal passes over an inode deleted less than a minute ago,
-# or six minutes when its inode table block is dirty, and creating files dirties it.
-QUIET_INODE_SECONDS = 380
-LOADING_LINE = installations.golden("loading_line.txt").encode()
-ERROR_END = installations.ERROR_END.encode()
-# What the line of an imported and of a skipped trade begin with.
-ADDED, SKIPPING = (re.escape(installations.golden(name).split("@KEY@")[0].encode())
-                   for name in ("added_line.txt", "skipping_line.txt"))
-
-
-def tree_size(path):
-    """(bytes in all files, number of files) under path."""
-    total = count = 0
-    for directory, _, files in os.walk(path):
-        for name in files:
-            total += os.lstat(os.path.join(directory, name)).st_size
-            count += 1
-    return total, count
-
-
-def read_number(path):
-    """The number a file holds, or -1 while it holds none."""
-    try:
-        with open(path, "rb") as f:
-            return int(f.read())
-    except (OSError, ValueError):
-        return -1
-
-
-def busy_seconds():
-    """Processor time that the whole machine has spent busy since boot."""
-    with open("/proc/stat") as f:
-        fields = [int(x) for x in f.readline().split()[1:9]]
-    user, nice, system, _idle, _iowait, irq, softirq, steal = fields
-    return (user + nice + system + irq + softirq + steal) / os.sysconf("SC_CLK_TCK")
-
-
-class Runner:
-    """Runs the programs on fresh copies in a scratch directory.
-
-    With on_disk, the copy is flushed to storage before the timed run and the
-    file system again after the cleaning, so that no run pays for the
-    writeback of another, and no file is deleted until the end (remove_copies).
-    Without a journal, ext4 passes over every inode deleted in the last six
-    minutes or so when it looks for a free one, one inode at a time, and it
-    looks from the start of the block group each time: in three runs in a row
-    that each created and deleted 50,000 files, creating them took 2.8, 6.0
-    and then 27 seconds, and a profile of the floor on copies beside deleted
-    ones spent a third to a half of its time in that search. So every copy
-    goes to a new subdirectory, its files are emptied after the run (which
-    gives the disk space back and keeps the inodes), and the emptied copies
-    are deleted when the cases are done. A stamp file records when, and the next invocation
-    waits until the inodes deleted then are out of that window."""
-
-    def __init__(self, args, scratch=None, on_disk=False):
-        self.build = os.path.abspath(args.build_dir)
-        self.work = os.path.abspath(args.work)
-        self.convert = os.path.join(self.build, "convert.cgi")
-        self.floor = os.path.join(self.build, "bench", "bench_floor")
-        self.launch = os.path.join(self.build, "bench", "bench_launch")
-        for program in (self.convert, self.floor, self.launch):
-            if not os.access(program, os.X_OK):
-                sys.exit("missing %s: build with bench/run.py" % program)
-        # Only these subdirectories are ever emptied. The page goes there too,
-        # so that the bytes sent towards storage are all on one file system.
-        self.folder = os.path.abspath(scratch or args.scratch)
-        self.scratch = os.path.join(self.folder, "convert-bench-copy")
-        self.on_disk = on_disk
-        self.copies = 0
-        if on_disk:
-            os.makedirs(self.folder, exist_ok=True)
-
-    def launch_program(self, argv, stdin_path, stdout_path, env):
-        before = busy_seconds()
-        out = subprocess.run([self.launch, stdin_path, stdout_path] + argv, env=env,
-                             check=True, capture_output=True, text=True).stdout
-        busy = busy_seconds() - before
-        result = {k: float(v) for k, v in (item.split("=") for item in out.split())}
-        # What the rest of the machine did meanwhile (clock ticks: 10 ms steps).
-        result["others"] = busy - result["cpu_seconds"]
-        return result
-
-    def fresh_target(self, pair):
-        if self.on_disk:
-            self.copies += 1
-            self.scratch = os.path.join(self.folder, "convert-bench-copy-%d-%d" % (
-                os.getpid(), self.copies))
-        else:
-            shutil.rmtree(self.scratch, ignore_errors=True)
-        os.makedirs(self.scratch)
-        target = os.path.join(self.scratch, "kv2") + "/"
-        subprocess.run(["cp", "-a", pair.target, target], check=True)
-        if self.on_disk:
-            os.sync()
-        return target
-
-    def clean(self):
-        if not self.on_disk:
-            shutil.rmtree(self.scratch)
-            return
-        for directory, _, files in os.walk(self.scratch):
-            for name in files:
-                os.truncate(os.path.join(directory, name), 0)
-        os.sync()
-
-    def copy_folders(self):
-        return [os.path.join(self.folder, name) for name in os.listdir(self.folder)
-                if name.startswith("convert-bench-copy")]
-
-    def wait_for_deleted_inodes(self):
-        """Waits until the inodes that the last remove_copies deleted no longer
-        slow down creating files."""
-        try:
-            left = QUIET_INODE_SECONDS - (time.time() - os.path.getmtime(self.stamp()))
-        except OSError:
-            return
-        if left > 0:
-            print("waiting %.0f s: the copies removed at the end of the last disk run were "
-                  "deleted too recently" % left, flush=True)
-            time.sleep(left)
-
-    def remove_copies(self):
-        if not self.on_disk:
-            shutil.rmtree(self.scratch, ignore_errors=True)
-            return
-        folders = self.copy_folders()
-        if folders:
-            subprocess.run(["rm", "-rf", "--"] + folders, check=False)
-            os.sync()
-            with open(self.stamp(), "w"):
-                pass
-
-    def stamp(self):
-        return os.path.join(self.folder, "convert-bench-deleted")
-
-    def launch_on(self, target, argv, stdin_path, out_name, env):
-        """launch_program, and how much the target grew: bytes and files."""
-        before = tree_size(target)
-        result = self.launch_program(argv, stdin_path, os.path.join(self.scratch, out_name), env)
-        after = tree_size(target)
-        result["grew"], result["new_files"] = after[0] - before[0], after[1] - before[1]
-        return result
-
-    def request(self, pair, target):
-        """Writes the form body of a conversion of pair into target; returns
-        its path and the CGI environment."""
-        body, env = installations.conversion_request(pair.source, target)
-        body_path = os.path.join(self.work, "body")
-        with open(body_path, "wb") as f:
-            f.write(body)
-        return body_path, env
-
-    def convert_on(self, pair, target, binary, body_path, env, resumed=False):
-        """The timed conversion of pair into target, its page checked."""
-        result = self.launch_on(target, [binary or self.convert], body_path, "page.html", env)
-        with open(os.path.join(self.scratch, "page.html"), "rb") as f:
-            page = f.read()
-        result["page"] = len(page)
-        self.check_page(page, pair, result, resumed)
-        return result
-
-    def run_convert(self, pair, binary=None):
-        target = self.fresh_target(pair)
-        result = self.convert_on(pair, target, binary, *self.request(pair, target))
-        self.clean()
-        return result
-
-    def run_killed(self, pair, binary=None):
-        """Starts a conversion of pair on a fresh copy, kills it (SIGKILL) once
-        the counter has advanced by half the imports, leaves the copy as the
-        kill left it, and measures the conversion run again on it: the
-        recovery from the rollback log, then the rest of the imports."""
-        target = self.fresh_target(pair)
-        body_path, env = self.request(pair, target)
-        counter = target + installations.FILE["counter"]
-        kill_at = pair.first_id - 1 + pair.imports // 2
-        with open(body_path, "rb") as stdin, \
-                open(os.path.join(self.scratch, "page.html"), "wb") as stdout:
-            child = subprocess.Popen([binary or self.convert], stdin=stdin, stdout=stdout,
-                                     env=env)
-        while child.poll() is None and read_number(counter) < kill_at:
-            time.sleep(0.005)
-        child.kill()
-        if child.wait() != -signal.SIGKILL:
-            sys.exit("the conversion of %s ended before it was killed" % pair.root)
-        # What the killed run left in the page cache is written out before
-        # the timed run, like every copy's files.
-        os.sync()
-        result = self.convert_on(pair, target, binary, body_path, env, resumed=True)
-        # The target ends with every trade once, whatever the kill cut off.
-        records = os.path.getsize(target + installations.FILE["index"])
-        if (read_number(counter) != pair.first_id - 1 + pair.imports
-                or records != (pair.target_records + pair.imports) * installations.RECORD_SIZE):
-            sys.exit("the run after the kill left %s with the counter at %d and %d bytes of "
-                     "records" % (pair.root, read_number(counter), records))
-        self.clean()
-        return result
-
-    def check_page(self, page, pair, result, resumed=False):
-        """Counts the page's imported and skipped trades; a run resumed after a
-        kill skips what the killed run imported instead."""
-        if result["exit_status"] != 0 or ERROR_END in page or LOADING_LINE not in page:
-            sys.exit("convert.cgi failed on %s:\n%s" % (pair.root, page[-2000:].decode("latin-1")))
-        progress = page.split(LOADING_LINE, 1)[1]
-        result["imported"] = len(re.findall(rb"(?:^|<br>)" + ADDED, progress))
-        result["skipped"] = len(re.findall(rb"(?:^|<br>)" + SKIPPING, progress))
-        if resumed:
-            # A kill in the first group leaves every trade to import again.
-            if not 0 < result["imported"] <= pair.imports or (
-                    result["imported"] + result["skipped"] != pair.imports + pair.known):
-                sys.exit("after the kill, convert.cgi imported %d and skipped %d of %s" % (
-                    result["imported"], result["skipped"], pair.root))
-        elif (result["imported"], result["skipped"]) != (pair.imports, pair.known):
-            sys.exit("convert.cgi imported %d and skipped %d of %s; expected %d and %d" % (
-                result["imported"], result["skipped"], pair.root, pair.imports, pair.known))
-
-    def run_floor(self, pair):
-        target = self.fresh_target(pair)
-        argv = [self.floor, target, pair.keys_file, str(pair.first_id), str(pair.toplist_bytes),
-                str(pair.caps_bytes), str(pair.summary_bytes)]
-        result = self.launch_on(target, argv, "/dev/null", "floor.out", {"PATH": "/usr/bin:/bin"})
-        if result["exit_status"] != 0:
-            sys.exit("bench_floor failed on %s" % pair.root)
-        result["page"] = 0
-        self.clean()
-        return result
 
 
 def median(runs, key):
@@ -333,10 +92,11 @@ LEGEND = ("(wall: fork to exit; cpu: user + system; peak: peak resident set; wri
           " KiB/imp: that per imported trade; grew: MiB the target grew; writes: write calls)")
 
 
-def print_table(rows, runs, on_disk=False):
-    """One row per (name, case, pair), between the header and the legend."""
+def print_table(steps, runs, on_disk=False):
+    """A row for each step (case, row name, run, pair), between the header and
+    the legend."""
     print(HEADER)
-    for name, case, pair in rows:
+    for case, name, _, pair in steps:
         print_row(name, pair, runs[case], on_disk)
     print(LEGEND)
 
@@ -548,28 +308,29 @@ def benchmark(args, runner, data):
     known2 = pair("known", 2 * args.known, 0, 2 * args.known)
     heavy = pair("heavy", 0, 0, args.target // 5, below=2 * args.known)
 
-    steps = [("convert1", runner.run_convert, imports1),
-             ("floor1", runner.run_floor, imports1),
-             ("loading", runner.run_convert, loading),
-             ("convert2", runner.run_convert, imports2),
-             ("floor2", runner.run_floor, imports2),
-             ("known1", runner.run_convert, known1),
-             ("known2", runner.run_convert, known2)]
+    steps = [("convert1", "convert.cgi", runner.run_convert, imports1),
+             ("floor1", "  floor", runner.run_floor, imports1),
+             ("loading", "  same sizes, none imported", runner.run_convert, loading),
+             ("convert2", "convert.cgi, doubled", runner.run_convert, imports2),
+             ("floor2", "  floor, doubled", runner.run_floor, imports2),
+             ("known1", "convert.cgi, all known", runner.run_convert, known1),
+             ("known2", "convert.cgi, all known x2", runner.run_convert, known2)]
     if args.reference:
         reference = reference_binary(args, runner)
-        steps.insert(0, ("reference1", lambda p: runner.run_convert(p, reference), imports1))
-    runs = {name: [] for name, _, _ in steps}
+        steps.insert(0, ("reference1", "reference %s" % args.reference,
+                         lambda p: runner.run_convert(p, reference), imports1))
+    runs = {name: [] for name, *_ in steps}
     # A first round that is not counted: the first runs after a pause pay
     # for memory that the machine has to map in afresh.
     print("warming up ...", flush=True)
-    for _, run, p in steps:
+    for *_, run, p in steps:
         run(p)
     retakes = Retakes(lambda r: r["others"] > 0.03 + 0.1 * r["wall_seconds"], warm=True)
     for rep in range(args.reps):
         print("repetition %d of %d ..." % (rep + 1, args.reps), flush=True)
         # Interleaved, always in the same order: every figure is taken right
         # after the one it is compared with, under the same conditions.
-        for name, run, p in steps:
+        for name, _, run, p in steps:
             runs[name].append(retakes.run(run, p))
     # One run gives the peak memory of a large source, which no other case has.
     runs["heavy"] = [runner.run_convert(heavy)]
@@ -577,14 +338,7 @@ def benchmark(args, runner, data):
     print()
     print("median of %d runs; convert.cgi %s; copies written in %s" % (
         args.reps, runner.convert, runner.scratch))
-    print_table(([("reference %s" % args.reference, "reference1", imports1)]
-                 if args.reference else []) + [
-        ("convert.cgi", "convert1", imports1), ("  floor", "floor1", imports1),
-        ("  same sizes, none imported", "loading", loading),
-        ("convert.cgi, doubled", "convert2", imports2), ("  floor, doubled", "floor2", imports2),
-        ("convert.cgi, all known", "known1", known1),
-        ("convert.cgi, all known x2", "known2", known2),
-        ("convert.cgi, big source", "heavy", heavy)], runs)
+    print_table(steps + [("heavy", "convert.cgi, big source", None, heavy)], runs)
     print()
 
     check_floor_work(runs, (("convert1", "floor1"), ("convert2", "floor2")))
@@ -657,22 +411,26 @@ def disk_benchmark(args, runner, data):
     steps = []
     if args.reference:
         reference = reference_binary(args, runner)
-        steps.append(("ref1", lambda p: runner.run_convert(p, reference), pair1))
-    steps += [("new1", runner.run_convert, pair1), ("floor1", runner.run_floor, pair1),
-              ("new2", runner.run_convert, pair2), ("floor2", runner.run_floor, pair2)]
+        steps.append(("ref1", "reference %s" % args.reference,
+                      lambda p: runner.run_convert(p, reference), pair1))
+    steps += [("new1", "convert.cgi", runner.run_convert, pair1),
+              ("floor1", "  floor", runner.run_floor, pair1),
+              ("new2", "convert.cgi, doubled", runner.run_convert, pair2),
+              ("floor2", "  floor, doubled", runner.run_floor, pair2)]
     # A conversion killed half way, and run again on what it left: after the
     # others, so that whatever a recovery does to the file system (a build
     # may delete and make again the files a kill left) cannot slow them down,
     # and the reference last.
-    killed = [("killed", runner.run_killed, pair1)]
+    killed = [("killed", "convert.cgi, after a kill", runner.run_killed, pair1)]
     if args.reference:
-        killed.append(("refkilled", lambda p: runner.run_killed(p, reference), pair1))
+        killed.append(("refkilled", "reference, after a kill",
+                       lambda p: runner.run_killed(p, reference), pair1))
     # Every run keeps its inodes until the end: two files per import, and
     # room for as many runs again taken after a disturbance.
-    inodes = 2 * args.disk_reps * sum(2 * p.imports + 20 for _, _, p in steps + killed)
+    inodes = 2 * args.disk_reps * sum(2 * p.imports + 20 for *_, p in steps + killed)
     if os.statvfs(runner.folder).f_favail < 1.2 * inodes:
         sys.exit("the disk cases need %d free inodes in %s" % (inodes, args.disk))
-    runs = {name: [] for name, _, _ in steps + killed}
+    runs = {name: [] for name, *_ in steps + killed}
     if runner.copy_folders():  # left behind by an interrupted run
         runner.remove_copies()
     runner.wait_for_deleted_inodes()
@@ -681,9 +439,9 @@ def disk_benchmark(args, runner, data):
     retakes = Retakes(lambda r: r["others"] > 0.3 * r["wall_seconds"], warm=False)
     for rep in range(args.disk_reps):
         print("disk repetition %d of %d ..." % (rep + 1, args.disk_reps), flush=True)
-        for name, run, p in steps:
+        for name, _, run, p in steps:
             runs[name].append(retakes.run(run, p))
-    for name, run, p in killed:
+    for name, _, run, p in killed:
         for rep in range(args.disk_reps):
             print("%s: killed half way and run again, %d of %d ..." % (
                 name, rep + 1, args.disk_reps), flush=True)
@@ -692,18 +450,12 @@ def disk_benchmark(args, runner, data):
     print()
     print("on the disk: median of %d runs; copies written in %s (%s)" % (
         args.disk_reps, runner.folder, kind))
-    reference_rows = [("reference %s" % args.reference, "ref1", pair1)] if args.reference else []
-    print_table(reference_rows + [
-        ("convert.cgi", "new1", pair1), ("  floor", "floor1", pair1),
-        ("convert.cgi, doubled", "new2", pair2), ("  floor, doubled", "floor2", pair2),
-        ("convert.cgi, after a kill", "killed", pair1)] + (
-            [("reference, after a kill", "refkilled", pair1)] if args.reference else []),
-        runs, on_disk=True)
+    print_table(steps + killed, runs, on_disk=True)
     print("wall seconds of every run, in the order they ran, in brackets the processors that\n"
           "other processes kept busy meanwhile (the kernel's writeback threads included), and\n"
           "the bytes sent towards the disk per imported trade (a slower run makes more of its\n"
           "blocks dirty again after they were written out: its groups end after a time):")
-    for name, _, p in steps + killed:
+    for name, _, _, p in steps + killed:
         print("  %-9s %s" % (name, "  ".join("%.2f (%.1f) %.0f" % (
             r["wall_seconds"], r["others"] / r["wall_seconds"],
             stored(r) / r.get("imported", p.imports)) for r in runs[name])))
