@@ -294,17 +294,13 @@ def durability(entries, target, layout, like):
 # The fault kinds. Each gets the count run's log, the position i of the n-th
 # occurrence of a call in it and the target index's path, and gives the
 # injections for one run, or None where it does not apply.
-def fail_with_error(entries, i, n, index_path):
-    call = entries[i][0]
-    return [(call, n, "error=" + ERRORS.get(call, "EIO"))]
+def at_the_call(action):
+    """The kind that gives the call the action action(call name) makes."""
+    return lambda entries, i, n, index_path: [(entries[i][0], n, action(entries[i][0]))]
 
 
-def stop_with_sigterm(entries, i, n, index_path):
-    return [(entries[i][0], n, "signal=TERM")]
-
-
-def kill(entries, i, n, index_path):
-    return [(entries[i][0], n, "signal=KILL")]
+fail_with_error = at_the_call(lambda call: "error=" + ERRORS.get(call, "EIO"))
+kill = at_the_call(lambda call: "signal=KILL")
 
 
 def lose_index_write(entries, i, n, index_path):
@@ -325,7 +321,7 @@ def lose_index_write(entries, i, n, index_path):
 
 # (name, how the run ends, injections).
 KINDS = [("error", "fails", fail_with_error),
-         ("SIGTERM", "stops", stop_with_sigterm),
+         ("SIGTERM", "stops", at_the_call(lambda call: "signal=TERM")),
          ("lost index write", "fails", lose_index_write),
          ("kill", "kills", kill)]
 
