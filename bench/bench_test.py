@@ -2,7 +2,8 @@
 """Checks that the benchmark measures what it claims: the launcher reports the
 child's memory, writes and exit status; the floor does the same file work as
 a conversion of the same pair; the identity check notices a changed mode.
-Needs the programs of a benchmark build (bench/run.sh runs these first):
+Needs the programs of a benchmark build (bench/run.py builds them and runs
+these first):
 
   python3 bench/bench_test.py [--build-dir build-bench]
 """
@@ -18,10 +19,9 @@ import tempfile
 import unittest
 
 sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import identity  # noqa: E402
-import installations  # noqa: E402
-import run  # noqa: E402
+from convert_tools import installations  # noqa: E402
+from runner import Runner, tree_size  # noqa: E402
 
 BUILD_DIR = "build-bench"
 
@@ -30,7 +30,7 @@ class BenchTest(unittest.TestCase):
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="convert-bench-test-")
         self.addCleanup(shutil.rmtree, self.work)
-        self.runner = run.Runner(argparse.Namespace(build_dir=BUILD_DIR, work=self.work,
+        self.runner = Runner(argparse.Namespace(build_dir=BUILD_DIR, work=self.work,
                                                     scratch=self.work))
 
     def launch(self, code):
@@ -57,7 +57,7 @@ class BenchTest(unittest.TestCase):
         pair = installations.generate(os.path.join(self.work, "pair"), 7, 30, 20, below=5)
         for on_disk in (False, True):  # on_disk: a new copy directory every run
             folder = os.path.join(self.work, "disk" if on_disk else "")
-            runner = run.Runner(argparse.Namespace(build_dir=BUILD_DIR, work=self.work,
+            runner = Runner(argparse.Namespace(build_dir=BUILD_DIR, work=self.work,
                                                    scratch=folder), on_disk=on_disk)
             converted = runner.run_convert(pair)  # exits unless 30 added, 7 skipping
             floor = runner.run_floor(pair)
@@ -66,7 +66,7 @@ class BenchTest(unittest.TestCase):
             self.assertEqual(converted["grew"], floor["grew"])
             if on_disk:  # emptied after each run, deleted only by remove_copies
                 copies = runner.copy_folders()
-                self.assertEqual([0, 0], [run.tree_size(c)[0] for c in copies])
+                self.assertEqual([0, 0], [tree_size(c)[0] for c in copies])
             runner.remove_copies()
             self.assertFalse(runner.copy_folders())
 

@@ -9,7 +9,7 @@ a plain generated pair and a target whose toplist is missing (the error page).
 
 The reference is by default the committed HEAD, built from `git archive` in a
 directory under --work (the repository is only read); the candidate is by
-default build-bench/convert.cgi, the working tree as bench/run.sh builds it.
+default build-bench/convert.cgi, the working tree as bench/run.py builds it.
 Both run on fresh copies at the same path, with the same CGI environment,
 REMOTE_ADDR and TZ, one right after the other: the added-by note holds the
 date, so the two runs of a case see the same day (a run across midnight can
@@ -23,8 +23,7 @@ import subprocess
 import sys
 
 sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import installations  # noqa: E402
+from convert_tools import installations  # noqa: E402
 
 REPOSITORY = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
@@ -112,7 +111,7 @@ def main():
     reference = args.reference_binary or build_reference(args.reference, args.work)
     candidate = os.path.abspath(args.candidate_binary)
     if not os.access(candidate, os.X_OK):
-        sys.exit("missing %s: build it first (bench/run.sh does)" % candidate)
+        sys.exit("missing %s: build it first (bench/run.py does)" % candidate)
     print("candidate: %s" % candidate)
 
     data = os.path.join(args.work, "data")

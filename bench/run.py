@@ -1,32 +1,36 @@
 #!/usr/bin/env python3
-"""The convert.cgi performance benchmark. bench/run.sh builds the programs and
-calls this; run it directly only with a build directory that holds them.
+"""The convert.cgi performance benchmark in one command: builds convert.cgi and
+the benchmark programs in Release (the bench preset, build-bench/), checks the
+benchmark itself (bench_test.py), generates installations under
+/tmp/convert-bench, runs convert.cgi and the floor side by side and prints the
+figures and the target checks, then the in-process micro-benchmarks. Exit
+status 1 when a target is missed.
 
-It generates pairs of installations (bench/installations.py), then, for every
-repetition, copies the target to a scratch directory, runs the real
-convert.cgi on it through the CGI interface (form body on standard input,
-CONTENT_LENGTH, REMOTE_ADDR, TZ), checks the page, and does the same with
-bench_floor on an identical copy. Every program is started by bench_launch,
-which reports wall time, peak resident memory (wait4) and bytes written
-(/proc/PID/io). The figures are medians; the ratios are taken between runs of
-one invocation, interleaved so that drift in the machine hits both sides. A
-run during which other processes kept the machine busy is taken again.
+  bench/run.py                  4,000 imports into 5,000 records, 50,000/100,000 known; about
+                                2 minutes on an idle machine, up to 6 when others are busy
+  bench/run.py --quick          a tenth of those sizes, 3 repetitions; seconds
+  bench/run.py --reps 11 --imports 8000 --target 10000 --known 20000
+  bench/run.py --scratch /tmp   write the copies on disk instead of /dev/shm
+  bench/run.py --disk --reference 8911bda
+                                also 50,000 imports into 50,000 records and 100,000 into
+                                100,000 on the disk (/var/tmp/convert-bench-disk, or
+                                --disk DIR), 3 runs each, beside a build of the revision,
+                                then a run after a kill half way through the first;
+                                needs about 10 GiB free for a while, 10 to 20 minutes
+  bench/run.py --disk-only ...  the disk cases alone
+  bench/run.py --no-micro       skip the Google Benchmark cases
+  bench/run.py --identity       also compare every output byte with a build of git HEAD
 
-The three targets checked:
+How the figures are taken, and the last ones measured: bench/README.md.
+The targets checked in memory:
   1. IMPORTS into TARGET records costs at most 1.3 times the floor;
   2. doubling source, target and imports costs at most 2.3 times the time,
      both for a run of imports and for a run where every trade is known;
   3. peak resident memory stays within 3 times the two index files plus
      16 MiB, in every run, and in one more run with a large source (none of
      its trades is imported) and a small target.
-
-With --disk, the same programs run again with the copies on a disk file
-system: DISK_IMPORTS into as many records and twice that, beside a build of
---reference when it is given, interleaved, every copy flushed before its run
-and emptied and flushed after it (see Runner for why the emptied copies are
-deleted only at the end). Then, apart from those, a conversion is killed half
-way through the first case's imports, and the conversion run again on what it
-left is measured. The targets checked there: the build takes at most 1.1 times
+On the disk (DISK_IMPORTS into as many records and twice that, then a run
+after a kill half way through the first): the build takes at most 1.1 times
 the time of the reference, sends at most 2 KiB per imported trade towards the
 disk (write_bytes of /proc/PID/io, less what it cancelled), doubling costs at
 most 2.3 times the time, the run after a kill (its recovery included) at most
@@ -35,18 +39,16 @@ most 2.3 times the time, the run after a kill (its recovery included) at most
 
 import argparse
 import os
-import re
 import shutil
-import signal
 import statistics
 import subprocess
 import sys
 import time
 
 sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import identity  # noqa: E402
-import installations  # noqa: E402
+from convert_tools import installations  # noqa: E402
+from runner import Runner, tree_size  # noqa: E402
 
 FLOOR_LIMIT = 1.3
 DOUBLING_LIMIT = 2.3
@@ -64,235 +66,6 @@ DISK_TIME_LIMIT = 1.1  # of the time the reference build takes
 DISK_WRITE_LIMIT = 2048  # bytes sent towards the disk per imported trade
 DISK_RERUN_LIMIT = 1.2  # of a clean run's time, for the run after a kill
 BLOCK_SIZE = 4096
-# ext4 without a journal passes over an inode deleted less than a minute ago,
-# or six minutes when its inode table block is dirty, and creating files dirties it.
-QUIET_INODE_SECONDS = 380
-LOADING_LINE = installations.golden("loading_line.txt").encode()
-ERROR_END = installations.ERROR_END.encode()
-# What the line of an imported and of a skipped trade begin with.
-ADDED, SKIPPING = (re.escape(installations.golden(name).split("@KEY@")[0].encode())
-                   for name in ("added_line.txt", "skipping_line.txt"))
-
-
-def tree_size(path):
-    """(bytes in all files, number of files) under path."""
-    total = count = 0
-    for directory, _, files in os.walk(path):
-        for name in files:
-            total += os.lstat(os.path.join(directory, name)).st_size
-            count += 1
-    return total, count
-
-
-def read_number(path):
-    """The number a file holds, or -1 while it holds none."""
-    try:
-        with open(path, "rb") as f:
-            return int(f.read())
-    except (OSError, ValueError):
-        return -1
-
-
-def busy_seconds():
-    """Processor time that the whole machine has spent busy since boot."""
-    with open("/proc/stat") as f:
-        fields = [int(x) for x in f.readline().split()[1:9]]
-    user, nice, system, _idle, _iowait, irq, softirq, steal = fields
-    return (user + nice + system + irq + softirq + steal) / os.sysconf("SC_CLK_TCK")
-
-
-class Runner:
-    """Runs the programs on fresh copies in a scratch directory.
-
-    With on_disk, the copy is flushed to storage before the timed run and the
-    file system again after the cleaning, so that no run pays for the
-    writeback of another, and no file is deleted until the end (remove_copies).
-    Without a journal, ext4 passes over every inode deleted in the last six
-    minutes or so when it looks for a free one, one inode at a time, and it
-    looks from the start of the block group each time: in three runs in a row
-    that each created and deleted 50,000 files, creating them took 2.8, 6.0
-    and then 27 seconds, and a profile of the floor on copies beside deleted
-    ones spent a third to a half of its time in that search. So every copy
-    goes to a new subdirectory, its files are emptied after the run (which
-    gives the disk space back and keeps the inodes), and the emptied copies
-    are deleted when the cases are done. A stamp file records when, and the next invocation
-    waits until the inodes deleted then are out of that window."""
-
-    def __init__(self, args, scratch=None, on_disk=False):
-        self.build = os.path.abspath(args.build_dir)
-        self.work = os.path.abspath(args.work)
-        self.convert = os.path.join(self.build, "convert.cgi")
-        self.floor = os.path.join(self.build, "bench", "bench_floor")
-        self.launch = os.path.join(self.build, "bench", "bench_launch")
-        for program in (self.convert, self.floor, self.launch):
-            if not os.access(program, os.X_OK):
-                sys.exit("missing %s: build with bench/run.sh" % program)
-        # Only these subdirectories are ever emptied. The page goes there too,
-        # so that the bytes sent towards storage are all on one file system.
-        self.folder = os.path.abspath(scratch or args.scratch)
-        self.scratch = os.path.join(self.folder, "convert-bench-copy")
-        self.on_disk = on_disk
-        self.copies = 0
-        if on_disk:
-            os.makedirs(self.folder, exist_ok=True)
-
-    def launch_program(self, argv, stdin_path, stdout_path, env):
-        before = busy_seconds()
-        out = subprocess.run([self.launch, stdin_path, stdout_path] + argv, env=env,
-                             check=True, capture_output=True, text=True).stdout
-        busy = busy_seconds() - before
-        result = {k: float(v) for k, v in (item.split("=") for item in out.split())}
-        # What the rest of the machine did meanwhile (clock ticks: 10 ms steps).
-        result["others"] = busy - result["cpu_seconds"]
-        return result
-
-    def fresh_target(self, pair):
-        if self.on_disk:
-            self.copies += 1
-            self.scratch = os.path.join(self.folder, "convert-bench-copy-%d-%d" % (
-                os.getpid(), self.copies))
-        else:
-            shutil.rmtree(self.scratch, ignore_errors=True)
-        os.makedirs(self.scratch)
-        target = os.path.join(self.scratch, "kv2") + "/"
-        subprocess.run(["cp", "-a", pair.target, target], check=True)
-        if self.on_disk:
-            os.sync()
-        return target
-
-    def clean(self):
-        if not self.on_disk:
-            shutil.rmtree(self.scratch)
-            return
-        for directory, _, files in os.walk(self.scratch):
-            for name in files:
-                os.truncate(os.path.join(directory, name), 0)
-        os.sync()
-
-    def copy_folders(self):
-        return [os.path.join(self.folder, name) for name in os.listdir(self.folder)
-                if name.startswith("convert-bench-copy")]
-
-    def wait_for_deleted_inodes(self):
-        """Waits until the inodes that the last remove_copies deleted no longer
-        slow down creating files."""
-        try:
-            left = QUIET_INODE_SECONDS - (time.time() - os.path.getmtime(self.stamp()))
-        except OSError:
-            return
-        if left > 0:
-            print("waiting %.0f s: the copies removed at the end of the last disk run were "
-                  "deleted too recently" % left, flush=True)
-            time.sleep(left)
-
-    def remove_copies(self):
-        if not self.on_disk:
-            shutil.rmtree(self.scratch, ignore_errors=True)
-            return
-        folders = self.copy_folders()
-        if folders:
-            subprocess.run(["rm", "-rf", "--"] + folders, check=False)
-            os.sync()
-            with open(self.stamp(), "w"):
-                pass
-
-    def stamp(self):
-        return os.path.join(self.folder, "convert-bench-deleted")
-
-    @staticmethod
-    def measure_growth(result, target, before):
-        after = tree_size(target)
-        result["grew"] = after[0] - before[0]
-        result["new_files"] = after[1] - before[1]
-
-    def run_convert(self, pair, binary=None):
-        target = self.fresh_target(pair)
-        before = tree_size(target)
-        body, env = installations.conversion_request(pair.source, target)
-        body_path = os.path.join(self.work, "body")
-        page_path = os.path.join(self.scratch, "page.html")
-        with open(body_path, "wb") as f:
-            f.write(body)
-        result = self.launch_program([binary or self.convert], body_path, page_path, env)
-        with open(page_path, "rb") as f:
-            page = f.read()
-        self.measure_growth(result, target, before)
-        result["page"] = len(page)
-        self.check_page(page, pair, result)
-        self.clean()
-        return result
-
-    def run_killed(self, pair, binary=None):
-        """Starts a conversion of pair on a fresh copy, kills it (SIGKILL) once
-        the counter has advanced by half the imports, leaves the copy as the
-        kill left it, and measures the conversion run again on it: the
-        recovery from the rollback log, then the rest of the imports."""
-        target = self.fresh_target(pair)
-        body, env = installations.conversion_request(pair.source, target)
-        body_path = os.path.join(self.work, "body")
-        page_path = os.path.join(self.scratch, "page.html")
-        with open(body_path, "wb") as f:
-            f.write(body)
-        counter = target + installations.FILE["counter"]
-        kill_at = pair.first_id - 1 + pair.imports // 2
-        with open(body_path, "rb") as stdin, open(page_path, "wb") as stdout:
-            child = subprocess.Popen([binary or self.convert], stdin=stdin, stdout=stdout,
-                                     env=env)
-        while child.poll() is None and read_number(counter) < kill_at:
-            time.sleep(0.005)
-        child.kill()
-        if child.wait() != -signal.SIGKILL:
-            sys.exit("the conversion of %s ended before it was killed" % pair.root)
-        # What the killed run left in the page cache is written out before
-        # the timed run, like every copy's files.
-        os.sync()
-        before = tree_size(target)
-        result = self.launch_program([binary or self.convert], body_path, page_path, env)
-        with open(page_path, "rb") as f:
-            page = f.read()
-        self.measure_growth(result, target, before)
-        result["page"] = len(page)
-        self.check_page(page, pair, result, resumed=True)
-        # The target ends with every trade once, whatever the kill cut off.
-        records = os.path.getsize(target + installations.FILE["index"])
-        if (read_number(counter) != pair.first_id - 1 + pair.imports
-                or records != (pair.target_records + pair.imports) * installations.RECORD_SIZE):
-            sys.exit("the run after the kill left %s with the counter at %d and %d bytes of "
-                     "records" % (pair.root, read_number(counter), records))
-        self.clean()
-        return result
-
-    def check_page(self, page, pair, result, resumed=False):
-        """Counts the page's imported and skipped trades; a run resumed after a
-        kill skips what the killed run imported instead."""
-        if result["exit_status"] != 0 or ERROR_END in page or LOADING_LINE not in page:
-            sys.exit("convert.cgi failed on %s:\n%s" % (pair.root, page[-2000:].decode("latin-1")))
-        progress = page.split(LOADING_LINE, 1)[1]
-        result["imported"] = len(re.findall(rb"(?:^|<br>)" + ADDED, progress))
-        result["skipped"] = len(re.findall(rb"(?:^|<br>)" + SKIPPING, progress))
-        if resumed:
-            # A kill in the first group leaves every trade to import again.
-            if not 0 < result["imported"] <= pair.imports or (
-                    result["imported"] + result["skipped"] != pair.imports + pair.known):
-                sys.exit("after the kill, convert.cgi imported %d and skipped %d of %s" % (
-                    result["imported"], result["skipped"], pair.root))
-        elif (result["imported"], result["skipped"]) != (pair.imports, pair.known):
-            sys.exit("convert.cgi imported %d and skipped %d of %s; expected %d and %d" % (
-                result["imported"], result["skipped"], pair.root, pair.imports, pair.known))
-
-    def run_floor(self, pair):
-        target = self.fresh_target(pair)
-        before = tree_size(target)
-        argv = [self.floor, target, pair.keys_file, str(pair.first_id), str(pair.toplist_bytes),
-                str(pair.caps_bytes), str(pair.summary_bytes)]
-        result = self.launch_program(argv, "/dev/null", os.path.join(self.scratch, "floor.out"),
-                                     {"PATH": "/usr/bin:/bin"})
-        if result["exit_status"] != 0:
-            sys.exit("bench_floor failed on %s" % pair.root)
-        self.measure_growth(result, target, before)
-        result["page"] = 0
-        self.clean()
-        return result
 
 
 def median(runs, key):
@@ -319,7 +92,16 @@ LEGEND = ("(wall: fork to exit; cpu: user + system; peak: peak resident set; wri
           " KiB/imp: that per imported trade; grew: MiB the target grew; writes: write calls)")
 
 
-def print_row(name, pair, runs, on_disk=False):
+def print_table(steps, runs, on_disk=False):
+    """A row for each step (case, row name, run, pair), between the header and
+    the legend."""
+    print(HEADER)
+    for case, name, _, pair in steps:
+        print_row(name, pair, runs[case], on_disk)
+    print(LEGEND)
+
+
+def print_row(name, pair, runs, on_disk):
     wall = median(runs, "wall_seconds")
     rss = median(runs, "max_rss_kib") * 1024
     written = median(runs, "write_chars")
@@ -340,7 +122,12 @@ def print_row(name, pair, runs, on_disk=False):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--build-dir", default="build-bench")
+    parser.add_argument("--build-dir", default="build-bench",
+                        help="the build whose programs run (build-bench is built first)")
+    parser.add_argument("--no-micro", action="store_true",
+                        help="skip the Google Benchmark cases")
+    parser.add_argument("--identity", action="store_true",
+                        help="also compare every output byte with a build of git HEAD")
     parser.add_argument("--work", default="/tmp/convert-bench",
                         help="where the generated installations and the pages go")
     parser.add_argument("--scratch", default=DEFAULT_SCRATCH,
@@ -375,6 +162,37 @@ def main():
     if args.imports > args.target * 10:
         sys.exit("--imports is too large for --target")
 
+    os.chdir(identity.REPOSITORY)  # the paths given are taken from there
+    run_or_exit(["scripts/install_deps.sh"])
+    run_or_exit(["cmake", "--preset", "bench"], stdout=subprocess.DEVNULL)
+    run_or_exit(["cmake", "--build", "--preset", "bench"], stdout=subprocess.DEVNULL)
+    # The benchmark's own checks first; their report only when they fail.
+    checks = subprocess.run([sys.executable, "bench/bench_test.py", "--build-dir", args.build_dir],
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    if checks.returncode != 0:
+        sys.exit(checks.stdout)
+    status = measure(args)
+    if args.identity:
+        print("\n== byte identity against a build of git HEAD", flush=True)
+        if subprocess.run([sys.executable, "bench/identity.py", "--candidate-binary",
+                           os.path.join(args.build_dir, "convert.cgi")]).returncode != 0:
+            status = 1
+    if not args.no_micro:
+        print("\n== in-process hot spots (Google Benchmark)", flush=True)
+        run_or_exit([os.path.join(args.build_dir, "bench", "convert_benchmarks"),
+                     "--benchmark_min_time=0.2"], stderr=subprocess.DEVNULL)
+    return status
+
+
+def run_or_exit(argv, **kwargs):
+    """Runs argv; ends with its exit status when that is not 0."""
+    status = subprocess.run(argv, **kwargs).returncode
+    if status != 0:
+        sys.exit(status)
+
+
+def measure(args):
+    """The memory cases, then the disk cases; returns the exit status."""
     data = os.path.join(os.path.abspath(args.work), "data")
     status = 0
     if not args.disk_only:
@@ -457,6 +275,12 @@ def check(results, ok, text):
     print("[%s] %s" % ("PASS" if ok else "FAIL", text))
 
 
+def peak_memory(runs, pair):
+    """The highest peak resident memory of the runs, and its limit for pair."""
+    return (max(x["max_rss_kib"] for x in runs) * 1024,
+            MEMORY_FACTOR * pair.index_bytes() + MEMORY_ALLOWANCE)
+
+
 def check_floor_work(runs, pairs):
     """The ratio means something only while the floor does the conversion's
     file work: the same files, the same bytes (lines of the same length)."""
@@ -484,28 +308,29 @@ def benchmark(args, runner, data):
     known2 = pair("known", 2 * args.known, 0, 2 * args.known)
     heavy = pair("heavy", 0, 0, args.target // 5, below=2 * args.known)
 
-    steps = [("convert1", runner.run_convert, imports1),
-             ("floor1", runner.run_floor, imports1),
-             ("loading", runner.run_convert, loading),
-             ("convert2", runner.run_convert, imports2),
-             ("floor2", runner.run_floor, imports2),
-             ("known1", runner.run_convert, known1),
-             ("known2", runner.run_convert, known2)]
+    steps = [("convert1", "convert.cgi", runner.run_convert, imports1),
+             ("floor1", "  floor", runner.run_floor, imports1),
+             ("loading", "  same sizes, none imported", runner.run_convert, loading),
+             ("convert2", "convert.cgi, doubled", runner.run_convert, imports2),
+             ("floor2", "  floor, doubled", runner.run_floor, imports2),
+             ("known1", "convert.cgi, all known", runner.run_convert, known1),
+             ("known2", "convert.cgi, all known x2", runner.run_convert, known2)]
     if args.reference:
         reference = reference_binary(args, runner)
-        steps.insert(0, ("reference1", lambda p: runner.run_convert(p, reference), imports1))
-    runs = {name: [] for name, _, _ in steps}
+        steps.insert(0, ("reference1", "reference %s" % args.reference,
+                         lambda p: runner.run_convert(p, reference), imports1))
+    runs = {name: [] for name, *_ in steps}
     # A first round that is not counted: the first runs after a pause pay
     # for memory that the machine has to map in afresh.
     print("warming up ...", flush=True)
-    for _, run, p in steps:
+    for *_, run, p in steps:
         run(p)
     retakes = Retakes(lambda r: r["others"] > 0.03 + 0.1 * r["wall_seconds"], warm=True)
     for rep in range(args.reps):
         print("repetition %d of %d ..." % (rep + 1, args.reps), flush=True)
         # Interleaved, always in the same order: every figure is taken right
         # after the one it is compared with, under the same conditions.
-        for name, run, p in steps:
+        for name, _, run, p in steps:
             runs[name].append(retakes.run(run, p))
     # One run gives the peak memory of a large source, which no other case has.
     runs["heavy"] = [runner.run_convert(heavy)]
@@ -513,18 +338,7 @@ def benchmark(args, runner, data):
     print()
     print("median of %d runs; convert.cgi %s; copies written in %s" % (
         args.reps, runner.convert, runner.scratch))
-    print(HEADER)
-    if args.reference:
-        print_row("reference %s" % args.reference, imports1, runs["reference1"])
-    print_row("convert.cgi", imports1, runs["convert1"])
-    print_row("  floor", imports1, runs["floor1"])
-    print_row("  same sizes, none imported", loading, runs["loading"])
-    print_row("convert.cgi, doubled", imports2, runs["convert2"])
-    print_row("  floor, doubled", imports2, runs["floor2"])
-    print_row("convert.cgi, all known", known1, runs["known1"])
-    print_row("convert.cgi, all known x2", known2, runs["known2"])
-    print_row("convert.cgi, big source", heavy, runs["heavy"])
-    print(LEGEND)
+    print_table(steps + [("heavy", "convert.cgi, big source", None, heavy)], runs)
     print()
 
     check_floor_work(runs, (("convert1", "floor1"), ("convert2", "floor2")))
@@ -561,14 +375,9 @@ def benchmark(args, runner, data):
           "time x %.2f (limit %.1f; %s)" % (
               known2.known, known2.target_records, known1.known, known1.target_records, r,
               DOUBLING_LIMIT, paired(runs, "known2", "known1")))
-    worst = None
-    for name, p in (("convert1", imports1), ("convert2", imports2), ("known1", known1),
-                    ("known2", known2), ("heavy", heavy)):
-        peak = max(x["max_rss_kib"] for x in runs[name]) * 1024
-        limit = MEMORY_FACTOR * p.index_bytes() + MEMORY_ALLOWANCE
-        if worst is None or peak / limit > worst[0] / worst[1]:
-            worst = (peak, limit, p)
-    peak, limit, p = worst
+    peak, limit, p = max([peak_memory(runs[name], p) + (p,) for name, p in (
+        ("convert1", imports1), ("convert2", imports2), ("known1", known1), ("known2", known2),
+        ("heavy", heavy))], key=lambda worst: worst[0] / worst[1])
     check(results, peak <= limit,
           "peak resident memory: at worst %.1f MiB against a limit of %.1f MiB "
           "(3 x %.1f MiB of index files + 16 MiB; %d-trade source, %d-record target)" % (
@@ -602,22 +411,26 @@ def disk_benchmark(args, runner, data):
     steps = []
     if args.reference:
         reference = reference_binary(args, runner)
-        steps.append(("ref1", lambda p: runner.run_convert(p, reference), pair1))
-    steps += [("new1", runner.run_convert, pair1), ("floor1", runner.run_floor, pair1),
-              ("new2", runner.run_convert, pair2), ("floor2", runner.run_floor, pair2)]
+        steps.append(("ref1", "reference %s" % args.reference,
+                      lambda p: runner.run_convert(p, reference), pair1))
+    steps += [("new1", "convert.cgi", runner.run_convert, pair1),
+              ("floor1", "  floor", runner.run_floor, pair1),
+              ("new2", "convert.cgi, doubled", runner.run_convert, pair2),
+              ("floor2", "  floor, doubled", runner.run_floor, pair2)]
     # A conversion killed half way, and run again on what it left: after the
     # others, so that whatever a recovery does to the file system (a build
     # may delete and make again the files a kill left) cannot slow them down,
     # and the reference last.
-    killed = [("killed", runner.run_killed, pair1)]
+    killed = [("killed", "convert.cgi, after a kill", runner.run_killed, pair1)]
     if args.reference:
-        killed.append(("refkilled", lambda p: runner.run_killed(p, reference), pair1))
+        killed.append(("refkilled", "reference, after a kill",
+                       lambda p: runner.run_killed(p, reference), pair1))
     # Every run keeps its inodes until the end: two files per import, and
     # room for as many runs again taken after a disturbance.
-    inodes = 2 * args.disk_reps * sum(2 * p.imports + 20 for _, _, p in steps + killed)
+    inodes = 2 * args.disk_reps * sum(2 * p.imports + 20 for *_, p in steps + killed)
     if os.statvfs(runner.folder).f_favail < 1.2 * inodes:
         sys.exit("the disk cases need %d free inodes in %s" % (inodes, args.disk))
-    runs = {name: [] for name, _, _ in steps + killed}
+    runs = {name: [] for name, *_ in steps + killed}
     if runner.copy_folders():  # left behind by an interrupted run
         runner.remove_copies()
     runner.wait_for_deleted_inodes()
@@ -626,9 +439,9 @@ def disk_benchmark(args, runner, data):
     retakes = Retakes(lambda r: r["others"] > 0.3 * r["wall_seconds"], warm=False)
     for rep in range(args.disk_reps):
         print("disk repetition %d of %d ..." % (rep + 1, args.disk_reps), flush=True)
-        for name, run, p in steps:
+        for name, _, run, p in steps:
             runs[name].append(retakes.run(run, p))
-    for name, run, p in killed:
+    for name, _, run, p in killed:
         for rep in range(args.disk_reps):
             print("%s: killed half way and run again, %d of %d ..." % (
                 name, rep + 1, args.disk_reps), flush=True)
@@ -637,22 +450,12 @@ def disk_benchmark(args, runner, data):
     print()
     print("on the disk: median of %d runs; copies written in %s (%s)" % (
         args.disk_reps, runner.folder, kind))
-    print(HEADER)
-    if args.reference:
-        print_row("reference %s" % args.reference, pair1, runs["ref1"], on_disk=True)
-    print_row("convert.cgi", pair1, runs["new1"], on_disk=True)
-    print_row("  floor", pair1, runs["floor1"], on_disk=True)
-    print_row("convert.cgi, doubled", pair2, runs["new2"], on_disk=True)
-    print_row("  floor, doubled", pair2, runs["floor2"], on_disk=True)
-    print_row("convert.cgi, after a kill", pair1, runs["killed"], on_disk=True)
-    if args.reference:
-        print_row("reference, after a kill", pair1, runs["refkilled"], on_disk=True)
-    print(LEGEND)
+    print_table(steps + killed, runs, on_disk=True)
     print("wall seconds of every run, in the order they ran, in brackets the processors that\n"
           "other processes kept busy meanwhile (the kernel's writeback threads included), and\n"
           "the bytes sent towards the disk per imported trade (a slower run makes more of its\n"
           "blocks dirty again after they were written out: its groups end after a time):")
-    for name, _, p in steps + killed:
+    for name, _, _, p in steps + killed:
         print("  %-9s %s" % (name, "  ".join("%.2f (%.1f) %.0f" % (
             r["wall_seconds"], r["others"] / r["wall_seconds"],
             stored(r) / r.get("imported", p.imports)) for r in runs[name])))
@@ -699,8 +502,7 @@ def disk_benchmark(args, runner, data):
     for name, p, what in (("new1", pair1, "%d imports" % pair1.imports),
                           ("new2", pair2, "%d imports" % pair2.imports),
                           ("killed", pair1, "the run after a kill, its recovery included")):
-        peak = max(x["max_rss_kib"] for x in runs[name]) * 1024
-        limit = MEMORY_FACTOR * p.index_bytes() + MEMORY_ALLOWANCE
+        peak, limit = peak_memory(runs[name], p)
         check(results, peak <= limit,
               "peak resident memory on the disk (%s): %.1f MiB against a limit of "
               "%.1f MiB" % (what, mib(peak), mib(limit)))

@@ -16,8 +16,7 @@ import tempfile
 
 sys.dont_write_bytecode = True
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "bench"))
-import installations  # noqa: E402
+from convert_tools import installations  # noqa: E402
 
 TRADES, CGI = (os.path.abspath(p) for p in sys.argv[1:3])
 EXAMPLES = os.path.join(HERE, "..", "examples")

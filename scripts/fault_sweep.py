@@ -16,8 +16,8 @@ complete the import. The rollback journal may stay only after a kill, a stop
 with no ending, or a failed sync or removal of the journal itself.
 
 Then the crashes: every state that a power cut at any call of a complete run
-could leave (built from the killed runs' targets, see crash_states.py) must be
-completed by one run and left alone by a second; a recovering run over a target
+could leave (built from the killed runs' targets by convert_tools.crash_states)
+must be completed by one run and left alone by a second; a recovering run over a target
 holding a complete journal is killed at each of its calls and must still be
 completed by the next run, and so must every state a power cut during it could
 leave; a failing write or sync of the journal, or a failing syncfs, followed by
@@ -44,11 +44,9 @@ import tempfile
 import time
 
 sys.dont_write_bytecode = True  # no __pycache__ beside the scripts
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
-                                "bench"))
-from crash_states import power_cut_states  # noqa: E402
-import installations  # noqa: E402
-from installations import ERROR_END, FILE, snapshot, write_installation  # noqa: E402
+from convert_tools import installations  # noqa: E402
+from convert_tools.crash_states import power_cut_states  # noqa: E402
+from convert_tools.installations import ERROR_END, FILE, snapshot, write_installation  # noqa: E402
 
 CLOSING_BLOCK = installations.golden("closing_block.txt")
 LEADS = {name: " ".join(words) for name, *words in installations.golden_table("error_leads.txt")}
@@ -296,17 +294,13 @@ def durability(entries, target, layout, like):
 # The fault kinds. Each gets the count run's log, the position i of the n-th
 # occurrence of a call in it and the target index's path, and gives the
 # injections for one run, or None where it does not apply.
-def fail_with_error(entries, i, n, index_path):
-    call = entries[i][0]
-    return [(call, n, "error=" + ERRORS.get(call, "EIO"))]
+def at_the_call(action):
+    """The kind that gives the call the action action(call name) makes."""
+    return lambda entries, i, n, index_path: [(entries[i][0], n, action(entries[i][0]))]
 
 
-def stop_with_sigterm(entries, i, n, index_path):
-    return [(entries[i][0], n, "signal=TERM")]
-
-
-def kill(entries, i, n, index_path):
-    return [(entries[i][0], n, "signal=KILL")]
+fail_with_error = at_the_call(lambda call: "error=" + ERRORS.get(call, "EIO"))
+kill = at_the_call(lambda call: "signal=KILL")
 
 
 def lose_index_write(entries, i, n, index_path):
@@ -327,7 +321,7 @@ def lose_index_write(entries, i, n, index_path):
 
 # (name, how the run ends, injections).
 KINDS = [("error", "fails", fail_with_error),
-         ("SIGTERM", "stops", stop_with_sigterm),
+         ("SIGTERM", "stops", at_the_call(lambda call: "signal=TERM")),
          ("lost index write", "fails", lose_index_write),
          ("kill", "kills", kill)]
 

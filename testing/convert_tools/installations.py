@@ -20,7 +20,8 @@ Everything is deterministic: the same sizes give the same bytes.
 import os
 import struct
 
-GOLDEN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "testing", "golden")
+# realpath: the package is reached through links in the tools' folders.
+GOLDEN = os.path.join(os.path.dirname(os.path.dirname(os.path.realpath(__file__))), "golden")
 
 
 def golden(name):
