@@ -36,9 +36,8 @@ done
 
 scripts/install_deps.sh
 
-cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DCONVERT_BUILD_BENCHMARKS=ON \
-  -DCONVERT_BUILD_TESTS=OFF > /dev/null
-cmake --build build-bench > /dev/null
+cmake --preset bench > /dev/null
+cmake --build --preset bench > /dev/null
 
 python3 bench/bench_test.py --build-dir build-bench 2> /dev/null ||
   { python3 bench/bench_test.py --build-dir build-bench; exit 1; }
