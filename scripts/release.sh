@@ -9,7 +9,7 @@
 # VERSION is the project's version (project() in CMakeLists.txt) followed by the commit, e.g.
 # 1.4.0-8911bda, and "-dirty" when tracked files differ from it; the program is built with it
 # as CONVERT_VERSION, and UPLOAD.txt names it with the size and SHA-256 of convert.cgi. The builds
-# go to build-release/ARCH/, never build/. As root it installs what is missing (a compiler,
+# are the presets release-ARCH, in build-release/ARCH/, never build/. As root it installs what is missing (a compiler,
 # CMake, Ninja and the cross compiler); without root it builds what the machine allows.
 # scripts/release_test.sh proves the archives.
 set -euo pipefail
@@ -36,15 +36,14 @@ stamp=$(git log -1 --format=%ct)
 rm -rf dist
 mkdir -p dist
 
-# build ARCH [CMAKE ARGS...]: a static, stripped convert.cgi in build-release/ARCH/, packed.
+# build ARCH: a static, stripped convert.cgi in build-release/ARCH/ (the preset release-ARCH),
+# packed.
 build() {
   local arch=$1 dir=build-release/$1 strip_tool=strip name
-  shift
   [ "$arch" = "$native" ] || strip_tool=$arch-linux-gnu-strip
   echo "== release: linux-$arch"
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCONVERT_BUILD_TESTS=OFF \
-    -DCMAKE_EXE_LINKER_FLAGS=-static -DCONVERT_VERSION="$version" "$@" > /dev/null
-  cmake --build "$dir" --target convert_cgi convert_trades
+  cmake --preset "release-$arch" -DCONVERT_VERSION="$version" > /dev/null
+  cmake --build --preset "release-$arch" --target convert_cgi convert_trades
   name=convert.cgi-$version-linux-$arch
   rm -rf "$dir/$name"
   mkdir "$dir/$name"
@@ -67,8 +66,7 @@ build() {
 
 build "$native"
 if [ "$native" = x86_64 ] && command -v aarch64-linux-gnu-g++ > /dev/null; then
-  build aarch64 -DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR=aarch64 \
-    -DCMAKE_CXX_COMPILER=aarch64-linux-gnu-g++
+  build aarch64
 fi
 (cd dist && sha256sum -- *.tar.gz > SHA256SUMS)
 echo "release: dist/"

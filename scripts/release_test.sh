@@ -17,10 +17,8 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 scripts/release.sh > /dev/null
-if [ ! -f build/build.ninja ]; then
-  cmake -S . -B build -G Ninja > /dev/null
-fi
-cmake --build build --target convert_cgi > /dev/null
+[ -f build/build.ninja ] || cmake --preset dev > /dev/null
+cmake --build --preset dev --target convert_cgi > /dev/null
 
 work=$(mktemp -d /tmp/convert-release-XXXXXX)
 trap 'rm -rf "$work"' EXIT

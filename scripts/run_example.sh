@@ -2,14 +2,15 @@
 # Builds convert.cgi and converts the bundled example installations: examples/tn3/ into a
 # scratch copy of examples/kv2/ (examples/ itself is never written). Prints the page the
 # program sends to the browser, then what the conversion changed in the target.
-# Needs only a compiler, CMake and Ninja (installed as root when missing); the build in
-# build-example/ leaves the tests out, so GoogleTest is not needed.
+# Needs only a compiler, CMake 3.21 or later (for the presets) and Ninja (installed as root when
+# missing); the build in build-example/ (the preset "example") leaves the tests out, so
+# GoogleTest is not needed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install_deps.sh --build
-cmake -S . -B build-example -G Ninja -DCONVERT_BUILD_TESTS=OFF > /dev/null
-cmake --build build-example --target convert_cgi > /dev/null
+cmake --preset example > /dev/null
+cmake --build --preset example --target convert_cgi > /dev/null
 
 scratch=$(mktemp -d /tmp/convert_example_XXXXXX)
 cp -a examples/tn3 examples/kv2 "$scratch/"

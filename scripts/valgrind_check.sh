@@ -1,20 +1,19 @@
 #!/bin/bash
-# Converts a scratch copy of the example installations once under valgrind. Any memory error or
-# leak (definite or possible) fails the script, and so does a page without an imported trade or
-# without its closing block.
+# valgrind_check.sh VALGRIND PROGRAM: converts a scratch copy of the example installations once
+# with convert.cgi PROGRAM under VALGRIND. Any memory error or leak (definite or possible) fails
+# it, and so does a page without an imported trade or without its closing block. The test
+# valgrind_conversion (label memcheck) runs it: ctest --preset memcheck.
 set -euo pipefail
+valgrind=$1 program=$(realpath "$2")
 cd "$(dirname "$0")/.."
-cmake -S . -B build -G Ninja > /dev/null
-cmake --build build --target convert_cgi > /dev/null
-
 scratch=$(mktemp -d /tmp/convert_valgrind_XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
 cp -a examples/tn3 examples/kv2 "$scratch/"
 body="tolvane3=$scratch/tn3/&kavrelv2=$scratch/kv2/&submit=submit"
-if ! printf '%s' "$body" | env -i CONTENT_LENGTH=${#body} SCRIPT_FILENAME="$PWD/build/convert.cgi" \
-    REMOTE_ADDR=127.0.0.1 TZ=UTC "$(command -v valgrind)" --error-exitcode=1 --leak-check=full \
+if ! printf '%s' "$body" | env -i CONTENT_LENGTH=${#body} SCRIPT_FILENAME="$program" \
+    REMOTE_ADDR=127.0.0.1 TZ=UTC "$valgrind" --error-exitcode=1 --leak-check=full \
     --errors-for-leak-kinds=definite,possible --log-file="$scratch/valgrind.log" \
-    ./build/convert.cgi > "$scratch/page.html"; then
+    "$program" > "$scratch/page.html"; then
   cat "$scratch/valgrind.log"
   echo "valgrind: errors in the conversion run" >&2
   exit 1
