@@ -47,6 +47,7 @@ struct Scene {
   Check check;     // more about the page and the target, when set
   Text pageAgain;  // a second run's page, when set
   bool targetMayChange = true;
+  bool needsRoot = false;  // its setup gives a file to another user
   // When set, the scene runs through the program, whose peak memory must stay
   // within this many bytes.
   std::optional<uint64_t> peakMemoryLimit;
@@ -57,6 +58,10 @@ struct Scene {
   }
   Scene& sources(Text index) {
     sourceIndex = std::move(index);
+    return *this;
+  }
+  Scene& asRoot() {
+    needsRoot = true;
     return *this;
   }
   Scene& with(Setup f) {
@@ -569,7 +574,8 @@ std::vector<Scene> scenes() {
           .with([](const Installations& in) {
             writePlantedLog(in, "d/t/11", 0644, 0600);
             ::chown(journalPath(in.target).c_str(), 65534, 65534);
-          }),
+          })
+          .asRoot(),
       plantedLog("LogWithASecondLink", "d/t/11", 0644, 0600)
           .with([](const Installations& in) {
             writePlantedLog(in, "d/t/11", 0644, 0600);
@@ -601,6 +607,7 @@ class BadInputTest : public testing::TestWithParam<Scene> {};
 
 TEST_P(BadInputTest, EndsInAClearPageAndLeavesTheRestAlone) {
   const Scene& s = GetParam();
+  if (s.needsRoot && geteuid() != 0) GTEST_SKIP() << "needs root: chown";
   Installations in(s.sourceName, s.targetName);
   makeDirectories(in.dir.path() + "cwd");
   writeFile(sourceIndexPath(in.source), s.sourceIndex(in));
