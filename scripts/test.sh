@@ -24,7 +24,7 @@ echo "== fault sweep: every system call on the installation files fails once, th
 # A second build ends its groups after each trade, so that a run makes several.
 cmake --preset sweep > /dev/null
 cmake --build --preset sweep
-scripts/fault_sweep.py build/convert.cgi --grouped build-sweep/convert.cgi
+ctest --preset sweep
 
 echo "== the release: static programs (x86-64, and aarch64 under qemu) in an empty chroot"
 scripts/release_test.sh

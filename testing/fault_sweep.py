@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Fails every system call convert.cgi makes on its installations, one at a time.
 
-Usage: scripts/fault_sweep.py CONVERT_CGI_PATH [--grouped GROUPED_CGI_PATH]
+Usage: testing/fault_sweep.py CONVERT_CGI_PATH [--grouped GROUPED_CGI_PATH]
 
 Builds a source with one trade the target already holds and two new ones, and a
 target holding, beside the known trade, files that the import replaces (a
@@ -43,7 +43,7 @@ import sys
 import tempfile
 import time
 
-sys.dont_write_bytecode = True  # no __pycache__ beside the scripts
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 from convert_tools import installations  # noqa: E402
 from convert_tools.crash_states import power_cut_states  # noqa: E402
 from convert_tools.installations import ERROR_END, FILE, snapshot, write_installation  # noqa: E402
