@@ -1,13 +1,13 @@
-// convert.cgi deployed under real web servers (e2e/lib/servers.mjs) and driven
-// by headless Chromium: the form as a site owner sees it, a conversion, an error
+// convert.cgi deployed under the README's five server setups (e2e/lib/servers.mjs) and
+// driven by headless Chromium, or by plain HTTP where no browser is needed: the form as a site owner sees it, a conversion, an error
 // page with its return link, a form posted from another site, a request body
 // that comes slowly, a long conversion that the browser leaves, one whose
 // page shows its first trade while it runs, and one that a signal stops and
 // its "go on" completes; on shared hosting also a
 // neighbour's page that posts the form, the password and the uploads that
 // suEXEC refuses. Every scenario runs against every server
-// that it is meant for. Runs as root (the servers run the program as www-data,
-// or suEXEC as the account).
+// that it is meant for. Runs as root in the namespaces of e2e/servers.sh (through
+// scripts/browser_test.sh): the servers run the program as www-data, or suEXEC as the account.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import http from 'node:http';
@@ -16,7 +16,6 @@ import { fileURLToPath } from 'node:url';
 import { after, before, describe, test } from 'node:test';
 import { chromium } from 'playwright-core';
 
-import { SERVER_USER, freePort, readText, sleep, userIds } from './lib/daemon.mjs';
 import {
   EMPTY_TOPLIST,
   FILE,
@@ -45,10 +44,23 @@ import {
   skipping,
   stopBlock,
 } from './lib/page.mjs';
-import { chosenServers } from './lib/servers.mjs';
+import {
+  BASE_URL,
+  SERVER_USER,
+  SUEXEC_LOG,
+  chosenServers,
+  freePort,
+  logMark,
+  logSince,
+  logText,
+  readText,
+  sleep,
+  startServer,
+  stopServers,
+  userIds,
+} from './lib/servers.mjs';
 
 const repo = fileURLToPath(new URL('..', import.meta.url));
-const binary = path.resolve(process.env.CONVERT_CGI ?? path.join(repo, 'build/convert.cgi'));
 const artifacts = path.resolve(process.env.E2E_ARTIFACTS ?? path.join(repo, 'build/e2e-artifacts'));
 const ownWorkDir = !process.env.E2E_WORK_DIR;
 // Outside /root: the server's user must reach every folder on the way.
@@ -56,11 +68,6 @@ const workDir = process.env.E2E_WORK_DIR ?? fs.mkdtempSync('/tmp/convert-e2e-');
 // The long conversion creates 1.6 GB of statistics files: on tmpfs it takes
 // seconds, and its folder is removed as soon as it has been checked.
 const fastDir = process.env.E2E_FAST_DIR ?? '/dev/shm';
-const cgiDir = path.join(workDir, 'cgi-bin');
-// The release's static program (scripts/release.sh), for the servers that take an upload.
-const releaseProgram = process.env.E2E_RELEASE_CGI && path.resolve(process.env.E2E_RELEASE_CGI);
-const scriptFilename = path.join(cgiDir, 'convert.cgi');
-
 const CHROMIUM = '/usr/bin/chromium';
 const CHROMIUM_FLAGS = [
   '--headless',
@@ -75,7 +82,6 @@ const CHROMIUM_FLAGS = [
 
 let context;
 let anyFailed = false;
-const serverUser = userIds(SERVER_USER);
 
 // Another web site: a page of its own, served to the browser as
 // http://localhost:<port>/ (a different site from 127.0.0.1).
@@ -85,12 +91,8 @@ let foreignPage = '';
 before(async () => {
   try {
     assert.equal(process.getuid(), 0, 'run as root: the servers start the program as www-data');
-    assert.ok(fs.existsSync(binary), `no program at ${binary}: build it first`);
     makeFolder(workDir);
     fs.chmodSync(workDir, 0o755);
-    makeFolder(cgiDir);
-    fs.copyFileSync(binary, scriptFilename);
-    fs.chmodSync(scriptFilename, 0o755);
     fs.mkdirSync(artifacts, { recursive: true });
 
     const port = await freePort();
@@ -356,8 +358,11 @@ const SCENARIOS = [
   },
 
   {
+    // Plain HTTP: the error block names the missing counter, nothing is written, and
+    // its return link leads back to the empty form.
     name: 'missing-counter',
-    async run(page, site) {
+    http: true,
+    async run(site) {
       const { source, target } = makeInstallations(path.join(site.dataDir, 'no-counter'), {
         sourceTrades: [sampleTrade('20', 'known'), sampleTrade('12', 'first')],
         targetRecords: [plainRecord(5, 'known')],
@@ -365,26 +370,13 @@ const SCENARIOS = [
         owner: site.user,
       });
       const targetBefore = readTree(target);
-      const body = await submitForm(page, site, source, target);
-      assert.equal(
-        body,
-        pageHead(site.scriptFilename) +
-          LOADING +
-          skipping('known') +
-          openErrorWithLink(target + FILE.counter),
-      );
+      const head = pageHead(site.scriptFilename);
+      const expected = head + LOADING + skipping('known') + openErrorWithLink(target + FILE.counter);
+      assert.deepEqual(await httpPage(site, site.formUrl, formBody(source, target)), [200, expected]);
       assertSameTree(readTree(target), targetBefore, 'target');
-      await page.screenshot({ path: path.join(artifacts, `${site.name}-missing-counter-error.png`) });
-
-      // The return link leads back to an empty form.
-      const link = page.getByRole('link', { name: 'click here to return to convert.cgi' });
-      const responded = page.waitForResponse((r) => r.url() === site.formUrl);
-      await link.click();
-      const response = await responded;
-      await page.waitForLoadState('load');
-      assert.equal(page.url(), site.formUrl);
-      assert.equal(await rawPage(response, 'GET'), pageHead(site.scriptFilename) + CLOSING);
-      await checkForm(page, site);
+      const back = new URL('convert.cgi', site.formUrl).href;
+      assert.equal(back, site.formUrl);
+      assert.deepEqual(await httpPage(site, back), [200, head + CLOSING]);
     },
   },
 
@@ -420,8 +412,8 @@ const SCENARIOS = [
     async run(page, site, t) {
       const trades = threeTradeCase(path.join(site.dataDir, 'neighbour'), site);
       const { source, target } = trades;
-      const neighbour = site.server.neighbourPage;
-      const url = `${site.server.baseUrl}${neighbour.path}`;
+      const neighbour = site.neighbourPage;
+      const url = `${BASE_URL}${neighbour.path}`;
       for (const policy of [null, 'no-referrer', 'origin']) {
         fs.writeFileSync(neighbour.file, postingPage("a neighbour's page", site, source, target, policy));
         fs.chmodSync(neighbour.file, 0o644);
@@ -445,19 +437,15 @@ const SCENARIOS = [
     // A client that sends the body in pieces over about three seconds gets the
     // page a browser gets.
     name: 'slow-body',
+    http: true,
     forServer: (kind) => kind.usual,
-    async run(page, site) {
+    async run(site) {
       const trades = threeTradeCase(path.join(site.dataDir, 'slow body'), site);
       const { source, target } = trades;
-      const form = new URLSearchParams([
-        ['tolvane3', source],
-        ['kavrelv2', target],
-        ['submit', 'submit'],
-      ]).toString();
       const pieces = 7;
       const started = Date.now();
       const { result: response, days } = await dated(() =>
-        postSlowly(site.formUrl, form, pieces, 3000 / (pieces - 1)),
+        postSlowly(site, formBody(source, target), pieces, 3000 / (pieces - 1)),
       );
       const elapsed = Date.now() - started;
       assert.ok(elapsed >= 2900, `the body took ${elapsed} ms to send`);
@@ -482,7 +470,7 @@ const SCENARIOS = [
         const { response, dayBefore, shownAt, atShow } = first;
         const encoding = response.headers()['content-encoding'] ?? 'none';
         await page.close();
-        const endedAt = await waitUntilRunEnded(target);
+        const endedAt = await waitUntilRunEnded(site, target);
         const days = [...new Set([dayBefore, serverDate()])];
         const imported = assertWholeTrades(target, keys, days);
         t.diagnostic(
@@ -624,19 +612,19 @@ const SCENARIOS = [
     // Without the password of the .htaccess, or with a wrong one, the server
     // answers 401 and suEXEC starts no program.
     name: 'password-required',
+    http: true,
     forServer: (kind) => kind.sharedHosting,
     checksLog: false, // Apache logs the wrong password
-    async run(_page, site) {
-      const started = readText(site.server.suexecLog);
-      const { username } = site.server.credentials;
-      // Not through Chromium, which fails the load of a 401 when it has no password to give.
+    async run(site) {
+      const started = readText(SUEXEC_LOG);
+      const { username } = site.credentials;
       for (const authorization of [null, basicAuthorization({ username, password: 'guess' })]) {
         const response = await fetch(site.formUrl, { headers: authorization ? { authorization } : {} });
         assert.equal(response.status, 401, `with ${authorization ? 'a wrong' : 'no'} password`);
         assert.equal(response.headers.get('www-authenticate'), 'Basic realm="convert.cgi"');
         assert.doesNotMatch(await response.text(), /convert\.cgi<\/span>/);
       }
-      assert.equal(readText(site.server.suexecLog), started, 'suEXEC started the program');
+      assert.equal(readText(SUEXEC_LOG), started, 'suEXEC started the program');
     },
   },
 
@@ -645,48 +633,33 @@ const SCENARIOS = [
     // Server Error", the reason is only in suEXEC's own log, and the README's
     // text on that error names it. Put right, the upload runs again.
     name: 'upload-refused',
+    http: true,
     forServer: (kind) => kind.sharedHosting,
     checksLog: false, // the refusals are logged
-    async run(page, site, t) {
-      const server = site.server;
+    async run(site, t) {
+      const program = site.programFile;
       const www = userIds(SERVER_USER);
       const readme = readmeOn500();
       const cases = [
-        {
-          upload: 'convert.cgi with mode 775',
-          reason: 'file is writable by others',
-          make: () => fs.chmodSync(server.uploadedProgram, 0o775),
-          undo: () => fs.chmodSync(server.uploadedProgram, 0o755),
-        },
-        {
-          upload: 'the cgi-bin folder with mode 777',
-          reason: 'directory is writable by others',
-          make: () => fs.chmodSync(server.uploadFolder, 0o777),
-          undo: () => fs.chmodSync(server.uploadFolder, 0o755),
-        },
-        {
-          upload: 'convert.cgi given to www-data',
-          reason: 'mismatch with directory',
-          make: () => fs.chownSync(server.uploadedProgram, www.uid, www.gid),
-          undo: () => fs.chownSync(server.uploadedProgram, server.user.uid, server.user.gid),
-        },
+        ['convert.cgi with mode 775', 'file is writable by others', () => fs.chmodSync(program, 0o775)],
+        ['the cgi-bin folder with mode 777', 'directory is writable by others', () => fs.chmodSync(path.dirname(program), 0o777)],
+        ['convert.cgi given to www-data', 'mismatch with directory', () => fs.chownSync(program, www.uid, www.gid)],
       ];
-      for (const c of cases) {
-        const logged = readText(server.suexecLog).length;
-        c.make();
+      for (const [upload, reason, make] of cases) {
+        const logged = readText(SUEXEC_LOG).length;
+        make();
         try {
-          const response = await page.goto(site.formUrl);
-          assert.equal(response.status(), 500, c.upload);
-          const shot = `${site.name}-${c.upload.replaceAll(' ', '-')}.png`;
-          await page.screenshot({ path: path.join(artifacts, shot) });
+          assert.equal((await httpPage(site, site.formUrl))[0], 500, upload);
         } finally {
-          c.undo();
+          fs.chmodSync(program, 0o755);
+          fs.chmodSync(path.dirname(program), 0o755);
+          fs.chownSync(program, site.user.uid, site.user.gid);
         }
-        const refusal = readText(server.suexecLog).slice(logged).trim().split('\n').pop();
-        t.diagnostic(`${c.upload}: suexec.log: ${refusal}`);
-        assert.ok(refusal.includes(c.reason), `${c.upload}: suexec.log says ${JSON.stringify(refusal)}`);
-        assert.ok(readme.includes(c.reason), `the README on a 500 does not name "${c.reason}"`);
-        await openForm(page, site);
+        const refusal = readText(SUEXEC_LOG).slice(logged).trim().split('\n').pop();
+        t.diagnostic(`${upload}: suexec.log: ${refusal}`);
+        assert.ok(refusal.includes(reason), `${upload}: suexec.log says ${JSON.stringify(refusal)}`);
+        assert.ok(readme.includes(reason), `the README on a 500 does not name "${reason}"`);
+        assert.deepEqual(await httpPage(site, site.formUrl), [200, pageHead(site.scriptFilename) + CLOSING]);
       }
     },
   },
@@ -707,7 +680,7 @@ async function withLongRun(site, check, prefix = 'convert-e2e-long-') {
     try {
       await check({ source, target, keys });
     } catch (error) {
-      await waitUntilRunEnded(target).catch(() => {});
+      await waitUntilRunEnded(site, target).catch(() => {});
       throw error;
     }
   } finally {
@@ -731,6 +704,22 @@ async function untilFirstTrade(page, site, source, target) {
 
 const basicAuthorization = ({ username, password }) =>
   `Basic ${Buffer.from(`${username}:${password}`).toString('base64')}`;
+const authHeaders = (site) => (site.credentials ? { authorization: basicAuthorization(site.credentials) } : {});
+
+// The form's body as a browser posts it.
+const formBody = (source, target) =>
+  new URLSearchParams([
+    ['tolvane3', source],
+    ['kavrelv2', target],
+    ['submit', 'submit'],
+  ]).toString();
+
+// Status and page (latin1) of a plain GET of `url`, or a POST of the form body `body`.
+async function httpPage(site, url, body) {
+  const headers = { ...authHeaders(site), 'content-type': 'application/x-www-form-urlencoded' };
+  const response = await fetch(url, body === undefined ? { headers } : { method: 'POST', headers, body });
+  return [response.status, text(Buffer.from(await response.arrayBuffer()))];
+}
 
 // The README's text on a 500 from its heading to the next one, blanks and line
 // breaks made single spaces.
@@ -745,11 +734,12 @@ function readmeOn500() {
 
 // Sends the form with the body cut into `pieces` parts, `gapMs` apart, and
 // returns status, headers and the body (decoded from chunks, as latin1).
-function postSlowly(url, body, pieces, gapMs) {
+function postSlowly(site, body, pieces, gapMs) {
   return new Promise((resolve, reject) => {
-    const request = http.request(url, {
+    const request = http.request(site.formUrl, {
       method: 'POST',
       headers: {
+        ...authHeaders(site),
         'content-type': 'application/x-www-form-urlencoded',
         'content-length': Buffer.byteLength(body),
       },
@@ -793,13 +783,10 @@ function programPids(file) {
   }).map(Number);
 }
 
-// Whether a copy of the program still runs (under any server's user).
-const programRuns = () => programPids(scriptFilename).length > 0;
-
 // Polls the target until no program runs and the index, the summary and the
 // counter have not changed for a second; returns when that began. Gives up
 // after two minutes.
-async function waitUntilRunEnded(target) {
+async function waitUntilRunEnded(site, target) {
   const state = () =>
     [FILE.index, FILE.summary, FILE.counter].map((name) => fs.statSync(target + name).size).join() +
     fs.readFileSync(target + FILE.counter, 'latin1');
@@ -812,7 +799,7 @@ async function waitUntilRunEnded(target) {
     if (now !== last) {
       last = now;
       still = Date.now();
-    } else if (Date.now() - still >= 1000 && !programRuns()) {
+    } else if (Date.now() - still >= 1000 && programPids(site.programFile).length === 0) {
       return still;
     }
     assert.ok(Date.now() - start < 120000, 'the program was still running after two minutes');
@@ -854,55 +841,40 @@ function assertWholeTrades(target, keys, days) {
 
 for (const kind of chosenServers()) {
   describe(kind.title, () => {
-    const site = {
-      name: kind.name,
-      dataDir: path.join(workDir, 'data', kind.name),
-    };
+    let site;
     before(async () => {
       try {
-        site.server = await kind.start({
-          serverRoot: path.join(workDir, kind.name),
-          cgiDir,
-          releaseProgram,
-        });
-        site.formUrl = `${site.server.baseUrl}${site.server.formPath ?? '/cgi-bin/convert.cgi'}`;
-        site.scriptFilename = site.server.scriptFilename ?? scriptFilename;
-        site.user = site.server.user ?? serverUser;
-        site.programFile = site.server.uploadedProgram ?? scriptFilename;
+        site = { ...startServer(kind), dataDir: path.join(workDir, 'data', kind.name) };
+        await context.setExtraHTTPHeaders(authHeaders(site));
       } catch (error) {
         anyFailed = true;
         throw error;
       }
     });
-    after(async () => {
-      if (anyFailed && site.server) console.log(site.server.logText());
-      await site.server?.stop();
+    after(() => {
+      if (anyFailed && site) console.log(logText(site));
+      stopServers();
     });
 
     for (const scenario of SCENARIOS) {
       if (scenario.forServer && !scenario.forServer(kind)) continue;
       test(scenario.name, { timeout: 180000 }, async (t) => {
-        const mark = site.server.logMark();
-        const page = await context.newPage();
+        const mark = logMark(site);
+        // The scenarios that need no browser get no tab.
+        const page = scenario.http ? null : await context.newPage();
         try {
-          if (site.server.credentials) {
-            await page.setExtraHTTPHeaders({ authorization: basicAuthorization(site.server.credentials) });
-          }
-          await scenario.run(page, site, t);
+          await (page ? scenario.run(page, site, t) : scenario.run(site, t));
+          const logged = logSince(site, mark);
           if (scenario.checksLog !== false) {
-            assert.deepEqual(
-              site.server.troubleSince(mark),
-              [],
-              'the server logged trouble with the program',
-            );
+            assert.deepEqual(logged.filter(site.isTrouble), [], 'the server logged trouble with the program');
           } else {
-            for (const line of site.server.logSince(mark)) t.diagnostic(`${kind.name} log: ${line}`);
+            for (const line of logged) t.diagnostic(`${kind.name} log: ${line}`);
           }
         } catch (error) {
           anyFailed = true;
           throw error;
         } finally {
-          if (!page.isClosed()) {
+          if (page && !page.isClosed()) {
             await page
               .screenshot({
                 path: path.join(artifacts, `${kind.name}-${scenario.name}-end.png`),

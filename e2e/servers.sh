@@ -112,12 +112,22 @@ servers_prepare() {
   fi
 }
 
-# Killing unshare kills everything in the namespace. setsid: no terminal, so htpasswd reads the password from its standard input.
+# In the background, so that a caller's trap runs at once on a signal and may call
+# servers_kill. setsid: no terminal, so htpasswd reads the password from its standard input.
 servers_enter() {
   local net=--net
   [ "${SERVERS_NET:-}" != host ] || net=
   unshare --mount $net --pid --kill-child --mount-proc \
-    setsid --wait "$repo/e2e/servers.sh" inside "$work" "$@"
+    setsid --wait "$repo/e2e/servers.sh" inside "$work" "$@" &
+  servers_pid=$!
+  wait "$servers_pid"
+}
+
+# Kills the first process of the namespace, and so everything in it; unshare waits for it.
+servers_kill() {
+  local first
+  first=$(cat "/proc/${servers_pid:-0}/task/${servers_pid:-0}/children" 2> /dev/null) || return 0
+  [ -z "$first" ] || kill -KILL $first 2> /dev/null || true
 }
 
 # --- in the namespace ---
@@ -244,7 +254,7 @@ start_nginx() {
   fresh_config nginx
   install_program
   setpriv --reuid=www-data --regid=www-data --init-groups \
-    /usr/sbin/fcgiwrap -f -s unix:/run/fcgiwrap.socket 2>> /var/log/nginx/fcgiwrap.log &
+    /usr/sbin/fcgiwrap -f -s unix:/run/fcgiwrap.socket < /dev/null > /dev/null 2>> /var/log/nginx/fcgiwrap.log &
   echo $! > /run/fcgiwrap.pid
   nginx
   # The reader's edit: the location block into the server block of the default site.
