@@ -127,7 +127,7 @@ servers_enter() {
 servers_kill() {
   local first
   first=$(cat "/proc/${servers_pid:-0}/task/${servers_pid:-0}/children" 2> /dev/null) || return 0
-  [ -z "$first" ] || kill -KILL $first 2> /dev/null || true
+  [ -z "$first" ] || kill -KILL "$first" 2> /dev/null || true
 }
 
 # --- in the namespace ---
