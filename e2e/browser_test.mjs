@@ -49,7 +49,6 @@ import {
   SERVER_USER,
   SUEXEC_LOG,
   chosenServers,
-  freePort,
   logMark,
   logSince,
   logText,
@@ -95,13 +94,12 @@ before(async () => {
     fs.chmodSync(workDir, 0o755);
     fs.mkdirSync(artifacts, { recursive: true });
 
-    const port = await freePort();
     foreignSite = http.createServer((request, response) => {
       response.writeHead(200, { 'content-type': 'text/html; charset=utf-8' });
       response.end(foreignPage);
     });
-    await new Promise((resolve) => foreignSite.listen(port, '127.0.0.1', resolve));
-    foreignSite.url = `http://localhost:${port}/`;
+    await new Promise((resolve) => foreignSite.listen(0, '127.0.0.1', resolve));
+    foreignSite.url = `http://localhost:${foreignSite.address().port}/`;
 
     context = await chromium.launchPersistentContext(path.join(workDir, 'profile'), {
       executablePath: CHROMIUM,
@@ -627,8 +625,8 @@ const SCENARIOS = [
 
   {
     // Uploads that suEXEC refuses to run: the site owner gets "500 Internal
-    // Server Error", the reason is only in suEXEC's own log, and the README's
-    // text on that error names it. Put right, the upload runs again.
+    // Server Error" and the reason is only in suEXEC's own log (that the README
+    // quotes it, scripts/readme_check.sh checks). Put right, the upload runs again.
     name: 'upload-refused',
     http: true,
     forServer: (kind) => kind.sharedHosting,
@@ -636,7 +634,6 @@ const SCENARIOS = [
     async run(site, t) {
       const program = site.programFile;
       const www = userIds(SERVER_USER);
-      const readme = readmeOn500();
       const cases = [
         ['convert.cgi with mode 775', 'file is writable by others', () => fs.chmodSync(program, 0o775)],
         ['the cgi-bin folder with mode 777', 'directory is writable by others', () => fs.chmodSync(path.dirname(program), 0o777)],
@@ -655,7 +652,6 @@ const SCENARIOS = [
         const refusal = readText(SUEXEC_LOG).slice(logged).trim().split('\n').pop();
         t.diagnostic(`${upload}: suexec.log: ${refusal}`);
         assert.ok(refusal.includes(reason), `${upload}: suexec.log says ${JSON.stringify(refusal)}`);
-        assert.ok(readme.includes(reason), `the README on a 500 does not name "${reason}"`);
         assert.deepEqual(await httpPage(site, site.formUrl), [200, pageHead(site.scriptFilename) + CLOSING]);
       }
     },
@@ -716,17 +712,6 @@ async function httpPage(site, url, body) {
   const headers = { ...authHeaders(site), 'content-type': 'application/x-www-form-urlencoded' };
   const response = await fetch(url, body === undefined ? { headers } : { method: 'POST', headers, body });
   return [response.status, text(Buffer.from(await response.arrayBuffer()))];
-}
-
-// The README's text on a 500 from its heading to the next one, blanks and line
-// breaks made single spaces.
-function readmeOn500() {
-  const readme = fs.readFileSync(path.join(repo, 'README.md'), 'utf8');
-  const start = readme.search(/^#+ .*500 Internal Server Error/m);
-  assert.ok(start >= 0, 'README.md has no heading on "500 Internal Server Error"');
-  const firstLine = readme.indexOf('\n', start) + 1;
-  const next = readme.slice(firstLine).search(/^#+ /m);
-  return readme.slice(start, next < 0 ? undefined : firstLine + next).replace(/\s+/g, ' ');
 }
 
 // Sends the form with the body cut into `pieces` parts, `gapMs` apart, and

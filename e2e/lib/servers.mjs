@@ -3,7 +3,6 @@
 // each serves http://127.0.0.1:8080, with the paths the README names.
 import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
-import net from 'node:net';
 
 const HARNESS = new URL('../servers.sh', import.meta.url).pathname;
 export const BASE_URL = 'http://127.0.0.1:8080';
@@ -28,18 +27,6 @@ export function userIds(name) {
   if (!line) throw new Error(`no user ${name} in /etc/passwd`);
   const [, , uid, gid] = line.split(':');
   return { uid: Number(uid), gid: Number(gid) };
-}
-
-// A port that nothing listened on a moment ago.
-export function freePort() {
-  return new Promise((resolve, reject) => {
-    const probe = net.createServer();
-    probe.once('error', reject);
-    probe.listen(0, '127.0.0.1', () => {
-      const { port } = probe.address();
-      probe.close(() => resolve(port));
-    });
-  });
 }
 
 // What the CGI module logs of the program's stderr, and a response the server could not
