@@ -9,19 +9,21 @@
 #   hosting   an account under Debian's Apache with mod_userdir and suEXEC, which unpacks and
 #             uploads the release of dist/ as the README's shared-hosting steps say (backup,
 #             live site on hold, password owner:secret); a neighbour account has a page too
-# Each serves http://127.0.0.1:$PORT (8080) in a private mount and pid namespace (and network
-# namespace, unless SERVERS_NET=host), where the servers' configuration and state folders are
-# fresh copies of the machine's for each start, and /usr/lib/cgi-bin, /usr/local/bin, /var/www,
-# the servers' log folders, /run and HOME are scratch folders: the machine's own servers and
-# files stay as they are, and whatever runs in the namespace ends with it.
+# Each serves http://127.0.0.1:8080 (SERVERS_PORT) in a private mount and pid namespace (and
+# network namespace, unless SERVERS_NET=host), where the servers' configuration and state
+# folders are fresh copies of the machine's for each start, and /usr/lib/cgi-bin,
+# /usr/local/bin, /var/www, the servers' log folders, /run and HOME are scratch folders: the
+# machine's own servers and files stay as they are, and whatever runs in the namespace ends
+# with it.
 # Sourced by scripts/readme_check.sh, scripts/browser_test.sh and scripts/try_in_browser.sh:
 #   servers_install BLOCK...  runs the README's apt-get lines of the blocks for missing packages
 #   servers_prepare SERVER... the scratch folder $work, with copies of /etc/SERVER (as root)
 #   servers_enter CMD...      runs CMD in the namespace, then stops every server
+#   servers_kill              ends the namespace of servers_enter from a trap
 # and run, in the namespace, as "e2e/servers.sh start SETUP" and "e2e/servers.sh stop".
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-port=${PORT:-8080}
+port=${SERVERS_PORT:-8080}
 
 fail() {
   echo "servers: $*" >&2

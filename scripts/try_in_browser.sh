@@ -7,6 +7,7 @@
 # the README's packages when missing, and Apache runs the program as www-data.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+export SERVERS_PORT=${PORT:-8080}
 source e2e/servers.sh
 
 if [ "${1:-}" = --inside ]; then
