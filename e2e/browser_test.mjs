@@ -1,13 +1,13 @@
-// convert.cgi deployed under the README's five server setups (e2e/lib/servers.mjs) and
-// driven by headless Chromium, or by plain HTTP where no browser is needed: the form as a site owner sees it, a conversion, an error
-// page with its return link, a form posted from another site, a request body
-// that comes slowly, a long conversion that the browser leaves, one whose
-// page shows its first trade while it runs, and one that a signal stops and
-// its "go on" completes; on shared hosting also a
-// neighbour's page that posts the form, the password and the uploads that
-// suEXEC refuses. Every scenario runs against every server
-// that it is meant for. Runs as root in the namespaces of e2e/servers.sh (through
-// scripts/browser_test.sh): the servers run the program as www-data, or suEXEC as the account.
+// convert.cgi deployed under the README's five server setups (e2e/lib/servers.mjs),
+// driven by headless Chromium, or by plain HTTP where no browser is needed: the form
+// as a site owner sees it, a conversion, an error page with its return link, a form
+// posted from another site, a request body that comes slowly, a long conversion that
+// the browser leaves, one whose page shows its first trade while it runs, and one that
+// a signal stops and its "go on" completes; on shared hosting also a neighbour's page
+// that posts the form, the password and the uploads that suEXEC refuses. Every
+// scenario runs against every server that it is meant for. Runs as root in the
+// namespaces of e2e/servers.sh (through scripts/browser_test.sh): the servers run the
+// program as www-data, or suEXEC as the account.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import http from 'node:http';
@@ -421,7 +421,8 @@ const SCENARIOS = [
             `Origin ${headers.origin}, Referer ${headers.referer}`,
         );
         assert.equal(headers['sec-fetch-site'], 'same-origin');
-        assertSameTree(readTree(target), trades.targetBefore, `target after the neighbour's post (${policy})`);
+        const label = `target after the neighbour's post (${policy})`;
+        assertSameTree(readTree(target), trades.targetBefore, label);
       }
 
       await convertsByForm(page, site, trades);
@@ -480,13 +481,7 @@ const SCENARIOS = [
           const { result: body, days: laterDays } = await dated(() =>
             submitForm(again, site, source, target),
           );
-          const expectedPage =
-            pageHead(site.scriptFilename) +
-            LOADING +
-            keys.slice(0, imported).map(skipping).join('') +
-            keys.slice(imported).map(added).join('') +
-            CLOSING;
-          assertSameBytes(body, expectedPage, 'page of the second submit');
+          assertSameBytes(body, resumedPage(site, keys, imported), 'page of the second submit');
           assert.equal(assertWholeTrades(target, keys, [...days, ...laterDays]), keys.length);
         } finally {
           await again.close();
@@ -586,15 +581,8 @@ const SCENARIOS = [
             ],
           );
           const laterDays = [...new Set([...days, serverDate()])];
-          assertSameBytes(
-            await rawPage(again, 'POST'),
-            pageHead(site.scriptFilename) +
-              LOADING +
-              keys.slice(0, imported).map(skipping).join('') +
-              keys.slice(imported).map(added).join('') +
-              CLOSING,
-            'page after "go on"',
-          );
+          const resumed = resumedPage(site, keys, imported);
+          assertSameBytes(await rawPage(again, 'POST'), resumed, 'page after "go on"');
           await page.close(); // a full-page screenshot of 20,000 lines takes long
           assert.equal(assertWholeTrades(target, keys, laterDays), keys.length);
         },
@@ -636,7 +624,11 @@ const SCENARIOS = [
       const www = userIds(SERVER_USER);
       const cases = [
         ['convert.cgi with mode 775', 'file is writable by others', () => fs.chmodSync(program, 0o775)],
-        ['the cgi-bin folder with mode 777', 'directory is writable by others', () => fs.chmodSync(path.dirname(program), 0o777)],
+        [
+          'the cgi-bin folder with mode 777',
+          'directory is writable by others',
+          () => fs.chmodSync(path.dirname(program), 0o777),
+        ],
         ['convert.cgi given to www-data', 'mismatch with directory', () => fs.chownSync(program, www.uid, www.gid)],
       ];
       for (const [upload, reason, make] of cases) {
@@ -680,6 +672,14 @@ async function withLongRun(site, check, prefix = 'convert-e2e-long-') {
     fs.rmSync(dir, { recursive: true, force: true });
   }
 }
+
+// The page of a run over the target that a run of `keys` left with `imported` of them in.
+const resumedPage = (site, keys, imported) =>
+  pageHead(site.scriptFilename) +
+  LOADING +
+  keys.slice(0, imported).map(skipping).join('') +
+  keys.slice(imported).map(added).join('') +
+  CLOSING;
 
 // Submits the long run's form and waits until the page shows its first trade:
 // the response, the server's day before the submit, and when the line showed
