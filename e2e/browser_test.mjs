@@ -1,13 +1,13 @@
-// convert.cgi deployed under real web servers (e2e/lib/servers.mjs) and driven
-// by headless Chromium: the form as a site owner sees it, a conversion, an error
-// page with its return link, a form posted from another site, a request body
-// that comes slowly, a long conversion that the browser leaves, one whose
-// page shows its first trade while it runs, and one that a signal stops and
-// its "go on" completes; on shared hosting also a
-// neighbour's page that posts the form, the password and the uploads that
-// suEXEC refuses. Every scenario runs against every server
-// that it is meant for. Runs as root (the servers run the program as www-data,
-// or suEXEC as the account).
+// convert.cgi deployed under the README's five server setups (e2e/lib/servers.mjs),
+// driven by headless Chromium, or by plain HTTP where no browser is needed: the form
+// as a site owner sees it, a conversion, an error page with its return link, a form
+// posted from another site, a request body that comes slowly, a long conversion that
+// the browser leaves, one whose page shows its first trade while it runs, and one that
+// a signal stops and its "go on" completes; on shared hosting also a neighbour's page
+// that posts the form, the password and the uploads that suEXEC refuses. Every
+// scenario runs against every server that it is meant for. Runs as root in the
+// namespaces of e2e/servers.sh (through scripts/browser_test.sh): the servers run the
+// program as www-data, or suEXEC as the account.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import http from 'node:http';
@@ -16,7 +16,6 @@ import { fileURLToPath } from 'node:url';
 import { after, before, describe, test } from 'node:test';
 import { chromium } from 'playwright-core';
 
-import { SERVER_USER, freePort, readText, sleep, userIds } from './lib/daemon.mjs';
 import {
   EMPTY_TOPLIST,
   FILE,
@@ -45,10 +44,22 @@ import {
   skipping,
   stopBlock,
 } from './lib/page.mjs';
-import { chosenServers } from './lib/servers.mjs';
+import {
+  BASE_URL,
+  SERVER_USER,
+  SUEXEC_LOG,
+  chosenServers,
+  logMark,
+  logSince,
+  logText,
+  readText,
+  sleep,
+  startServer,
+  stopServers,
+  userIds,
+} from './lib/servers.mjs';
 
 const repo = fileURLToPath(new URL('..', import.meta.url));
-const binary = path.resolve(process.env.CONVERT_CGI ?? path.join(repo, 'build/convert.cgi'));
 const artifacts = path.resolve(process.env.E2E_ARTIFACTS ?? path.join(repo, 'build/e2e-artifacts'));
 const ownWorkDir = !process.env.E2E_WORK_DIR;
 // Outside /root: the server's user must reach every folder on the way.
@@ -56,11 +67,6 @@ const workDir = process.env.E2E_WORK_DIR ?? fs.mkdtempSync('/tmp/convert-e2e-');
 // The long conversion creates 1.6 GB of statistics files: on tmpfs it takes
 // seconds, and its folder is removed as soon as it has been checked.
 const fastDir = process.env.E2E_FAST_DIR ?? '/dev/shm';
-const cgiDir = path.join(workDir, 'cgi-bin');
-// The release's static program (scripts/release.sh), for the servers that take an upload.
-const releaseProgram = process.env.E2E_RELEASE_CGI && path.resolve(process.env.E2E_RELEASE_CGI);
-const scriptFilename = path.join(cgiDir, 'convert.cgi');
-
 const CHROMIUM = '/usr/bin/chromium';
 const CHROMIUM_FLAGS = [
   '--headless',
@@ -75,7 +81,6 @@ const CHROMIUM_FLAGS = [
 
 let context;
 let anyFailed = false;
-const serverUser = userIds(SERVER_USER);
 
 // Another web site: a page of its own, served to the browser as
 // http://localhost:<port>/ (a different site from 127.0.0.1).
@@ -85,21 +90,16 @@ let foreignPage = '';
 before(async () => {
   try {
     assert.equal(process.getuid(), 0, 'run as root: the servers start the program as www-data');
-    assert.ok(fs.existsSync(binary), `no program at ${binary}: build it first`);
     makeFolder(workDir);
     fs.chmodSync(workDir, 0o755);
-    makeFolder(cgiDir);
-    fs.copyFileSync(binary, scriptFilename);
-    fs.chmodSync(scriptFilename, 0o755);
     fs.mkdirSync(artifacts, { recursive: true });
 
-    const port = await freePort();
     foreignSite = http.createServer((request, response) => {
       response.writeHead(200, { 'content-type': 'text/html; charset=utf-8' });
       response.end(foreignPage);
     });
-    await new Promise((resolve) => foreignSite.listen(port, '127.0.0.1', resolve));
-    foreignSite.url = `http://localhost:${port}/`;
+    await new Promise((resolve) => foreignSite.listen(0, '127.0.0.1', resolve));
+    foreignSite.url = `http://localhost:${foreignSite.address().port}/`;
 
     context = await chromium.launchPersistentContext(path.join(workDir, 'profile'), {
       executablePath: CHROMIUM,
@@ -224,12 +224,8 @@ async function submitForm(page, site, source, target) {
   await page.waitForLoadState('load');
   // The program takes the fields by position: the browser must post them in
   // form order, with the directories exactly as typed.
-  const posted = [...new URLSearchParams(response.request().postData())];
-  assert.deepEqual(posted, [
-    ['tolvane3', source],
-    ['kavrelv2', target],
-    ['submit', 'submit'],
-  ]);
+  const posted = (data) => [...new URLSearchParams(data)];
+  assert.deepEqual(posted(response.request().postData()), posted(formBody(source, target)));
   return rawPage(response, 'POST');
 }
 
@@ -287,6 +283,17 @@ function threeTradeCase(dir, site) {
   };
 }
 
+// Submits the form of `site` for the installations of threeTradeCase and checks the page
+// and the target; returns the target as expected.
+async function convertsByForm(page, site, trades) {
+  const { result: body, days } = await dated(() => submitForm(page, site, trades.source, trades.target));
+  assert.equal(body, trades.page);
+  const converted = readTree(trades.target);
+  const expected = trades.expectedTarget(converted, days);
+  assertSameTree(converted, expected, 'target after the own form');
+  return expected;
+}
+
 // A page of someone else's that posts the form of `site` with the two
 // directories, under the referrer policy `referrerPolicy` when given.
 function postingPage(title, site, source, target, referrerPolicy = null) {
@@ -329,11 +336,7 @@ const SCENARIOS = [
       // A blank and a "+" in the folder name must survive the browser's form encoding.
       const trades = threeTradeCase(path.join(site.dataDir, 'site a+b'), site);
       const { source, target } = trades;
-      const { result: body, days } = await dated(() => submitForm(page, site, source, target));
-      assert.equal(body, trades.page);
-      const converted = readTree(target);
-      const expected = trades.expectedTarget(converted, days);
-      assertSameTree(converted, expected, 'target after the conversion');
+      const expected = await convertsByForm(page, site, trades);
       assertSameTree(readTree(source), trades.sourceBefore, 'source');
       for (const name of [statsFile(11), statsFile(12), historyFile('second'), historyFile('third')]) {
         assert.deepEqual(fileInfo(target + name), { mode: 0o777, uid: site.user.uid }, name);
@@ -356,8 +359,11 @@ const SCENARIOS = [
   },
 
   {
+    // Plain HTTP: the error block names the missing counter, nothing is written, and
+    // its return link leads back to the empty form.
     name: 'missing-counter',
-    async run(page, site) {
+    http: true,
+    async run(site) {
       const { source, target } = makeInstallations(path.join(site.dataDir, 'no-counter'), {
         sourceTrades: [sampleTrade('20', 'known'), sampleTrade('12', 'first')],
         targetRecords: [plainRecord(5, 'known')],
@@ -365,26 +371,13 @@ const SCENARIOS = [
         owner: site.user,
       });
       const targetBefore = readTree(target);
-      const body = await submitForm(page, site, source, target);
-      assert.equal(
-        body,
-        pageHead(site.scriptFilename) +
-          LOADING +
-          skipping('known') +
-          openErrorWithLink(target + FILE.counter),
-      );
+      const head = pageHead(site.scriptFilename);
+      const expected = head + LOADING + skipping('known') + openErrorWithLink(target + FILE.counter);
+      assert.deepEqual(await httpPage(site, site.formUrl, formBody(source, target)), [200, expected]);
       assertSameTree(readTree(target), targetBefore, 'target');
-      await page.screenshot({ path: path.join(artifacts, `${site.name}-missing-counter-error.png`) });
-
-      // The return link leads back to an empty form.
-      const link = page.getByRole('link', { name: 'click here to return to convert.cgi' });
-      const responded = page.waitForResponse((r) => r.url() === site.formUrl);
-      await link.click();
-      const response = await responded;
-      await page.waitForLoadState('load');
-      assert.equal(page.url(), site.formUrl);
-      assert.equal(await rawPage(response, 'GET'), pageHead(site.scriptFilename) + CLOSING);
-      await checkForm(page, site);
+      const back = new URL('convert.cgi', site.formUrl).href;
+      assert.equal(back, site.formUrl);
+      assert.deepEqual(await httpPage(site, back), [200, head + CLOSING]);
     },
   },
 
@@ -401,10 +394,7 @@ const SCENARIOS = [
       assert.equal(headers['sec-fetch-site'], 'cross-site');
       assertSameTree(readTree(target), trades.targetBefore, 'target after the post from another site');
 
-      const { result: body, days } = await dated(() => submitForm(page, site, source, target));
-      assert.equal(body, trades.page);
-      const converted = readTree(target);
-      assertSameTree(converted, trades.expectedTarget(converted, days), 'target after the own form');
+      await convertsByForm(page, site, trades);
     },
   },
 
@@ -420,8 +410,8 @@ const SCENARIOS = [
     async run(page, site, t) {
       const trades = threeTradeCase(path.join(site.dataDir, 'neighbour'), site);
       const { source, target } = trades;
-      const neighbour = site.server.neighbourPage;
-      const url = `${site.server.baseUrl}${neighbour.path}`;
+      const neighbour = site.neighbourPage;
+      const url = `${BASE_URL}${neighbour.path}`;
       for (const policy of [null, 'no-referrer', 'origin']) {
         fs.writeFileSync(neighbour.file, postingPage("a neighbour's page", site, source, target, policy));
         fs.chmodSync(neighbour.file, 0o644);
@@ -431,13 +421,11 @@ const SCENARIOS = [
             `Origin ${headers.origin}, Referer ${headers.referer}`,
         );
         assert.equal(headers['sec-fetch-site'], 'same-origin');
-        assertSameTree(readTree(target), trades.targetBefore, `target after the neighbour's post (${policy})`);
+        const label = `target after the neighbour's post (${policy})`;
+        assertSameTree(readTree(target), trades.targetBefore, label);
       }
 
-      const { result: body, days } = await dated(() => submitForm(page, site, source, target));
-      assert.equal(body, trades.page);
-      const converted = readTree(target);
-      assertSameTree(converted, trades.expectedTarget(converted, days), 'target after the own form');
+      await convertsByForm(page, site, trades);
     },
   },
 
@@ -445,19 +433,15 @@ const SCENARIOS = [
     // A client that sends the body in pieces over about three seconds gets the
     // page a browser gets.
     name: 'slow-body',
+    http: true,
     forServer: (kind) => kind.usual,
-    async run(page, site) {
+    async run(site) {
       const trades = threeTradeCase(path.join(site.dataDir, 'slow body'), site);
       const { source, target } = trades;
-      const form = new URLSearchParams([
-        ['tolvane3', source],
-        ['kavrelv2', target],
-        ['submit', 'submit'],
-      ]).toString();
       const pieces = 7;
       const started = Date.now();
       const { result: response, days } = await dated(() =>
-        postSlowly(site.formUrl, form, pieces, 3000 / (pieces - 1)),
+        postSlowly(site, formBody(source, target), pieces, 3000 / (pieces - 1)),
       );
       const elapsed = Date.now() - started;
       assert.ok(elapsed >= 2900, `the body took ${elapsed} ms to send`);
@@ -482,7 +466,7 @@ const SCENARIOS = [
         const { response, dayBefore, shownAt, atShow } = first;
         const encoding = response.headers()['content-encoding'] ?? 'none';
         await page.close();
-        const endedAt = await waitUntilRunEnded(target);
+        const endedAt = await waitUntilRunEnded(site, target);
         const days = [...new Set([dayBefore, serverDate()])];
         const imported = assertWholeTrades(target, keys, days);
         t.diagnostic(
@@ -497,13 +481,7 @@ const SCENARIOS = [
           const { result: body, days: laterDays } = await dated(() =>
             submitForm(again, site, source, target),
           );
-          const expectedPage =
-            pageHead(site.scriptFilename) +
-            LOADING +
-            keys.slice(0, imported).map(skipping).join('') +
-            keys.slice(imported).map(added).join('') +
-            CLOSING;
-          assertSameBytes(body, expectedPage, 'page of the second submit');
+          assertSameBytes(body, resumedPage(site, keys, imported), 'page of the second submit');
           assert.equal(assertWholeTrades(target, keys, [...days, ...laterDays]), keys.length);
         } finally {
           await again.close();
@@ -603,15 +581,8 @@ const SCENARIOS = [
             ],
           );
           const laterDays = [...new Set([...days, serverDate()])];
-          assertSameBytes(
-            await rawPage(again, 'POST'),
-            pageHead(site.scriptFilename) +
-              LOADING +
-              keys.slice(0, imported).map(skipping).join('') +
-              keys.slice(imported).map(added).join('') +
-              CLOSING,
-            'page after "go on"',
-          );
+          const resumed = resumedPage(site, keys, imported);
+          assertSameBytes(await rawPage(again, 'POST'), resumed, 'page after "go on"');
           await page.close(); // a full-page screenshot of 20,000 lines takes long
           assert.equal(assertWholeTrades(target, keys, laterDays), keys.length);
         },
@@ -624,69 +595,56 @@ const SCENARIOS = [
     // Without the password of the .htaccess, or with a wrong one, the server
     // answers 401 and suEXEC starts no program.
     name: 'password-required',
+    http: true,
     forServer: (kind) => kind.sharedHosting,
     checksLog: false, // Apache logs the wrong password
-    async run(_page, site) {
-      const started = readText(site.server.suexecLog);
-      const { username } = site.server.credentials;
-      // Not through Chromium, which fails the load of a 401 when it has no password to give.
+    async run(site) {
+      const started = readText(SUEXEC_LOG);
+      const { username } = site.credentials;
       for (const authorization of [null, basicAuthorization({ username, password: 'guess' })]) {
         const response = await fetch(site.formUrl, { headers: authorization ? { authorization } : {} });
         assert.equal(response.status, 401, `with ${authorization ? 'a wrong' : 'no'} password`);
         assert.equal(response.headers.get('www-authenticate'), 'Basic realm="convert.cgi"');
         assert.doesNotMatch(await response.text(), /convert\.cgi<\/span>/);
       }
-      assert.equal(readText(site.server.suexecLog), started, 'suEXEC started the program');
+      assert.equal(readText(SUEXEC_LOG), started, 'suEXEC started the program');
     },
   },
 
   {
     // Uploads that suEXEC refuses to run: the site owner gets "500 Internal
-    // Server Error", the reason is only in suEXEC's own log, and the README's
-    // text on that error names it. Put right, the upload runs again.
+    // Server Error" and the reason is only in suEXEC's own log (that the README
+    // quotes it, scripts/readme_check.sh checks). Put right, the upload runs again.
     name: 'upload-refused',
+    http: true,
     forServer: (kind) => kind.sharedHosting,
     checksLog: false, // the refusals are logged
-    async run(page, site, t) {
-      const server = site.server;
+    async run(site, t) {
+      const program = site.programFile;
       const www = userIds(SERVER_USER);
-      const readme = readmeOn500();
       const cases = [
-        {
-          upload: 'convert.cgi with mode 775',
-          reason: 'file is writable by others',
-          make: () => fs.chmodSync(server.uploadedProgram, 0o775),
-          undo: () => fs.chmodSync(server.uploadedProgram, 0o755),
-        },
-        {
-          upload: 'the cgi-bin folder with mode 777',
-          reason: 'directory is writable by others',
-          make: () => fs.chmodSync(server.uploadFolder, 0o777),
-          undo: () => fs.chmodSync(server.uploadFolder, 0o755),
-        },
-        {
-          upload: 'convert.cgi given to www-data',
-          reason: 'mismatch with directory',
-          make: () => fs.chownSync(server.uploadedProgram, www.uid, www.gid),
-          undo: () => fs.chownSync(server.uploadedProgram, server.user.uid, server.user.gid),
-        },
+        ['convert.cgi with mode 775', 'file is writable by others', () => fs.chmodSync(program, 0o775)],
+        [
+          'the cgi-bin folder with mode 777',
+          'directory is writable by others',
+          () => fs.chmodSync(path.dirname(program), 0o777),
+        ],
+        ['convert.cgi given to www-data', 'mismatch with directory', () => fs.chownSync(program, www.uid, www.gid)],
       ];
-      for (const c of cases) {
-        const logged = readText(server.suexecLog).length;
-        c.make();
+      for (const [upload, reason, make] of cases) {
+        const logged = readText(SUEXEC_LOG).length;
+        make();
         try {
-          const response = await page.goto(site.formUrl);
-          assert.equal(response.status(), 500, c.upload);
-          const shot = `${site.name}-${c.upload.replaceAll(' ', '-')}.png`;
-          await page.screenshot({ path: path.join(artifacts, shot) });
+          assert.equal((await httpPage(site, site.formUrl))[0], 500, upload);
         } finally {
-          c.undo();
+          fs.chmodSync(program, 0o755);
+          fs.chmodSync(path.dirname(program), 0o755);
+          fs.chownSync(program, site.user.uid, site.user.gid);
         }
-        const refusal = readText(server.suexecLog).slice(logged).trim().split('\n').pop();
-        t.diagnostic(`${c.upload}: suexec.log: ${refusal}`);
-        assert.ok(refusal.includes(c.reason), `${c.upload}: suexec.log says ${JSON.stringify(refusal)}`);
-        assert.ok(readme.includes(c.reason), `the README on a 500 does not name "${c.reason}"`);
-        await openForm(page, site);
+        const refusal = readText(SUEXEC_LOG).slice(logged).trim().split('\n').pop();
+        t.diagnostic(`${upload}: suexec.log: ${refusal}`);
+        assert.ok(refusal.includes(reason), `${upload}: suexec.log says ${JSON.stringify(refusal)}`);
+        assert.deepEqual(await httpPage(site, site.formUrl), [200, pageHead(site.scriptFilename) + CLOSING]);
       }
     },
   },
@@ -707,13 +665,21 @@ async function withLongRun(site, check, prefix = 'convert-e2e-long-') {
     try {
       await check({ source, target, keys });
     } catch (error) {
-      await waitUntilRunEnded(target).catch(() => {});
+      await waitUntilRunEnded(site, target).catch(() => {});
       throw error;
     }
   } finally {
     fs.rmSync(dir, { recursive: true, force: true });
   }
 }
+
+// The page of a run over the target that a run of `keys` left with `imported` of them in.
+const resumedPage = (site, keys, imported) =>
+  pageHead(site.scriptFilename) +
+  LOADING +
+  keys.slice(0, imported).map(skipping).join('') +
+  keys.slice(imported).map(added).join('') +
+  CLOSING;
 
 // Submits the long run's form and waits until the page shows its first trade:
 // the response, the server's day before the submit, and when the line showed
@@ -731,25 +697,31 @@ async function untilFirstTrade(page, site, source, target) {
 
 const basicAuthorization = ({ username, password }) =>
   `Basic ${Buffer.from(`${username}:${password}`).toString('base64')}`;
+const authHeaders = (site) => (site.credentials ? { authorization: basicAuthorization(site.credentials) } : {});
 
-// The README's text on a 500 from its heading to the next one, blanks and line
-// breaks made single spaces.
-function readmeOn500() {
-  const readme = fs.readFileSync(path.join(repo, 'README.md'), 'utf8');
-  const start = readme.search(/^#+ .*500 Internal Server Error/m);
-  assert.ok(start >= 0, 'README.md has no heading on "500 Internal Server Error"');
-  const firstLine = readme.indexOf('\n', start) + 1;
-  const next = readme.slice(firstLine).search(/^#+ /m);
-  return readme.slice(start, next < 0 ? undefined : firstLine + next).replace(/\s+/g, ' ');
+// The form's body as a browser posts it.
+const formBody = (source, target) =>
+  new URLSearchParams([
+    ['tolvane3', source],
+    ['kavrelv2', target],
+    ['submit', 'submit'],
+  ]).toString();
+
+// Status and page (latin1) of a plain GET of `url`, or a POST of the form body `body`.
+async function httpPage(site, url, body) {
+  const headers = { ...authHeaders(site), 'content-type': 'application/x-www-form-urlencoded' };
+  const response = await fetch(url, body === undefined ? { headers } : { method: 'POST', headers, body });
+  return [response.status, text(Buffer.from(await response.arrayBuffer()))];
 }
 
 // Sends the form with the body cut into `pieces` parts, `gapMs` apart, and
 // returns status, headers and the body (decoded from chunks, as latin1).
-function postSlowly(url, body, pieces, gapMs) {
+function postSlowly(site, body, pieces, gapMs) {
   return new Promise((resolve, reject) => {
-    const request = http.request(url, {
+    const request = http.request(site.formUrl, {
       method: 'POST',
       headers: {
+        ...authHeaders(site),
         'content-type': 'application/x-www-form-urlencoded',
         'content-length': Buffer.byteLength(body),
       },
@@ -793,13 +765,10 @@ function programPids(file) {
   }).map(Number);
 }
 
-// Whether a copy of the program still runs (under any server's user).
-const programRuns = () => programPids(scriptFilename).length > 0;
-
 // Polls the target until no program runs and the index, the summary and the
 // counter have not changed for a second; returns when that began. Gives up
 // after two minutes.
-async function waitUntilRunEnded(target) {
+async function waitUntilRunEnded(site, target) {
   const state = () =>
     [FILE.index, FILE.summary, FILE.counter].map((name) => fs.statSync(target + name).size).join() +
     fs.readFileSync(target + FILE.counter, 'latin1');
@@ -812,7 +781,7 @@ async function waitUntilRunEnded(target) {
     if (now !== last) {
       last = now;
       still = Date.now();
-    } else if (Date.now() - still >= 1000 && !programRuns()) {
+    } else if (Date.now() - still >= 1000 && programPids(site.programFile).length === 0) {
       return still;
     }
     assert.ok(Date.now() - start < 120000, 'the program was still running after two minutes');
@@ -854,55 +823,40 @@ function assertWholeTrades(target, keys, days) {
 
 for (const kind of chosenServers()) {
   describe(kind.title, () => {
-    const site = {
-      name: kind.name,
-      dataDir: path.join(workDir, 'data', kind.name),
-    };
+    let site;
     before(async () => {
       try {
-        site.server = await kind.start({
-          serverRoot: path.join(workDir, kind.name),
-          cgiDir,
-          releaseProgram,
-        });
-        site.formUrl = `${site.server.baseUrl}${site.server.formPath ?? '/cgi-bin/convert.cgi'}`;
-        site.scriptFilename = site.server.scriptFilename ?? scriptFilename;
-        site.user = site.server.user ?? serverUser;
-        site.programFile = site.server.uploadedProgram ?? scriptFilename;
+        site = { ...startServer(kind), dataDir: path.join(workDir, 'data', kind.name) };
+        await context.setExtraHTTPHeaders(authHeaders(site));
       } catch (error) {
         anyFailed = true;
         throw error;
       }
     });
-    after(async () => {
-      if (anyFailed && site.server) console.log(site.server.logText());
-      await site.server?.stop();
+    after(() => {
+      if (anyFailed && site) console.log(logText(site));
+      stopServers();
     });
 
     for (const scenario of SCENARIOS) {
       if (scenario.forServer && !scenario.forServer(kind)) continue;
       test(scenario.name, { timeout: 180000 }, async (t) => {
-        const mark = site.server.logMark();
-        const page = await context.newPage();
+        const mark = logMark(site);
+        // The scenarios that need no browser get no tab.
+        const page = scenario.http ? null : await context.newPage();
         try {
-          if (site.server.credentials) {
-            await page.setExtraHTTPHeaders({ authorization: basicAuthorization(site.server.credentials) });
-          }
-          await scenario.run(page, site, t);
+          await (page ? scenario.run(page, site, t) : scenario.run(site, t));
+          const logged = logSince(site, mark);
           if (scenario.checksLog !== false) {
-            assert.deepEqual(
-              site.server.troubleSince(mark),
-              [],
-              'the server logged trouble with the program',
-            );
+            assert.deepEqual(logged.filter(site.isTrouble), [], 'the server logged trouble with the program');
           } else {
-            for (const line of site.server.logSince(mark)) t.diagnostic(`${kind.name} log: ${line}`);
+            for (const line of logged) t.diagnostic(`${kind.name} log: ${line}`);
           }
         } catch (error) {
           anyFailed = true;
           throw error;
         } finally {
-          if (!page.isClosed()) {
+          if (page && !page.isClosed()) {
             await page
               .screenshot({
                 path: path.join(artifacts, `${kind.name}-${scenario.name}-end.png`),
