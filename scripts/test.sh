@@ -9,6 +9,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install_deps.sh
+# build PRESET: configures and builds one of the presets of CMakePresets.json.
+build() { cmake --preset "$1" > /dev/null && cmake --build --preset "$1"; }
 
 echo "== formatting and include rules"
 cmake --preset dev > /dev/null
@@ -17,26 +19,22 @@ echo "== the README's server lines are the tested ones"
 scripts/readme_check.sh snippets
 
 echo "== build with warnings as errors, run the tests and a conversion under valgrind"
-cmake --build --preset dev
-ctest --preset dev --label-exclude lint  # the lint tests ran above
+build dev
+ctest --preset dev  # all but the sweep, which needs its own build
 
 echo "== fault sweep: every system call on the installation files fails once, then SIGTERM"
-# A second build ends its groups after each trade, so that a run makes several.
-cmake --preset sweep > /dev/null
-cmake --build --preset sweep
+build sweep  # its second program, whose groups end after each trade
 ctest --preset sweep
 
 echo "== the release: static programs (x86-64, and aarch64 under qemu) in an empty chroot"
 scripts/release_test.sh
 
 echo "== the same tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake --preset asan > /dev/null
-cmake --build --preset asan
+build asan
 ctest --preset asan
 
 echo "== fuzzing: form decoding, both index readers, a whole run (60 s each)"
-cmake --preset fuzz > /dev/null
-cmake --build --preset fuzz
+build fuzz
 ctest --preset fuzz
 
 echo "== convert.cgi under web servers, driven by headless Chromium"
