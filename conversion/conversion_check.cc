@@ -7,6 +7,7 @@
 
 #include "base/durable_file.h"
 #include "base/file_journal.h"
+#include "base/folder_access.h"
 #include "base/folder_safety.h"
 #include "base/numbers.h"
 #include "companion/caps_file.h"
@@ -20,11 +21,6 @@
 #include "import/trade_id_counter.h"
 
 namespace {
-
-std::string folderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : path.substr(0, slash);
-}
 
 std::string ownerAndMode(const PathFacts& facts) {
   char text[96];
