@@ -7,14 +7,9 @@
 #include <optional>
 #include <utility>
 
-namespace {
+#include "base/folder_access.h"
 
-// The directory that holds `path`, whose names must be made durable.
-std::string directoryOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
+namespace {
 
 // What puts a file that is about to be appended to back as it is now, when
 // that can be known: false for something that is no regular file (a change
@@ -107,6 +102,11 @@ void FileJournal::noteAppend(const std::string& path, uint64_t sizeBefore,
   undo.kind = created ? UndoRecord::Kind::remove : UndoRecord::Kind::cutBack;
   undo.name = nameOf(path);
   undo.size = sizeBefore;
+  noteChange(std::move(undo), device, path);
+}
+
+void FileJournal::noteChange(UndoRecord undo, uint64_t device,
+                             const std::string& path) {
   changes_.push_back(std::move(undo));
   if (!fileSystems_.note(device, path)) syncEverything_ = true;
 }
@@ -125,10 +125,8 @@ FileResult FileJournal::rewrite(RewritableFile* file, const std::string& path,
       file->rewriteAndClose(newContents, undo.bytes.size());
   // A failed write may have left part of the new text over the old: putting
   // the old text back cuts off whatever of the new one reaches past it.
-  if (result != FileResult::openFailed) {
-    changes_.push_back(std::move(undo));
-    if (!fileSystems_.note(device, path)) syncEverything_ = true;
-  }
+  if (result != FileResult::openFailed)
+    noteChange(std::move(undo), device, path);
   return result;
 }
 
@@ -146,8 +144,7 @@ FileResult FileJournal::createFile(const std::string& path, std::size_t size) {
       !replaced.unchanged) {
     UndoRecord undo = putBackOf(name, replaced);
     if (!replaced.existed) undo.kind = UndoRecord::Kind::remove;
-    changes_.push_back(std::move(undo));
-    if (!fileSystems_.note(replaced.device, path)) syncEverything_ = true;
+    noteChange(std::move(undo), replaced.device, path);
   }
   return result;
 }
@@ -217,7 +214,7 @@ bool FileJournal::startGroup(const UndoRecord* first) {
   }
   // The log is empty here: created so, or cut back when the last group ended.
   if (!log_.writeAndCut(0, bytes) || !log_.syncData() ||
-      (!nameIsDurable_ && !syncDirectory(directoryOf(logPath_)))) {
+      (!nameIsDurable_ && !syncDirectory(folderOf(logPath_)))) {
     state_ = LogState::failed;
     return false;
   }
@@ -251,7 +248,7 @@ bool FileJournal::emptyLog() {
 void FileJournal::removeLog() {
   log_.close();
   if (logCreated_ && removeFile(logPath_) == FileResult::ok)
-    (void)syncDirectory(directoryOf(logPath_));
+    (void)syncDirectory(folderOf(logPath_));
   logCreated_ = false;
 }
 
@@ -330,10 +327,6 @@ FileResult checkLog(const std::string& root, UndoLogReader* reader,
   return log->hasFailed() ? FileResult::readFailed : FileResult::ok;
 }
 
-}  // namespace
-
-namespace {
-
 // Opens the log at `logPath` as recovery takes it: ok with `log` empty when
 // there is none, ok with `log` open when this user alone can have written it
 // (a regular file of one link, its own, with no permission for group or
@@ -370,10 +363,9 @@ FileResult inspectLog(const std::string& root, const std::string& logPath,
 
 FileResult recoverFromLog(const std::string& root, const std::string& logPath,
                           const RecoveryRules& rules, std::string* failedPath) {
-  const std::string& path = logPath;
-  *failedPath = path;
+  *failedPath = logPath;
   std::optional<FileReader> log;
-  const FileResult opened = openOwnLog(path, &log);
+  const FileResult opened = openOwnLog(logPath, &log);
   if (opened != FileResult::ok || !log) return opened;
   UndoLogReader reader(&*log);
   if (reader.readHeader()) {
@@ -398,7 +390,8 @@ FileResult recoverFromLog(const std::string& root, const std::string& logPath,
   }
   // A log without a complete header never began its group: it is only
   // removed.
-  if (removeFile(path) != FileResult::ok || !syncDirectory(directoryOf(path)))
+  if (removeFile(logPath) != FileResult::ok ||
+      !syncDirectory(folderOf(logPath)))
     return FileResult::writeFailed;
   return FileResult::ok;
 }

@@ -105,6 +105,9 @@ class FileJournal {
   // The undo in memory of an append to a file of `sizeBefore` bytes.
   void noteAppend(const std::string& path, uint64_t sizeBefore, bool created,
                   uint64_t device);
+  // Keeps `undo` for the unit in hand, and the file system of `path`, on
+  // `device`, to be made durable.
+  void noteChange(UndoRecord undo, uint64_t device, const std::string& path);
   bool createLog();
   bool startGroup(const UndoRecord* first);
   bool appendToLog(const UndoRecord& record);
