@@ -50,6 +50,13 @@ namespace {
 constexpr auto kFirstGroupTime = std::chrono::milliseconds(250);
 constexpr auto kGroupTime = std::chrono::milliseconds(2000);
 
+// Reports the failed step and ends the run there.
+RunEnd failedAt(const FileError& error, bool readingIndex,
+                ConversionReport* report) {
+  report->failed(error, readingIndex);
+  return RunEnd::failed;
+}
+
 // Imports one trade: a new identifier, its record and its companion files, all
 // changed through `journal`. False, with `error` filled, when a step failed.
 bool importTrade(const std::string& target, const SourceTrade& trade,
@@ -114,8 +121,7 @@ RunEnd importTrades(const std::string& target, std::string_view sourceIndex,
       // make every later run skip it, and its missing files would never be
       // written.
       journal.rollback();
-      report->failed(error, false);
-      return RunEnd::failed;
+      return failedAt(error, false, report);
     }
     journal.commit();
     report->added(trade.field2);
@@ -124,18 +130,14 @@ RunEnd importTrades(const std::string& target, std::string_view sourceIndex,
       // A group that cannot be made durable stays covered by the log: the
       // next run puts it back and imports it again.
       const FileResult ended = journal.endGroup();
-      if (!succeeded(ended, journal.failedPath(""), &error)) {
-        report->failed(error, false);
-        return RunEnd::failed;
-      }
+      if (!succeeded(ended, journal.failedPath(""), &error))
+        return failedAt(error, false, report);
       groupTrades = 0;
       groupTime = std::min(groupTime * 2, kGroupTime);
     }
   }
-  if (!succeeded(journal.finish(), journal.failedPath(""), &error)) {
-    report->failed(error, false);
-    return RunEnd::failed;
-  }
+  if (!succeeded(journal.finish(), journal.failedPath(""), &error))
+    return failedAt(error, false, report);
   return stopped ? RunEnd::stopped : RunEnd::finished;
 }
 
@@ -152,17 +154,15 @@ RunEnd convertInstallations(const std::string& source,
   // The source index is read whole and closed now; its trades are taken from
   // the text one at a time, so that memory holds the text and one trade.
   std::string sourceIndex;
-  if (!readSourceIndex(source, &sourceIndex, &error)) {
-    report->failed(error, true);
-    return RunEnd::failed;
-  }
+  if (!readSourceIndex(source, &sourceIndex, &error))
+    return failedAt(error, true, report);
   // In a folder that every user of the server may write to, another account
   // could plant links, hard links or a log of its own: touch nothing there.
   std::string unsafe;
   if (findFolderOthersCanChange(dataFolder, {tradeFolder, historyFolder},
                                 &unsafe)) {
-    report->failed(FileError{FileResult::othersCanChange, unsafe}, false);
-    return RunEnd::failed;
+    return failedAt(FileError{FileResult::othersCanChange, unsafe}, false,
+                    report);
   }
   // Every file is reached through these folders as they are now, whatever
   // happens to their paths during the run.
@@ -176,15 +176,11 @@ RunEnd convertInstallations(const std::string& source,
   const FileResult recovered =
       recoverFromLog(target, journalPath(target),
                      targetRecoveryRules(kGroupTrades), &failedPath);
-  if (!succeeded(recovered, failedPath, &error)) {
-    report->failed(error, false);
-    return RunEnd::failed;
-  }
+  if (!succeeded(recovered, failedPath, &error))
+    return failedAt(error, false, report);
   std::vector<TargetTrade> targetTrades;
-  if (!readTargetIndex(target, &targetTrades, &error)) {
-    report->failed(error, true);
-    return RunEnd::failed;
-  }
+  if (!readTargetIndex(target, &targetTrades, &error))
+    return failedAt(error, true, report);
   if (report->wantsTradeCount()) report->counted(countTrades(sourceIndex));
   return importTrades(target, sourceIndex, targetTrades, remoteAddress, report);
 }
