@@ -81,99 +81,106 @@ std::string grouped(uint64_t value) {
   return digits;
 }
 
+// The check as one JSON object.
+void writeCheckJson(const ConversionCheck& check, uint64_t bytes, bool stops,
+                    std::ostream& out) {
+  JsonObject o(out);
+  o.text("command", "check").boolean("wouldRunThrough", !stops);
+  writeErrorJson(&o, check.stop);
+  o.number("sourceTrades", static_cast<int64_t>(check.sourceTrades))
+      .number("toImport", static_cast<int64_t>(check.toImport))
+      .number("alreadyInTarget", static_cast<int64_t>(check.toSkip))
+      .number("passedOver",
+              static_cast<int64_t>(check.belowThreshold + check.unstorableKeys))
+      .number("belowThreshold", static_cast<int64_t>(check.belowThreshold))
+      .number("unstorableKeys", static_cast<int64_t>(check.unstorableKeys));
+  if (check.firstId != 0 || check.lastId != 0)
+    o.number("firstId", check.firstId).number("lastId", check.lastId);
+  else
+    o.null("firstId").null("lastId");
+  {
+    JsonObject b(o.member("bytesToAdd"));
+    b.number("statistics", static_cast<int64_t>(check.statisticsBytes))
+        .number("records", static_cast<int64_t>(check.recordBytes))
+        .number("lines", static_cast<int64_t>(check.lineBytes))
+        .number("total", static_cast<int64_t>(bytes));
+  }
+  if (check.freeSpaceKnown)
+    o.number("freeBytes", static_cast<int64_t>(check.freeBytes));
+  else
+    o.null("freeBytes");
+  {
+    JsonObject log(o.member("rollbackLog"));
+    log.boolean("present", check.logPresent)
+        .boolean("accepted", check.logVerdict.result == FileResult::ok);
+  }
+  o.boolean("running", check.running);
+  std::ostream& list = o.member("problems");
+  list << '[';
+  for (std::size_t i = 0; i < check.problems.size(); ++i) {
+    if (i > 0) list << ',';
+    JsonObject p(list);
+    p.text("path", check.problems[i].path)
+        .text("why", check.problems[i].why)
+        .boolean("stopsImport", check.problems[i].stopsImport);
+  }
+  list << ']';
+  out << '\n';
+}
+
+// The check as lines for a terminal.
+void writeCheckText(const ConversionCheck& check, uint64_t bytes, bool stops,
+                    std::ostream& out) {
+  if (!stops) {
+    out << "an import would run through\n";
+  } else {
+    std::string why = failureLead(check.stop.result).data();
+    for (const CheckProblem& problem : check.problems)
+      if (problem.path == check.stop.path && problem.stopsImport)
+        why = problem.why;
+    out << "an import would stop at " << check.stop.path << ": " << why << '\n';
+  }
+  out << "trades in the source:  " << grouped(check.sourceTrades) << '\n'
+      << "to import:             " << grouped(check.toImport);
+  if (check.firstId != 0 || check.lastId != 0)
+    out << " (identifiers " << check.firstId << " to " << check.lastId << ")";
+  out << '\n'
+      << "already in the target: " << grouped(check.toSkip) << '\n'
+      << "passed over:           "
+      << grouped(check.belowThreshold + check.unstorableKeys)
+      << " (first field not a number above 10: "
+      << grouped(check.belowThreshold)
+      << ", key too long to store: " << grouped(check.unstorableKeys) << ")\n"
+      << "bytes to add:          " << grouped(bytes) << " (statistics files "
+      << grouped(check.statisticsBytes) << ", records "
+      << grouped(check.recordBytes) << ", lines " << grouped(check.lineBytes)
+      << ")";
+  if (check.freeSpaceKnown) out << ", " << grouped(check.freeBytes) << " free";
+  out << '\n' << "rollback log:          ";
+  if (!check.logPresent)
+    out << "none\n";
+  else if (check.logVerdict.result == FileResult::ok)
+    out << "left by a cut-off run: the import first puts its group back "
+           "(the figures above are before that)\n";
+  else
+    out << "refused: " << failureText(check.logVerdict) << '\n';
+  out << "conversion running:    "
+      << (check.running ? "yes: the import would wait for it\n" : "no\n");
+  for (const CheckProblem& problem : check.problems)
+    out << (problem.stopsImport ? "cannot write: " : "passed over: ")
+        << problem.path << ": " << problem.why << '\n';
+}
+
 int runCheck(const Command& command, std::ostream& out) {
   ConversionCheck check;
   checkConversion(command.source, command.target, &check);
   const bool stops = check.stop.result != FileResult::ok;
   const uint64_t bytes =
       check.statisticsBytes + check.recordBytes + check.lineBytes;
-  if (command.json) {
-    JsonObject o(out);
-    o.text("command", "check").boolean("wouldRunThrough", !stops);
-    writeErrorJson(&o, check.stop);
-    o.number("sourceTrades", static_cast<int64_t>(check.sourceTrades))
-        .number("toImport", static_cast<int64_t>(check.toImport))
-        .number("alreadyInTarget", static_cast<int64_t>(check.toSkip))
-        .number("passedOver", static_cast<int64_t>(check.belowThreshold +
-                                                   check.unstorableKeys))
-        .number("belowThreshold", static_cast<int64_t>(check.belowThreshold))
-        .number("unstorableKeys", static_cast<int64_t>(check.unstorableKeys));
-    if (check.firstId != 0 || check.lastId != 0)
-      o.number("firstId", check.firstId).number("lastId", check.lastId);
-    else
-      o.null("firstId").null("lastId");
-    {
-      JsonObject b(o.member("bytesToAdd"));
-      b.number("statistics", static_cast<int64_t>(check.statisticsBytes))
-          .number("records", static_cast<int64_t>(check.recordBytes))
-          .number("lines", static_cast<int64_t>(check.lineBytes))
-          .number("total", static_cast<int64_t>(bytes));
-    }
-    if (check.freeSpaceKnown)
-      o.number("freeBytes", static_cast<int64_t>(check.freeBytes));
-    else
-      o.null("freeBytes");
-    {
-      JsonObject log(o.member("rollbackLog"));
-      log.boolean("present", check.logPresent)
-          .boolean("accepted", check.logVerdict.result == FileResult::ok);
-    }
-    o.boolean("running", check.running);
-    std::ostream& list = o.member("problems");
-    list << '[';
-    for (std::size_t i = 0; i < check.problems.size(); ++i) {
-      if (i > 0) list << ',';
-      JsonObject p(list);
-      p.text("path", check.problems[i].path)
-          .text("why", check.problems[i].why)
-          .boolean("stopsImport", check.problems[i].stopsImport);
-    }
-    list << ']';
-  }
-  if (command.json) {
-    out << '\n';
-  } else {
-    if (!stops) {
-      out << "an import would run through\n";
-    } else {
-      std::string why = failureLead(check.stop.result).data();
-      for (const CheckProblem& problem : check.problems)
-        if (problem.path == check.stop.path && problem.stopsImport)
-          why = problem.why;
-      out << "an import would stop at " << check.stop.path << ": " << why
-          << '\n';
-    }
-    out << "trades in the source:  " << grouped(check.sourceTrades) << '\n'
-        << "to import:             " << grouped(check.toImport);
-    if (check.firstId != 0 || check.lastId != 0)
-      out << " (identifiers " << check.firstId << " to " << check.lastId << ")";
-    out << '\n'
-        << "already in the target: " << grouped(check.toSkip) << '\n'
-        << "passed over:           "
-        << grouped(check.belowThreshold + check.unstorableKeys)
-        << " (first field not a number above 10: "
-        << grouped(check.belowThreshold)
-        << ", key too long to store: " << grouped(check.unstorableKeys) << ")\n"
-        << "bytes to add:          " << grouped(bytes) << " (statistics files "
-        << grouped(check.statisticsBytes) << ", records "
-        << grouped(check.recordBytes) << ", lines " << grouped(check.lineBytes)
-        << ")";
-    if (check.freeSpaceKnown)
-      out << ", " << grouped(check.freeBytes) << " free";
-    out << '\n' << "rollback log:          ";
-    if (!check.logPresent)
-      out << "none\n";
-    else if (check.logVerdict.result == FileResult::ok)
-      out << "left by a cut-off run: the import first puts its group back "
-             "(the figures above are before that)\n";
-    else
-      out << "refused: " << failureText(check.logVerdict) << '\n';
-    out << "conversion running:    "
-        << (check.running ? "yes: the import would wait for it\n" : "no\n");
-    for (const CheckProblem& problem : check.problems)
-      out << (problem.stopsImport ? "cannot write: " : "passed over: ")
-          << problem.path << ": " << problem.why << '\n';
-  }
+  if (command.json)
+    writeCheckJson(check, bytes, stops, out);
+  else
+    writeCheckText(check, bytes, stops, out);
   out.flush();
   return stops ? 1 : 0;
 }
