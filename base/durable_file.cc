@@ -29,10 +29,6 @@ bool DurableFile::syncData() {
   return fd_ >= 0 && retryInterrupted([&] { return ::fdatasync(fd_); }) == 0;
 }
 
-bool DurableFile::syncFileSystem() {
-  return fd_ >= 0 && retryInterrupted([&] { return ::syncfs(fd_); }) == 0;
-}
-
 void DurableFile::close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;

@@ -29,8 +29,6 @@ class DurableFile {
   bool writeAt(uint64_t offset, std::string_view bytes);
   // Makes the file's bytes and size durable.
   bool syncData();
-  // Makes every change on the file system that holds the file durable.
-  bool syncFileSystem();
   void close();
 
  private:

@@ -188,16 +188,6 @@ void writeFileErrorPage(std::ostream& page,
   writeErrorBlockEnd(page, FileResult::openFailed, name, returnLink);
 }
 
-void writeFileReadErrorPage(std::ostream& page, std::string_view path,
-                            std::string_view returnLink) {
-  writeErrorBlock(page, FileResult::readFailed, path, returnLink);
-}
-
-void writeFileWriteErrorPage(std::ostream& page, std::string_view path,
-                             std::string_view returnLink) {
-  writeErrorBlock(page, FileResult::writeFailed, path, returnLink);
-}
-
 void writeNoFreeIdPage(std::ostream& page, std::string_view counterPath) {
   writeErrorBlock(page, FileResult::noFreeId, counterPath, kReturnLink);
 }

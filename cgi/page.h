@@ -54,15 +54,6 @@ void writeFileErrorPage(std::ostream& page,
                         const std::vector<std::string>& folderPieces,
                         std::string_view name, std::string_view returnLink);
 
-// The same block for a file whose read failed with an error other than the end
-// of the file.
-void writeFileReadErrorPage(std::ostream& page, std::string_view path,
-                            std::string_view returnLink);
-
-// The same block for a file whose write, flush or close failed.
-void writeFileWriteErrorPage(std::ostream& page, std::string_view path,
-                             std::string_view returnLink);
-
 // The same block for a counter file that has no identifier left to issue.
 void writeNoFreeIdPage(std::ostream& page, std::string_view counterPath);
 
