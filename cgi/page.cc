@@ -4,8 +4,12 @@
 
 namespace {
 
+// Referrer-Policy: the posts of the form and of the stop block carry the
+// page's Referer even where the site's policy would drop it, and a browser
+// that tells Sec-Fetch-Site without a Referer is refused (isFromOwnForm).
 constexpr std::string_view kPageHeadBeforeScript =
-    "Content-type: text/html\r\n\r\n"
+    "Content-type: text/html\r\n"
+    "Referrer-Policy: same-origin\r\n\r\n"
     "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01//EN\" "
     "\"http://www.w3.org/TR/html4/strict.dtd\">\n"
     "<html>\n"

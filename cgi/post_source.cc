@@ -76,11 +76,12 @@ bool isOwnPage(std::string_view referer, const std::string& origin,
 
 bool isFromOwnForm(const PostSource& post) {
   // "none": the user's own doing, as a reload of the posted page.
-  if (!post.secFetchSite.empty() && post.secFetchSite != "same-origin" &&
+  const bool toldSite = !post.secFetchSite.empty();
+  if (toldSite && post.secFetchSite != "same-origin" &&
       post.secFetchSite != "none") {
     return false;
   }
-  if (post.origin.empty() && post.referer.empty()) return true;
+  if (!toldSite && post.origin.empty() && post.referer.empty()) return true;
   if (post.host.empty()) return false;
   const std::string origin = ownOrigin(post);
   // "null" is the origin of a page that keeps it to itself: never the form's.
@@ -88,7 +89,12 @@ bool isFromOwnForm(const PostSource& post) {
     return false;
   }
   // Another page of the same host (a neighbour's /~user/ page on a shared
-  // host) has the form's origin: only the path tells it apart.
-  return post.referer.empty() ||
-         isOwnPage(post.referer, origin, post.scriptName);
+  // host) has the form's origin: only the path tells it apart. Such a page
+  // can also post with no Referer at all (from an about:blank frame or a
+  // blob: page), while the form's own page always sends one (its
+  // Referrer-Policy is same-origin, and a reload sends the first post's
+  // again). So a browser that tells the site must tell the page as well; an
+  // older one may have been set to send no Referer, and is served as before.
+  if (post.referer.empty()) return !toldSite;
+  return isOwnPage(post.referer, origin, post.scriptName);
 }

@@ -27,10 +27,13 @@ struct PostSource {
 // posted the request: Sec-Fetch-Site other than "same-origin" or "none"; an
 // Origin other than the program's own scheme and host ("null" included); a
 // Referer of another origin, or whose path is neither the program's
-// (SCRIPT_NAME) nor its folder (the form reached as "/cgi-bin/"). Also false
-// when an Origin or a Referer cannot be compared, the server having passed no
+// (SCRIPT_NAME) nor its folder (the form reached as "/cgi-bin/"); or, with a
+// Sec-Fetch-Site ("none" included), no Referer at all. Also false when an
+// Origin or a Referer cannot be compared, the server having passed no
 // HTTP_HOST or, for a Referer, no SCRIPT_NAME. A post that says nothing of
-// its source (a script, a very old browser) is taken as the owner's.
+// its source (a script, a very old browser) is taken as the owner's, and so
+// is one with an own Origin and no Referer nor Sec-Fetch-Site (an older
+// browser set to send no Referer).
 bool isFromOwnForm(const PostSource& post);
 
 #endif  // CONVERT_CGI_POST_SOURCE_H_
