@@ -2,16 +2,21 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include "base/folder_access.h"
 
 DurableFile::~DurableFile() { close(); }
 
-bool DurableFile::create(const std::string& path, int* error) {
+bool DurableFile::create(const Folders& folders, const std::string& path,
+                         int* error) {
   close();
   // Owner only: the log holds the old bytes of the files it covers.
-  fd_ = openPath(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+  fd_ = openPath(folders, path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
   *error = fd_ >= 0 ? 0 : errno;
   return fd_ >= 0;
 }
@@ -34,13 +39,6 @@ void DurableFile::close() {
   fd_ = -1;
 }
 
-bool fileSystemOf(const std::string& path, uint64_t* device) {
-  struct stat info;
-  if (statPath(path, &info, true) != 0) return false;
-  *device = static_cast<uint64_t>(info.st_dev);
-  return true;
-}
-
 FileSystems::~FileSystems() {
   for (auto& entry : entries_)
     if (entry.second.fd >= 0) ::close(entry.second.fd);
@@ -50,9 +48,8 @@ bool FileSystems::note(uint64_t device, const std::string& path) {
   auto found = entries_.find(device);
   if (found == entries_.end()) {
     Entry entry;
-    entry.fd = openPath(path, O_RDONLY);
-    if (entry.fd < 0)
-      entry.fd = openPath(folderOf(path), O_RDONLY | O_DIRECTORY);
+    entry.fd = openPath(folders_, path, O_RDONLY);
+    if (entry.fd < 0) entry.fd = folders_.openFolder(folderOf(path), O_RDONLY);
     if (entry.fd < 0) return false;
     found = entries_.emplace(device, entry).first;
   }
@@ -61,11 +58,13 @@ bool FileSystems::note(uint64_t device, const std::string& path) {
 }
 
 bool FileSystems::noteFileOf(const std::string& path) {
-  uint64_t device = 0;
-  if (fileSystemOf(path, &device)) return note(device, path);
+  struct stat info;
+  if (statPath(folders_, path, &info, true) == 0)
+    return note(static_cast<uint64_t>(info.st_dev), path);
   // Removed: its folder is on the same file system.
   const std::string folder = folderOf(path);
-  return fileSystemOf(folder, &device) && note(device, folder);
+  return statPath(folders_, folder, &info, true) == 0 &&
+         note(static_cast<uint64_t>(info.st_dev), folder);
 }
 
 bool FileSystems::syncChanged() {
@@ -78,25 +77,139 @@ bool FileSystems::syncChanged() {
   return true;
 }
 
-bool syncDirectory(const std::string& path) {
-  const int fd = openPath(path, O_RDONLY | O_DIRECTORY);
+bool syncDirectory(const Folders& folders, const std::string& path) {
+  const int fd = folders.openFolder(path, O_RDONLY);
   if (fd < 0) return false;
   const bool synced = retryInterrupted([&] { return ::fsync(fd); }) == 0;
   ::close(fd);
   return synced;
 }
 
-DirectoryLock::DirectoryLock(const std::string& path, bool wait) {
-  const int fd = openPath(path, O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return;
-  const int how = wait ? LOCK_EX : LOCK_EX | LOCK_NB;
-  if (retryInterrupted([&] { return ::flock(fd, how); }) != 0) {
-    ::close(fd);
-    return;
+namespace {
+
+constexpr auto kLockPoll = std::chrono::milliseconds(50);
+
+// Opens the lock file at `path`, making it when it is missing; -1 with errno
+// set on failure, and `owner` set when a file is there that is not this
+// user's alone.
+int openLockFile(const Folders& folders, const std::string& path, bool* foreign,
+                 unsigned* owner) {
+  *foreign = false;
+  int fd =
+      openPath(folders, path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+  if (fd < 0 && errno == EEXIST)
+    fd = openPath(folders, path, O_RDONLY | O_NOFOLLOW);
+  struct stat info;
+  if (fd < 0) {
+    // A file this user may not open is another user's.
+    const int error = errno;
+    if ((error == EACCES || error == EPERM) &&
+        statPath(folders, path, &info, false) == 0) {
+      *foreign = true;
+      *owner = info.st_uid;
+    }
+    errno = error;
+    return -1;
   }
-  fd_ = fd;
+  if (::fstat(fd, &info) != 0) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  if (info.st_uid != ::geteuid()) {
+    *foreign = true;
+    *owner = info.st_uid;
+    ::close(fd);
+    errno = EPERM;
+    return -1;
+  }
+  if (!S_ISREG(info.st_mode) || info.st_nlink != 1 ||
+      (info.st_mode & 077) != 0) {
+    // This user's, but others may have opened it (a copy put back from a
+    // backup, say): a new file in its place is one they cannot hold.
+    ::close(fd);
+    if (unlinkPath(folders, path) != 0) return -1;
+    return openPath(folders, path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW,
+                    0600);
+  }
+  return fd;
 }
 
-DirectoryLock::~DirectoryLock() {
-  if (fd_ >= 0) ::close(fd_);  // closing the descriptor releases the lock
+// Whether the lock file open at `fd` is still the one at `path`: a run that
+// ended removed the file it held, and a lock on that one keeps nothing apart.
+bool isStillThere(const Folders& folders, const std::string& path, int fd) {
+  struct stat held;
+  struct stat named;
+  return ::fstat(fd, &held) == 0 &&
+         statPath(folders, path, &named, false) == 0 &&
+         held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+}  // namespace
+
+FileError RunLock::take(const Folders& folders, const std::string& path,
+                        const LockWait& wait) {
+  bool waited = false;
+  for (;;) {
+    bool foreign = false;
+    unsigned owner = 0;
+    const int fd = openLockFile(folders, path, &foreign, &owner);
+    if (fd < 0) {
+      if (foreign)
+        return FileError{FileResult::otherUsersLock, path, userName(owner)};
+      // A folder that was not reached, or where this user can create no
+      // file, holds nothing to keep apart (a run there changes no file it
+      // would have to create): the run goes on as the log does, and its
+      // first open that fails names the file.
+      if (errno == EACCES || errno == EPERM || errno == EROFS)
+        return FileError();
+      const int folder = folders.openFolder(folderOf(path), O_PATH);
+      if (folder < 0) return FileError();
+      ::close(folder);
+      return FileError{FileResult::openFailed, path, std::string()};
+    }
+    // Tried, then tried again every little while rather than waited for in
+    // the kernel, so that a stop signal ends the wait at once.
+    for (;;) {
+      if (retryInterrupted([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0)
+        break;
+      if (errno != EWOULDBLOCK) {
+        ::close(fd);
+        return FileError{FileResult::openFailed, path, std::string()};
+      }
+      if (!waited && wait.onWait) wait.onWait();
+      waited = true;
+      if (wait.shouldStop && wait.shouldStop()) {
+        ::close(fd);
+        return FileError();
+      }
+      std::this_thread::sleep_for(kLockPoll);
+    }
+    if (isStillThere(folders, path, fd)) {
+      folders_ = &folders;
+      path_ = path;
+      fd_ = fd;
+      return FileError();
+    }
+    ::close(fd);
+  }
+}
+
+RunLock::~RunLock() {
+  if (fd_ < 0) return;
+  // Removed while held: a run waiting on this file then finds it gone and
+  // makes a new one.
+  (void)unlinkPath(*folders_, path_);
+  ::close(fd_);
+}
+
+bool isLockHeld(const Folders& folders, const std::string& path) {
+  const int fd = openPath(folders, path, O_RDONLY | O_NOFOLLOW);
+  if (fd < 0) return false;
+  const bool held =
+      retryInterrupted([&] { return ::flock(fd, LOCK_SH | LOCK_NB); }) != 0 &&
+      errno == EWOULDBLOCK;
+  ::close(fd);
+  return held;
 }

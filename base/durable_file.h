@@ -5,9 +5,13 @@
 #define CONVERT_BASE_DURABLE_FILE_H_
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
+
+#include "base/file_error.h"
+#include "base/folder_access.h"
 
 // A file kept open for the whole run to hold a log that must survive a crash:
 // written in place, cut, and made durable on request.
@@ -21,7 +25,7 @@ class DurableFile {
   // Creates the file at `path` for reading and writing, readable and writable
   // by its owner alone. Fails, with the error number in `error`, when anything
   // is there already (a symbolic link included): a log must be the run's own.
-  bool create(const std::string& path, int* error);
+  bool create(const Folders& folders, const std::string& path, int* error);
   bool isOpen() const { return fd_ >= 0; }
   // Writes `bytes` at `offset`, then cuts the file to end right after them.
   bool writeAndCut(uint64_t offset, std::string_view bytes);
@@ -35,19 +39,15 @@ class DurableFile {
   int fd_ = -1;
 };
 
-// Makes the names in the directory durable.
-bool syncDirectory(const std::string& path);
-
-// The file system that holds what `path` names (through a symbolic link);
-// false when that cannot be learnt.
-bool fileSystemOf(const std::string& path, uint64_t* device);
+// Makes the names in the folder `path`, one of `folders`, durable.
+bool syncDirectory(const Folders& folders, const std::string& path);
 
 // The file systems that a group of changes reached, each made durable with
 // one syncfs(2). A descriptor is kept for each, so that it can be synced even
 // when the file that showed it has gone.
 class FileSystems {
  public:
-  FileSystems() = default;
+  explicit FileSystems(const Folders& folders) : folders_(folders) {}
   ~FileSystems();
   FileSystems(const FileSystems&) = delete;
   FileSystems& operator=(const FileSystems&) = delete;
@@ -66,24 +66,44 @@ class FileSystems {
     int fd = -1;
     bool changed = false;
   };
+  const Folders& folders_;
   std::map<uint64_t, Entry> entries_;
 };
 
-// An exclusive flock(2) on a directory, held until the object goes away. When
-// the directory cannot be opened nothing is held.
-class DirectoryLock {
+// How a run waits for the lock: `onWait` is called once when another run
+// holds it, and the wait ends as soon as `shouldStop` returns true.
+struct LockWait {
+  std::function<void()> onWait;
+  std::function<bool()> shouldStop;
+};
+
+// The lock that keeps two runs over one target apart: an exclusive flock(2) on
+// a lock file that only this user can open (created readable and writable by
+// its owner alone, never through a link), so that no other user can hold it.
+// Held until the object goes away, which removes the file.
+class RunLock {
  public:
-  // Waits for the lock, or with `wait` false only tries it.
-  explicit DirectoryLock(const std::string& path, bool wait = true);
-  // Whether the lock is held (false when another process holds it and the
-  // lock was only tried, or the directory did not open).
+  RunLock() = default;
+  ~RunLock();
+  RunLock(const RunLock&) = delete;
+  RunLock& operator=(const RunLock&) = delete;
+
+  // Takes the lock at `path`, waiting as `wait` says. ok when held, or when
+  // the wait was stopped, or the folder is missing or this user cannot
+  // create files in it (isHeld() is false then); otherUsersLock (with
+  // `detail` naming its owner) when the file there is not this user's alone;
+  // openFailed when the file cannot be made or opened otherwise.
+  FileError take(const Folders& folders, const std::string& path,
+                 const LockWait& wait);
   bool isHeld() const { return fd_ >= 0; }
-  ~DirectoryLock();
-  DirectoryLock(const DirectoryLock&) = delete;
-  DirectoryLock& operator=(const DirectoryLock&) = delete;
 
  private:
+  const Folders* folders_ = nullptr;
+  std::string path_;
   int fd_ = -1;
 };
+
+// Whether a run holds the lock at `path` now; changes nothing.
+bool isLockHeld(const Folders& folders, const std::string& path);
 
 #endif  // CONVERT_BASE_DURABLE_FILE_H_

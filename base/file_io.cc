@@ -73,14 +73,15 @@ constexpr int kAppendOpenAttempts = 3;
 // Opens a regular file for appending without creating it; when nothing is
 // there, creates it exclusively, so that `created` is known for certain. A
 // dangling symbolic link is neither opened nor created through.
-int openForAppending(const std::string& path, bool* created,
-                     struct stat* info) {
+int openForAppending(const Folders& folders, const std::string& path,
+                     bool* created, struct stat* info) {
   *created = false;
   for (int attempt = 0; attempt < kAppendOpenAttempts; ++attempt) {
-    const int fd = openPath(path, O_WRONLY | O_APPEND);
+    const int fd = openPath(folders, path, O_WRONLY | O_APPEND);
     if (fd >= 0) return keepIfRegular(fd, info, true);
     if (errno != ENOENT) return -1;
-    const int made = openPath(path, O_WRONLY | O_APPEND | O_CREAT | O_EXCL);
+    const int made =
+        openPath(folders, path, O_WRONLY | O_APPEND | O_CREAT | O_EXCL);
     if (made >= 0) {
       *created = true;
       return keepIfRegular(made, info, true);
@@ -94,23 +95,46 @@ int openForAppending(const std::string& path, bool* created,
 
 // Creates `path` exclusively, never through a symbolic link: -1 with EEXIST
 // when something is there.
-int createExclusive(const std::string& path, int flags) {
-  return openPath(path, flags | O_CREAT | O_EXCL | O_NOFOLLOW);
+int createExclusive(const Folders& folders, const std::string& path,
+                    int flags) {
+  return openPath(folders, path, flags | O_CREAT | O_EXCL | O_NOFOLLOW);
+}
+
+FileIdentity identityOf(const struct stat& info) {
+  FileIdentity identity;
+  identity.device = static_cast<uint64_t>(info.st_dev);
+  identity.inode = static_cast<uint64_t>(info.st_ino);
+  return identity;
+}
+
+// Keeps `fd` (see keepIfRegular) when it is also this user's own file: a
+// file that another user left where the run creates one is never taken over.
+int keepIfOwnRegular(int fd, struct stat* info) {
+  fd = keepIfRegular(fd, info, true);
+  if (fd >= 0 && info->st_uid != ::geteuid()) {
+    ::close(fd);
+    errno = EPERM;
+    return -1;
+  }
+  return fd;
 }
 
 // Opens the regular file that is at `path` (not through a link) for reading
 // and writing, and reads it whole into `old`.
-int openReplaced(const std::string& path, ReplacedFile* old, FileResult* why) {
+int openReplaced(const Folders& folders, const std::string& path,
+                 ReplacedFile* old, FileResult* why) {
   struct stat info;
   const int fd =
-      keepIfRegular(openPath(path, O_RDWR | O_NOFOLLOW), &info, true);
-  if (fd < 0) {
+      keepIfOwnRegular(openPath(folders, path, O_RDWR | O_NOFOLLOW), &info);
+  // A file too large to keep in the log is left alone, never read whole.
+  if (fd < 0 || static_cast<uint64_t>(info.st_size) > kMaxReplacedBytes) {
+    if (fd >= 0) ::close(fd);
     *why = FileResult::openFailed;
     return -1;
   }
   old->existed = true;
   old->mode = info.st_mode & 0777;  // never a set-id or sticky bit back
-  old->device = static_cast<uint64_t>(info.st_dev);
+  old->identity = identityOf(info);
   old->bytes.clear();
   if (!readToEnd(fd, static_cast<uint64_t>(info.st_size), &old->bytes)) {
     ::close(fd);
@@ -134,19 +158,22 @@ bool reserveZeros(int fd, std::size_t size) {
 
 }  // namespace
 
-FileReader::FileReader(const std::string& path, bool followLinks)
-    : FileReader(path, followLinks ? O_RDONLY : O_RDONLY | O_NOFOLLOW) {}
+FileReader::FileReader(const Folders& folders, const std::string& path,
+                       bool followLinks)
+    : FileReader(folders, path,
+                 followLinks ? O_RDONLY : O_RDONLY | O_NOFOLLOW) {}
 
-FileReader::FileReader(const std::string& path, int flags) {
+FileReader::FileReader(const Folders& folders, const std::string& path,
+                       int flags) {
   struct stat info;
-  fd_ = keepIfRegular(openPath(path, flags), &info,
+  fd_ = keepIfRegular(openPath(folders, path, flags), &info,
                       (flags & O_ACCMODE) != O_RDONLY);
   if (fd_ < 0) return;
   size_ = static_cast<uint64_t>(info.st_size);
   mode_ = info.st_mode & 07777;
   owner_ = info.st_uid;
   links_ = static_cast<uint64_t>(info.st_nlink);
-  device_ = static_cast<uint64_t>(info.st_dev);
+  identity_ = identityOf(info);
 }
 
 FileReader::~FileReader() {
@@ -188,10 +215,10 @@ int FileReader::release() {
   return fd;
 }
 
-FileResult readWholeFile(const std::string& path, std::string* contents,
-                         bool followLinks) {
+FileResult readWholeFile(const Folders& folders, const std::string& path,
+                         std::string* contents, bool followLinks) {
   contents->clear();
-  FileReader reader(path, followLinks);
+  FileReader reader(folders, path, followLinks);
   if (!reader.isOpen()) return FileResult::openFailed;
   return reader.readAll(contents);
 }
@@ -199,33 +226,36 @@ FileResult readWholeFile(const std::string& path, std::string* contents,
 namespace {
 
 // Appends `bytes` through `fd`, opened for appending to a file of
-// `sizeBefore` bytes at `path`, and closes it.
-FileResult appendAndClose(int fd, const std::string& path,
-                          std::string_view bytes, uint64_t sizeBefore) {
+// `sizeBefore` bytes, and closes it.
+FileResult appendAndClose(int fd, std::string_view bytes, uint64_t sizeBefore) {
   const bool written = writeAll(fd, bytes);
   // A partial record would shift every later record: cut the file back.
   if (!written) (void)cutBackTo(fd, sizeBefore);
+  // A second descriptor of the same file outlives the close, which can
+  // report a lost write (a network file system does): then whatever of the
+  // bytes did land is taken out through it, never through the path again.
+  const int spare = written ? ::fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1;
   const bool closed = closeChecked(fd);
-  if (written && !closed) {
-    // The close reported a lost write: the bytes may not all be there. Take
-    // out whatever of them did land.
-    (void)truncateFileTo(path, sizeBefore);
+  if (spare >= 0) {
+    if (!closed) (void)cutBackTo(spare, sizeBefore);
+    ::close(spare);
   }
   return written && closed ? FileResult::ok : FileResult::writeFailed;
 }
 
 }  // namespace
 
-FileResult appendBlock(const std::string& path, std::string_view block,
-                       std::string_view filler, AppendOutcome* outcome) {
+FileResult appendBlock(const Folders& folders, const std::string& path,
+                       std::string_view block, std::string_view filler,
+                       AppendOutcome* outcome) {
   bool created = false;
   struct stat info;
-  const int fd = openForAppending(path, &created, &info);
+  const int fd = openForAppending(folders, path, &created, &info);
   if (fd < 0) return FileResult::openFailed;
   const uint64_t sizeBefore = created ? 0 : static_cast<uint64_t>(info.st_size);
   outcome->sizeBefore = sizeBefore;
   outcome->created = created;
-  outcome->device = static_cast<uint64_t>(info.st_dev);
+  outcome->identity = identityOf(info);
   std::string padded;
   std::string_view bytes = block;
   const std::size_t partial =
@@ -234,20 +264,20 @@ FileResult appendBlock(const std::string& path, std::string_view block,
     padded.append(filler.substr(partial)).append(block);
     bytes = padded;
   }
-  return appendAndClose(fd, path, bytes, sizeBefore);
+  return appendAndClose(fd, bytes, sizeBefore);
 }
 
-AppendableFile::AppendableFile(const std::string& path)
-    : FileReader(path, O_RDWR | O_APPEND), path_(path) {}
+AppendableFile::AppendableFile(const Folders& folders, const std::string& path)
+    : FileReader(folders, path, O_RDWR | O_APPEND) {}
 
 FileResult AppendableFile::appendAndClose(std::string_view block) {
   if (!isOpen()) return FileResult::openFailed;
   const uint64_t sizeBefore = size();
-  return ::appendAndClose(release(), path_, block, sizeBefore);
+  return ::appendAndClose(release(), block, sizeBefore);
 }
 
-RewritableFile::RewritableFile(const std::string& path)
-    : FileReader(path, O_RDWR) {}
+RewritableFile::RewritableFile(const Folders& folders, const std::string& path)
+    : FileReader(folders, path, O_RDWR) {}
 
 FileResult RewritableFile::rewriteAndClose(std::string_view bytes,
                                            uint64_t sizeBefore) {
@@ -287,20 +317,20 @@ bool isZeroFileMode0777(int fd, const struct stat& info, std::size_t size) {
 
 }  // namespace
 
-FileResult createFileMode0777(const std::string& path, std::size_t size,
-                              const KeepReplaced& keep,
+FileResult createFileMode0777(const Folders& folders, const std::string& path,
+                              std::size_t size, const KeepReplaced& keep,
                               ReplacedFile* replaced) {
   *replaced = ReplacedFile();
-  int fd = createExclusive(path, O_WRONLY);
+  int fd = createExclusive(folders, path, O_WRONLY);
   if (fd < 0 && errno == EEXIST) {
     // A statistics file left by a run that was cut off is most often just
     // this: leave it, rather than keep 80 KB of zeros in the log to make it
     // again.
     struct stat info;
     const int existing =
-        size == 0
-            ? -1
-            : keepIfRegular(openPath(path, O_RDONLY | O_NOFOLLOW), &info, true);
+        size == 0 ? -1
+                  : keepIfOwnRegular(
+                        openPath(folders, path, O_RDONLY | O_NOFOLLOW), &info);
     if (existing >= 0) {
       const bool same = isZeroFileMode0777(existing, info, size);
       ::close(existing);
@@ -308,12 +338,12 @@ FileResult createFileMode0777(const std::string& path, std::size_t size,
         replaced->existed = true;
         replaced->unchanged = true;
         replaced->mode = 0777;
-        replaced->device = static_cast<uint64_t>(info.st_dev);
+        replaced->identity = identityOf(info);
         return FileResult::ok;
       }
     }
     FileResult why = FileResult::ok;
-    fd = openReplaced(path, replaced, &why);
+    fd = openReplaced(folders, path, replaced, &why);
     if (fd < 0) return why;
     // What it held is kept first; an empty file has nothing to keep.
     if (!replaced->bytes.empty() &&
@@ -323,8 +353,7 @@ FileResult createFileMode0777(const std::string& path, std::size_t size,
     }
   } else if (fd >= 0) {
     struct stat info;
-    if (::fstat(fd, &info) == 0)
-      replaced->device = static_cast<uint64_t>(info.st_dev);
+    if (::fstat(fd, &info) == 0) replaced->identity = identityOf(info);
   }
   if (fd < 0) return FileResult::openFailed;
   bool written = size == 0 || reserveZeros(fd, size);
@@ -335,11 +364,30 @@ FileResult createFileMode0777(const std::string& path, std::size_t size,
   return written && closed ? FileResult::ok : FileResult::writeFailed;
 }
 
-FileResult putBackFile(const std::string& path, const PutBack& old) {
+namespace {
+
+// Opens the regular file at `path` to put it back: never created, and only
+// when it is the file `identity` names (when known). -1 otherwise.
+int openToPutBack(const Folders& folders, const std::string& path, int flags,
+                  FileIdentity identity, struct stat* info) {
+  const int fd = keepIfRegular(openPath(folders, path, flags), info, true);
+  if (fd < 0 || !identity.isKnown()) return fd;
+  const FileIdentity found = identityOf(*info);
+  if (found.device == identity.device && found.inode == identity.inode)
+    return fd;
+  ::close(fd);
+  errno = ESTALE;
+  return -1;
+}
+
+}  // namespace
+
+FileResult putBackFile(const Folders& folders, const std::string& path,
+                       const PutBack& old) {
   struct stat info;
-  const int fd = keepIfRegular(
-      openPath(path, O_WRONLY | O_CREAT | (old.followLinks ? 0 : O_NOFOLLOW)),
-      &info, true);
+  const int fd = openToPutBack(folders, path,
+                               O_WRONLY | (old.followLinks ? 0 : O_NOFOLLOW),
+                               old.identity, &info);
   const std::string_view bytes = old.bytes;
   if (fd < 0) return FileResult::openFailed;
   bool written = writeAll(fd, bytes, 0);
@@ -351,45 +399,48 @@ FileResult putBackFile(const std::string& path, const PutBack& old) {
   return written && closed ? FileResult::ok : FileResult::writeFailed;
 }
 
-FileResult truncateFileTo(const std::string& path, uint64_t size) {
+FileResult truncateFileTo(const Folders& folders, const std::string& path,
+                          uint64_t size, FileIdentity identity) {
   // Follows a symbolic link as the append did.
   struct stat info;
-  const int fd = keepIfRegular(openPath(path, O_WRONLY), &info, true);
-  if (fd < 0) return errno == ENOENT ? FileResult::ok : FileResult::openFailed;
+  const int fd = openToPutBack(folders, path, O_WRONLY, identity, &info);
+  if (fd < 0) return FileResult::openFailed;
   const bool cut = cutBackTo(fd, size);
   const bool closed = closeChecked(fd);
   return cut && closed ? FileResult::ok : FileResult::writeFailed;
 }
 
-FileResult removeFile(const std::string& path) {
+FileResult removeFile(const Folders& folders, const std::string& path) {
   if (holdsZeroByte(path)) return FileResult::openFailed;
-  if (unlinkPath(path) == 0 || errno == ENOENT) return FileResult::ok;
+  if (unlinkPath(folders, path) == 0 || errno == ENOENT) return FileResult::ok;
   return FileResult::writeFailed;
 }
 
-bool readPathState(const std::string& path, PathState* state) {
+bool readPathState(const Folders& folders, const std::string& path,
+                   PathState* state) {
   *state = PathState();
   if (holdsZeroByte(path)) return true;  // no file can be there
   struct stat info;
-  if (statPath(path, &info, false) != 0) return errno == ENOENT;
+  if (statPath(folders, path, &info, false) != 0) return errno == ENOENT;
   // A link is taken for what it leads to, as an append follows it.
-  if (S_ISLNK(info.st_mode) && statPath(path, &info, true) != 0) {
+  if (S_ISLNK(info.st_mode) && statPath(folders, path, &info, true) != 0) {
     state->kind = PathState::Kind::other;
     return true;
   }
   state->kind =
       S_ISREG(info.st_mode) ? PathState::Kind::regular : PathState::Kind::other;
   state->size = static_cast<uint64_t>(info.st_size);
-  state->device = static_cast<uint64_t>(info.st_dev);
+  if (S_ISREG(info.st_mode)) state->identity = identityOf(info);
   return true;
 }
 
-bool inspectPath(const std::string& path, PathFacts* facts) {
+bool inspectPath(const Folders& folders, const std::string& path,
+                 PathFacts* facts) {
   *facts = PathFacts();
   struct stat info;
-  if (statPath(path, &info, true) != 0) {
+  if (statPath(folders, path, &info, true) != 0) {
     if (errno != ENOENT && errno != ENOTDIR) return false;
-    facts->isDanglingLink = statPath(path, &info, false) == 0;
+    facts->isDanglingLink = statPath(folders, path, &info, false) == 0;
     return true;
   }
   facts->exists = true;
@@ -399,14 +450,26 @@ bool inspectPath(const std::string& path, PathFacts* facts) {
   facts->owner = info.st_uid;
   facts->mode = info.st_mode & 07777;
   facts->size = static_cast<uint64_t>(info.st_size);
-  facts->readable = ::faccessat(AT_FDCWD, path.c_str(), R_OK, AT_EACCESS) == 0;
-  facts->writable = ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+  // Asked of the folder's descriptor, never of the path.
+  const char* name = ".";
+  int at = folders.holds(path) ? folders.openFolder(path, O_PATH) : -1;
+  const bool ownFd = at >= 0;
+  if (!ownFd) at = folders.locate(path, &name, ENOENT);
+  if (at >= 0) {
+    facts->readable = ::faccessat(at, name, R_OK, AT_EACCESS) == 0;
+    facts->writable = ::faccessat(at, name, W_OK, AT_EACCESS) == 0;
+  }
+  if (ownFd) ::close(at);
   return true;
 }
 
-bool freeSpaceOf(const std::string& path, uint64_t* bytes) {
+bool freeSpaceOf(const Folders& folders, const std::string& folder,
+                 uint64_t* bytes) {
+  const int fd = folders.openFolder(folder, O_PATH);
+  if (fd < 0) return false;
   struct statvfs info;
-  if (holdsZeroByte(path) || ::statvfs(path.c_str(), &info) != 0) return false;
-  *bytes = static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
-  return true;
+  const bool known = ::fstatvfs(fd, &info) == 0;
+  ::close(fd);
+  if (known) *bytes = static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
+  return known;
 }

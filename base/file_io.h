@@ -14,52 +14,30 @@
 #include <string_view>
 #include <vector>
 
-// What an operation on a file found. Every file that is about to be changed
-// must be a regular file with exactly one link (a hard link to a file
-// elsewhere would carry the change there): otherwise it does not open.
-// othersCanChange: a folder that every user may write to; notOwnLog: a
-// rollback log that this program, run as this user, cannot have written;
-// unknownTail: what a rollback log would cut off a file is not what the
-// program appends there.
-enum class FileResult {
-  ok,
-  openFailed,
-  readFailed,
-  writeFailed,
-  othersCanChange,
-  notOwnLog,
-  unknownTail,
-  noFreeId,  // a counter with no trade identifier left to issue
-};
+#include "base/file_error.h"
+#include "base/folder_access.h"
 
-// What failed, and where: the path as it was formed.
-struct FileError {
-  FileResult result = FileResult::ok;
-  std::string path;
+// Which file a file is: its file system and its inode. Zero when unknown.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool isKnown() const { return device != 0 || inode != 0; }
 };
-
-// True when `result` is ok; otherwise fills `error` with it and `path`.
-inline bool succeeded(FileResult result, const std::string& path,
-                      FileError* error) {
-  if (result == FileResult::ok) return true;
-  error->result = result;
-  error->path = path;
-  return false;
-}
 
 // Reads a whole regular file into `contents`. openFailed when the path holds a
 // zero byte, does not exist, cannot be read or is not a regular file (or is a
 // symbolic link, unless `followLinks`); readFailed when a read fails with an
 // error other than the end of the file.
-FileResult readWholeFile(const std::string& path, std::string* contents,
-                         bool followLinks = true);
+FileResult readWholeFile(const Folders& folders, const std::string& path,
+                         std::string* contents, bool followLinks = true);
 
 // A regular file opened for reading, closed when the object goes away.
 class FileReader {
  public:
   // A symbolic link at `path` is followed unless `followLinks` is false, in
   // which case the file does not open.
-  explicit FileReader(const std::string& path, bool followLinks = true);
+  FileReader(const Folders& folders, const std::string& path,
+             bool followLinks = true);
   ~FileReader();
   FileReader(const FileReader&) = delete;
   FileReader& operator=(const FileReader&) = delete;
@@ -69,10 +47,11 @@ class FileReader {
   // The size and the permission bits of the file when it was opened.
   uint64_t size() const { return size_; }
   unsigned mode() const { return mode_; }
-  // The owner, the count of links and the file system of the file.
+  // The owner, the count of links, and the file system and inode of the
+  // file.
   unsigned owner() const { return owner_; }
   uint64_t links() const { return links_; }
-  uint64_t device() const { return device_; }
+  FileIdentity identity() const { return identity_; }
   // Reads up to `capacity` bytes. Returns the count read; fewer than
   // `capacity` means the end of the file or a read error, which hasFailed()
   // then tells.
@@ -87,7 +66,7 @@ class FileReader {
 
  protected:
   // Opens with `flags` (O_RDONLY, O_RDWR ...), never creating the file.
-  FileReader(const std::string& path, int flags);
+  FileReader(const Folders& folders, const std::string& path, int flags);
   // The descriptor, for the last use of the file; the object no longer owns
   // it.
   int release();
@@ -99,7 +78,7 @@ class FileReader {
   unsigned mode_ = 0;
   unsigned owner_ = 0;
   uint64_t links_ = 0;
-  uint64_t device_ = 0;
+  FileIdentity identity_;
 };
 
 // What an append found: the file's size before it, and whether the append
@@ -107,7 +86,7 @@ class FileReader {
 struct AppendOutcome {
   uint64_t sizeBefore = 0;
   bool created = false;
-  uint64_t device = 0;  // the file system that holds the file
+  FileIdentity identity;  // of the file appended to
 };
 
 // Appends `block` to the regular file, creating it, so that it starts at a
@@ -116,21 +95,19 @@ struct AppendOutcome {
 // adds nothing). Nothing is created through a dangling symbolic link. On
 // writeFailed the file has been cut back to its size before the call, so a
 // partial write never stays behind. `outcome` is filled on ok and writeFailed.
-FileResult appendBlock(const std::string& path, std::string_view block,
-                       std::string_view filler, AppendOutcome* outcome);
+FileResult appendBlock(const Folders& folders, const std::string& path,
+                       std::string_view block, std::string_view filler,
+                       AppendOutcome* outcome);
 
 // A regular file that exists, opened to be read from its start and then
 // appended to, through one descriptor (never created; a symbolic link is
 // followed). Closed when the object goes away.
 class AppendableFile : public FileReader {
  public:
-  explicit AppendableFile(const std::string& path);
+  AppendableFile(const Folders& folders, const std::string& path);
   // Appends `block` and closes the file. On writeFailed the file has been cut
   // back to its size at the open.
   FileResult appendAndClose(std::string_view block);
-
- private:
-  std::string path_;
 };
 
 // A regular file that exists, opened for reading and writing through one
@@ -138,7 +115,7 @@ class AppendableFile : public FileReader {
 // and then rewritten in place. Closed when the object goes away.
 class RewritableFile : public FileReader {
  public:
-  explicit RewritableFile(const std::string& path);
+  RewritableFile(const Folders& folders, const std::string& path);
   // Writes `bytes` over the start of the file and cuts off what is left of its
   // `sizeBefore` bytes after them, keeping its inode and mode, then closes it.
   FileResult rewriteAndClose(std::string_view bytes, uint64_t sizeBefore);
@@ -153,7 +130,7 @@ struct ReplacedFile {
   // The file was already exactly what the create makes, and was left as it
   // is: nothing was replaced.
   bool unchanged = false;
-  uint64_t device = 0;  // the file system that holds the file
+  FileIdentity identity;  // of the file made or replaced
 };
 
 // Called with what a create is about to replace, before it is changed: false
@@ -161,45 +138,58 @@ struct ReplacedFile {
 using KeepReplaced = std::function<bool(const ReplacedFile&)>;
 
 // Creates the file as `size` zero bytes with mode 0777 (an empty file with
-// size 0), not following a symbolic link. A file of that name that is already
-// just that, 80,640 zero bytes say, is left as it is
+// size 0), not following a symbolic link. A file of that name is used only
+// when it belongs to this user (openFailed otherwise): one that is already
+// just what the create makes, 80,640 zero bytes say, is left as it is
 // (`replaced->unchanged`). Any other is read into `replaced` first (openFailed
-// or readFailed when that fails; nothing has been changed then); when it holds
-// bytes they are handed to `keep` before it is emptied, and when `keep`
-// returns false it is left as it is and the result is writeFailed. `replaced`
-// tells what was there on ok and writeFailed.
-FileResult createFileMode0777(const std::string& path, std::size_t size,
-                              const KeepReplaced& keep, ReplacedFile* replaced);
+// when it is larger than kMaxReplacedBytes, or readFailed when the read
+// fails; nothing has been changed then); when it holds bytes they are handed
+// to `keep` before it is emptied, and when `keep` returns false it is left as
+// it is and the result is writeFailed. `replaced` tells what was there on ok
+// and writeFailed.
+constexpr std::size_t kMaxReplacedBytes = 1 << 20;
+FileResult createFileMode0777(const Folders& folders, const std::string& path,
+                              std::size_t size, const KeepReplaced& keep,
+                              ReplacedFile* replaced);
 
 // What putBackFile writes back: the whole file's bytes, through a symbolic
-// link at the path only when `followLinks`, and its mode when `restoresMode`.
+// link at the path only when `followLinks`, and its mode when `restoresMode`,
+// into the file `identity` (when known: a file with another identity is not
+// the one that was changed).
 struct PutBack {
   std::string_view bytes;
   bool followLinks = false;
   bool restoresMode = false;
   unsigned mode = 0;
+  FileIdentity identity;
 };
 
-// Writes `old.bytes` back as the whole file at `path` (created when missing),
-// in the same inode, with its mode when it restores one.
-FileResult putBackFile(const std::string& path, const PutBack& old);
+// Writes `old.bytes` back as the whole file at `path`, in the same inode,
+// with its mode when it restores one. Never creates the file: a missing one,
+// or one that is not `old.identity`, is openFailed.
+FileResult putBackFile(const Folders& folders, const std::string& path,
+                       const PutBack& old);
 
-// Cuts the regular file back to `size` bytes when it is longer; never
-// lengthens it. A file that is not there is left so.
-FileResult truncateFileTo(const std::string& path, uint64_t size);
+// Cuts the regular file at `path` (through a symbolic link, as it was
+// appended to) back to `size` bytes when it is longer; never lengthens it. A
+// missing file, or one that is not `identity` when that is known, is
+// openFailed.
+FileResult truncateFileTo(const Folders& folders, const std::string& path,
+                          uint64_t size, FileIdentity identity);
 
 // Removes the file (not what a symbolic link there points to). A file that is
 // not there counts as removed.
-FileResult removeFile(const std::string& path);
+FileResult removeFile(const Folders& folders, const std::string& path);
 
 // The state of a path, not following a final symbolic link for `kind`.
 struct PathState {
   enum class Kind { missing, regular, other } kind = Kind::missing;
-  uint64_t size = 0;    // of a regular file, through a symbolic link
-  uint64_t device = 0;  // the file system that holds it
+  uint64_t size = 0;      // of a regular file, through a symbolic link
+  FileIdentity identity;  // of a regular file
 };
 // False when the state cannot be learnt (an error other than a missing path).
-bool readPathState(const std::string& path, PathState* state);
+bool readPathState(const Folders& folders, const std::string& path,
+                   PathState* state);
 
 // What a check before a change sees at a path (through a symbolic link).
 struct PathFacts {
@@ -215,9 +205,12 @@ struct PathFacts {
   bool writable = false;  // by this user
 };
 // False when the state cannot be learnt (an error other than a missing path).
-bool inspectPath(const std::string& path, PathFacts* facts);
+bool inspectPath(const Folders& folders, const std::string& path,
+                 PathFacts* facts);
 
-// The bytes this user may still write on the file system that holds `path`.
-bool freeSpaceOf(const std::string& path, uint64_t* bytes);
+// The bytes this user may still write on the file system that holds the
+// folder `folder`, one of `folders`.
+bool freeSpaceOf(const Folders& folders, const std::string& folder,
+                 uint64_t* bytes);
 
 #endif  // CONVERT_BASE_FILE_IO_H_

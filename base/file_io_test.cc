@@ -14,14 +14,16 @@
 
 namespace {
 
-FileResult append(const std::string& path, std::string_view bytes) {
+FileResult append(const Folders& folders, const std::string& path,
+                  std::string_view bytes) {
   AppendOutcome outcome;
-  return appendBlock(path, bytes, std::string_view(), &outcome);
+  return appendBlock(folders, path, bytes, std::string_view(), &outcome);
 }
 
 // Reads the file and writes `bytes` in its place, as the counter is.
-FileResult rewrite(const std::string& path, std::string_view bytes) {
-  RewritableFile file(path);
+FileResult rewrite(const Folders& folders, const std::string& path,
+                   std::string_view bytes) {
+  RewritableFile file(folders, path);
   std::string old;
   const FileResult read = file.readAll(&old);
   if (read != FileResult::ok) return read;
@@ -30,28 +32,30 @@ FileResult rewrite(const std::string& path, std::string_view bytes) {
 
 const KeepReplaced kKeepNothing = [](const ReplacedFile&) { return true; };
 
-FileResult createEmpty(const std::string& path) {
+FileResult createEmpty(const Folders& folders, const std::string& path) {
   ReplacedFile replaced;
-  return createFileMode0777(path, 0, kKeepNothing, &replaced);
+  return createFileMode0777(folders, path, 0, kKeepNothing, &replaced);
 }
 
 }  // namespace
 
 TEST(FileIoTest, PathWithZeroByteIsNeverOpened) {
   TempDir dir;
+  const Folders folders = foldersFor({dir.path()});
   const std::string prefix = dir.path() + "file";
   writeFile(prefix, "keep");
   const std::string path = prefix + std::string("\0tail", 5);
   std::string contents;
-  EXPECT_EQ(FileResult::openFailed, readWholeFile(path, &contents));
-  EXPECT_EQ(FileResult::openFailed, append(path, "x"));
-  EXPECT_EQ(FileResult::openFailed, rewrite(path, "x"));
-  EXPECT_NE(FileResult::ok, createEmpty(path));
+  EXPECT_EQ(FileResult::openFailed, readWholeFile(folders, path, &contents));
+  EXPECT_EQ(FileResult::openFailed, append(folders, path, "x"));
+  EXPECT_EQ(FileResult::openFailed, rewrite(folders, path, "x"));
+  EXPECT_NE(FileResult::ok, createEmpty(folders, path));
   EXPECT_EQ("keep", readFile(prefix));
 }
 
 TEST(FileIoTest, OnlyRegularFilesOpenAndNothingWaits) {
   TempDir dir;
+  const Folders folders = foldersFor({dir.path()});
   const std::string fifo = dir.path() + "fifo";
   ASSERT_EQ(0, mkfifo(fifo.c_str(), 0666));
   const std::string socketPath = dir.path() + "socket";
@@ -68,13 +72,14 @@ TEST(FileIoTest, OnlyRegularFilesOpenAndNothingWaits) {
   for (const std::string& path : {fifo, socketPath, device, dangling}) {
     std::string contents;
     ReplacedFile replaced;
-    EXPECT_EQ(FileResult::openFailed, readWholeFile(path, &contents)) << path;
-    EXPECT_EQ(FileResult::openFailed, append(path, "x")) << path;
-    EXPECT_EQ(FileResult::openFailed, rewrite(path, "x")) << path;
-    EXPECT_EQ(FileResult::openFailed,
-              createFileMode0777(path, 8, kKeepNothing, &replaced))
+    EXPECT_EQ(FileResult::openFailed, readWholeFile(folders, path, &contents))
         << path;
-    EXPECT_NE(FileResult::ok, createEmpty(path)) << path;
+    EXPECT_EQ(FileResult::openFailed, append(folders, path, "x")) << path;
+    EXPECT_EQ(FileResult::openFailed, rewrite(folders, path, "x")) << path;
+    EXPECT_EQ(FileResult::openFailed,
+              createFileMode0777(folders, path, 8, kKeepNothing, &replaced))
+        << path;
+    EXPECT_NE(FileResult::ok, createEmpty(folders, path)) << path;
   }
   // Nothing was made through the link.
   EXPECT_FALSE(std::filesystem::exists(dir.path() + "nowhere"));
@@ -83,6 +88,7 @@ TEST(FileIoTest, OnlyRegularFilesOpenAndNothingWaits) {
 
 TEST(FileIoTest, PartialAppendIsCutBack) {
   TempDir dir;
+  const Folders folders = foldersFor({dir.path()});
   const std::string path = dir.path() + "index";
   writeFile(path, std::string(1000, 'a'));
   rlimit old;
@@ -90,7 +96,7 @@ TEST(FileIoTest, PartialAppendIsCutBack) {
   void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
   const rlimit limit{1500, old.rlim_max};
   setrlimit(RLIMIT_FSIZE, &limit);
-  const FileResult result = append(path, std::string(996, 'b'));
+  const FileResult result = append(folders, path, std::string(996, 'b'));
   setrlimit(RLIMIT_FSIZE, &old);
   signal(SIGXFSZ, oldHandler);
   EXPECT_EQ(FileResult::writeFailed, result);
@@ -99,6 +105,7 @@ TEST(FileIoTest, PartialAppendIsCutBack) {
 
 TEST(FileIoTest, RewriteKeepsInodeAndModeAndCutsWhatIsLeft) {
   TempDir dir;
+  const Folders folders = foldersFor({dir.path()});
   const std::string path = dir.path() + "i";
   const struct {
     const char* before;
@@ -109,7 +116,7 @@ TEST(FileIoTest, RewriteKeepsInodeAndModeAndCutsWhatIsLeft) {
     ASSERT_EQ(0, chmod(path.c_str(), 0640));
     struct stat before;
     stat(path.c_str(), &before);
-    EXPECT_EQ(FileResult::ok, rewrite(path, c.after));
+    EXPECT_EQ(FileResult::ok, rewrite(folders, path, c.after));
     struct stat after;
     stat(path.c_str(), &after);
     EXPECT_EQ(before.st_ino, after.st_ino) << c.before;
@@ -120,14 +127,17 @@ TEST(FileIoTest, RewriteKeepsInodeAndModeAndCutsWhatIsLeft) {
 
 TEST(FileIoTest, DirectoriesDoNotOpenAsFiles) {
   TempDir dir;
+  const Folders folders = foldersFor({dir.path()});
   std::string contents;
-  EXPECT_EQ(FileResult::openFailed, readWholeFile(dir.path(), &contents));
-  EXPECT_EQ(FileResult::openFailed, append(dir.path(), "x"));
-  EXPECT_FALSE(FileReader(dir.path()).isOpen());
+  EXPECT_EQ(FileResult::openFailed,
+            readWholeFile(folders, dir.path(), &contents));
+  EXPECT_EQ(FileResult::openFailed, append(folders, dir.path(), "x"));
+  EXPECT_FALSE(FileReader(folders, dir.path()).isOpen());
 }
 
 TEST(FileIoTest, AppendBlockCompletesAPartialUnitFirst) {
   TempDir dir;
+  const Folders folders = foldersFor({dir.path()});
   const std::string path = dir.path() + "index";
   const struct {
     std::string before;
@@ -139,7 +149,8 @@ TEST(FileIoTest, AppendBlockCompletesAPartialUnitFirst) {
   for (const auto& c : cases) {
     writeFile(path, c.before);
     AppendOutcome outcome;
-    EXPECT_EQ(FileResult::ok, appendBlock(path, "BBBB", "1234", &outcome))
+    EXPECT_EQ(FileResult::ok,
+              appendBlock(folders, path, "BBBB", "1234", &outcome))
         << c.before;
     EXPECT_EQ(c.after, readFile(path)) << c.before;
     EXPECT_EQ(c.before.size(), outcome.sizeBefore) << c.before;
@@ -147,27 +158,45 @@ TEST(FileIoTest, AppendBlockCompletesAPartialUnitFirst) {
   }
 }
 
-TEST(FileIoTest, LinksAreNotFollowedForCreatedFiles) {
+TEST(FileIoTest, NothingIsCreatedOrPutBackThroughALink) {
   TempDir dir;
+  const Folders folders = foldersFor({dir.path()});
   const std::string victim = dir.path() + "victim";
   writeFile(victim, "keep");
   ASSERT_EQ(0, chmod(victim.c_str(), 0600));
   const std::string link = dir.path() + "link";
   ASSERT_EQ(0, symlink(victim.c_str(), link.c_str()));
   EXPECT_EQ(FileResult::openFailed,
-            putBackFile(link, PutBack{"x", false, true, 0777}));
-  EXPECT_NE(FileResult::ok, createEmpty(link));
+            putBackFile(folders, link, PutBack{"x", false, true, 0777, {}}));
+  EXPECT_NE(FileResult::ok, createEmpty(folders, link));
+  // A file put back or cut back after its change is the very file changed:
+  // not one a link swapped in since leads to, and never one made anew.
+  const std::string counter = dir.path() + "i";
+  writeFile(counter, "10");
+  const FileIdentity changed = FileReader(folders, counter).identity();
+  const PutBack old{"10", true, false, 0, changed};
+  for (const bool swapped : {true, false}) {
+    std::filesystem::remove(counter);
+    if (swapped) {
+      ASSERT_EQ(0, symlink(victim.c_str(), counter.c_str()));
+    }
+    EXPECT_EQ(FileResult::openFailed, putBackFile(folders, counter, old));
+    EXPECT_EQ(FileResult::openFailed,
+              truncateFileTo(folders, counter, 0, changed));
+    EXPECT_EQ(swapped, std::filesystem::is_symlink(counter));
+  }
   EXPECT_EQ("keep", readFile(victim));
   EXPECT_EQ(0600, fileMode(victim));
 }
 
 TEST(FileIoTest, RegularFilesAreReadWholeBeyondTheirFirstPiece) {
   TempDir dir;
+  const Folders folders = foldersFor({dir.path()});
   const std::string path = dir.path() + "index";
   const std::string big((3 << 20) + 7, 'x');
   writeFile(path, big);
   std::string contents;
-  ASSERT_EQ(FileResult::ok, readWholeFile(path, &contents));
+  ASSERT_EQ(FileResult::ok, readWholeFile(folders, path, &contents));
   EXPECT_EQ(big.size(), contents.size());
 }
 
@@ -175,6 +204,7 @@ TEST(FileIoTest, ZeroFileReplacesLongerAndShorterFilesOnDiskAndTmpfs) {
   const std::string kZeros(80640, '\0');
   for (const char* parent : {"/tmp", "/dev/shm"}) {
     TempDir dir(parent);
+    const Folders folders = foldersFor({dir.path()});
     const std::string path = dir.path() + "11";
     for (const std::string& old :
          {std::string(100000, 'x'), std::string("short"), std::string()}) {
@@ -183,7 +213,7 @@ TEST(FileIoTest, ZeroFileReplacesLongerAndShorterFilesOnDiskAndTmpfs) {
       ReplacedFile replaced;
       std::string kept = "nothing";
       ASSERT_EQ(FileResult::ok, createFileMode0777(
-                                    path, kZeros.size(),
+                                    folders, path, kZeros.size(),
                                     [&](const ReplacedFile& before) {
                                       kept = before.bytes;
                                       return true;
@@ -203,12 +233,13 @@ TEST(FileIoTest, ZeroFileReplacesLongerAndShorterFilesOnDiskAndTmpfs) {
 
 TEST(FileIoTest, CreatedEmptyFileIsOpenToEveryone) {
   TempDir dir;
+  const Folders folders = foldersFor({dir.path()});
   const std::string path = dir.path() + "k.his";
   writeFile(path, "old");
   std::string kept;
   ReplacedFile replaced;
   ASSERT_EQ(FileResult::ok, createFileMode0777(
-                                path, 0,
+                                folders, path, 0,
                                 [&](const ReplacedFile& before) {
                                   kept = before.bytes;
                                   return true;

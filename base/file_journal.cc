@@ -14,15 +14,16 @@ namespace {
 // What puts a file that is about to be appended to back as it is now, when
 // that can be known: false for something that is no regular file (a change
 // to it fails anyway).
-bool undoOfAppended(const std::string& root, const std::string& name,
-                    UndoRecord* undo) {
+bool undoOfAppended(const Folders& folders, const std::string& root,
+                    const std::string& name, UndoRecord* undo) {
   PathState state;
-  if (!readPathState(root + name, &state)) return false;
+  if (!readPathState(folders, root + name, &state)) return false;
   undo->name = name;
   switch (state.kind) {
     case PathState::Kind::regular:
       undo->kind = UndoRecord::Kind::cutBack;
       undo->size = state.size;
+      undo->identity = state.identity;
       return true;
     case PathState::Kind::missing:
       undo->kind = UndoRecord::Kind::remove;
@@ -40,6 +41,7 @@ UndoRecord putBackOf(const std::string& name, const ReplacedFile& old) {
   undo.bytes = old.bytes;
   undo.restoresMode = true;
   undo.mode = old.mode;
+  undo.identity = old.identity;
   return undo;
 }
 
@@ -53,11 +55,14 @@ uint64_t groupTag(uint64_t groupNumber) {
 
 }  // namespace
 
-FileJournal::FileJournal(std::string root, std::string logPath,
+FileJournal::FileJournal(const Folders& folders, std::string root,
+                         std::string logPath,
                          const std::vector<std::string>& appendedPaths)
-    : root_(std::move(root)),
+    : folders_(folders),
+      root_(std::move(root)),
       logPath_(std::move(logPath)),
-      state_(logPath_.empty() ? LogState::off : LogState::notCreated) {
+      state_(logPath_.empty() ? LogState::off : LogState::notCreated),
+      fileSystems_(folders) {
   for (const std::string& path : appendedPaths)
     appendedNames_.push_back(nameOf(path));
 }
@@ -79,9 +84,10 @@ FileResult FileJournal::append(const std::string& path, std::string_view block,
                                std::string_view filler) {
   if (!coverBeforeChange(path, nullptr)) return FileResult::writeFailed;
   AppendOutcome outcome;
-  const FileResult result = appendBlock(path, block, filler, &outcome);
+  const FileResult result =
+      appendBlock(folders_, path, block, filler, &outcome);
   if (result != FileResult::openFailed)
-    noteAppend(path, outcome.sizeBefore, outcome.created, outcome.device);
+    noteAppend(path, outcome.sizeBefore, outcome.created, outcome.identity);
   return result;
 }
 
@@ -89,20 +95,21 @@ FileResult FileJournal::append(AppendableFile* file, const std::string& path,
                                std::string_view block) {
   if (!coverBeforeChange(path, nullptr)) return FileResult::writeFailed;
   const uint64_t sizeBefore = file->size();
-  const uint64_t device = file->device();
+  const FileIdentity identity = file->identity();
   const FileResult result = file->appendAndClose(block);
   if (result != FileResult::openFailed)
-    noteAppend(path, sizeBefore, false, device);
+    noteAppend(path, sizeBefore, false, identity);
   return result;
 }
 
 void FileJournal::noteAppend(const std::string& path, uint64_t sizeBefore,
-                             bool created, uint64_t device) {
+                             bool created, FileIdentity identity) {
   UndoRecord undo;
   undo.kind = created ? UndoRecord::Kind::remove : UndoRecord::Kind::cutBack;
   undo.name = nameOf(path);
   undo.size = sizeBefore;
-  noteChange(std::move(undo), device, path);
+  undo.identity = identity;
+  noteChange(std::move(undo), identity.device, path);
 }
 
 void FileJournal::noteChange(UndoRecord undo, uint64_t device,
@@ -119,8 +126,9 @@ FileResult FileJournal::rewrite(RewritableFile* file, const std::string& path,
   undo.name = nameOf(path);
   undo.bytes = std::move(oldContents);
   undo.followLinks = true;  // as the file was opened
+  undo.identity = file->identity();
   if (!coverBeforeChange(path, &undo)) return FileResult::writeFailed;
-  const uint64_t device = file->device();
+  const uint64_t device = undo.identity.device;
   const FileResult result =
       file->rewriteAndClose(newContents, undo.bytes.size());
   // A failed write may have left part of the new text over the old: putting
@@ -137,14 +145,14 @@ FileResult FileJournal::createFile(const std::string& path, std::size_t size) {
   const std::string name = nameOf(path);
   ReplacedFile replaced;
   const FileResult result = createFileMode0777(
-      path, size, [&](const ReplacedFile& old) { return keepInLog(name, old); },
-      &replaced);
+      folders_, path, size,
+      [&](const ReplacedFile& old) { return keepInLog(name, old); }, &replaced);
   if (state_ == LogState::failed) return FileResult::writeFailed;
   if ((result == FileResult::ok || result == FileResult::writeFailed) &&
       !replaced.unchanged) {
     UndoRecord undo = putBackOf(name, replaced);
     if (!replaced.existed) undo.kind = UndoRecord::Kind::remove;
-    noteChange(std::move(undo), replaced.device, path);
+    noteChange(std::move(undo), replaced.identity.device, path);
   }
   return result;
 }
@@ -160,7 +168,7 @@ bool FileJournal::keepInLog(const std::string& name, const ReplacedFile& old) {
 
 bool FileJournal::createLog() {
   int error = 0;
-  if (log_.create(logPath_, &error)) {
+  if (log_.create(folders_, logPath_, &error)) {
     logCreated_ = true;
     state_ = LogState::idle;
     return true;
@@ -191,7 +199,7 @@ bool FileJournal::coverBeforeChange(const std::string& path,
   UndoRecord record;
   if (undo != nullptr) {
     record = *undo;
-  } else if (!undoOfAppended(root_, name, &record)) {
+  } else if (!undoOfAppended(folders_, root_, name, &record)) {
     return true;  // no regular file: the change fails on it
   }
   if (!appendToLog(record)) return false;
@@ -204,7 +212,7 @@ bool FileJournal::startGroup(const UndoRecord* first) {
   covered_.clear();
   for (const std::string& name : appendedNames_) {
     UndoRecord undo;
-    if (!undoOfAppended(root_, name, &undo)) continue;
+    if (!undoOfAppended(folders_, root_, name, &undo)) continue;
     bytes += encoder_.encode(undo);
     covered_.insert(name);
   }
@@ -214,7 +222,7 @@ bool FileJournal::startGroup(const UndoRecord* first) {
   }
   // The log is empty here: created so, or cut back when the last group ended.
   if (!log_.writeAndCut(0, bytes) || !log_.syncData() ||
-      (!nameIsDurable_ && !syncDirectory(folderOf(logPath_)))) {
+      (!nameIsDurable_ && !syncDirectory(folders_, folderOf(logPath_)))) {
     state_ = LogState::failed;
     return false;
   }
@@ -247,15 +255,16 @@ bool FileJournal::emptyLog() {
 
 void FileJournal::removeLog() {
   log_.close();
-  if (logCreated_ && removeFile(logPath_) == FileResult::ok)
-    (void)syncDirectory(folderOf(logPath_));
+  if (logCreated_ && removeFile(folders_, logPath_) == FileResult::ok)
+    (void)syncDirectory(folders_, folderOf(logPath_));
   logCreated_ = false;
 }
 
 bool FileJournal::undoInMemory() {
   bool undone = true;
   for (auto change = changes_.rbegin(); change != changes_.rend(); ++change) {
-    if (applyUndoRecord(root_, *change) != FileResult::ok) undone = false;
+    if (applyUndoRecord(folders_, root_, *change) != FileResult::ok)
+      undone = false;
   }
   changes_.clear();
   return undone;
@@ -306,9 +315,9 @@ namespace {
 
 // Checks the whole log before anything is changed: every record must pass
 // the rules, and every cut must take off only what a group can have added.
-FileResult checkLog(const std::string& root, UndoLogReader* reader,
-                    FileReader* log, const RecoveryRules& rules,
-                    std::string* failedPath) {
+FileResult checkLog(const Folders& folders, const std::string& root,
+                    UndoLogReader* reader, FileReader* log,
+                    const RecoveryRules& rules, std::string* failedPath) {
   UndoRecord record;
   while (reader->next(&record)) {
     if ((record.mode & ~0777u) != 0 ||
@@ -316,7 +325,7 @@ FileResult checkLog(const std::string& root, UndoLogReader* reader,
       return FileResult::notOwnLog;
     if (record.kind != UndoRecord::Kind::cutBack || !rules.isOwnTail) continue;
     const std::string path = root + record.name;
-    FileReader file(path);
+    FileReader file(folders, path);
     if (!file.isOpen() || file.size() <= record.size) continue;
     if (!rules.isOwnTail(record, &file)) {
       *failedPath = path;
@@ -332,12 +341,12 @@ FileResult checkLog(const std::string& root, UndoLogReader* reader,
 // (a regular file of one link, its own, with no permission for group or
 // others), notOwnLog otherwise. Anyone else could name any file in it, or any
 // bytes.
-FileResult openOwnLog(const std::string& logPath,
+FileResult openOwnLog(const Folders& folders, const std::string& logPath,
                       std::optional<FileReader>* log) {
   PathState state;
-  if (!readPathState(logPath, &state)) return FileResult::openFailed;
+  if (!readPathState(folders, logPath, &state)) return FileResult::openFailed;
   if (state.kind == PathState::Kind::missing) return FileResult::ok;
-  log->emplace(logPath, /*followLinks=*/false);
+  log->emplace(folders, logPath, /*followLinks=*/false);
   const FileReader& file = **log;
   if (!file.isOpen() || file.links() != 1 || file.owner() != ::geteuid() ||
       (file.mode() & 077) != 0)
@@ -347,37 +356,38 @@ FileResult openOwnLog(const std::string& logPath,
 
 }  // namespace
 
-FileResult inspectLog(const std::string& root, const std::string& logPath,
-                      const RecoveryRules& rules, bool* present,
-                      std::string* failedPath) {
+FileResult inspectLog(const Folders& folders, const std::string& root,
+                      const std::string& logPath, const RecoveryRules& rules,
+                      bool* present, std::string* failedPath) {
   *failedPath = logPath;
   std::optional<FileReader> log;
-  const FileResult opened = openOwnLog(logPath, &log);
+  const FileResult opened = openOwnLog(folders, logPath, &log);
   *present = log.has_value();
   if (opened != FileResult::ok || !log) return opened;
   UndoLogReader reader(&*log);
   if (!reader.readHeader())
     return log->hasFailed() ? FileResult::readFailed : FileResult::ok;
-  return checkLog(root, &reader, &*log, rules, failedPath);
+  return checkLog(folders, root, &reader, &*log, rules, failedPath);
 }
 
-FileResult recoverFromLog(const std::string& root, const std::string& logPath,
+FileResult recoverFromLog(const Folders& folders, const std::string& root,
+                          const std::string& logPath,
                           const RecoveryRules& rules, std::string* failedPath) {
   *failedPath = logPath;
   std::optional<FileReader> log;
-  const FileResult opened = openOwnLog(logPath, &log);
+  const FileResult opened = openOwnLog(folders, logPath, &log);
   if (opened != FileResult::ok || !log) return opened;
   UndoLogReader reader(&*log);
   if (reader.readHeader()) {
     const FileResult checked =
-        checkLog(root, &reader, &*log, rules, failedPath);
+        checkLog(folders, root, &reader, &*log, rules, failedPath);
     if (checked != FileResult::ok) return checked;
-    FileSystems fileSystems;
+    FileSystems fileSystems(folders);
     UndoRecord record;
     for (std::size_t i = reader.count(); i-- > 0;) {
       if (!reader.reread(i, &record)) return FileResult::readFailed;
       const std::string file = root + record.name;
-      if (applyUndoRecord(root, record) != FileResult::ok) {
+      if (applyUndoRecord(folders, root, record) != FileResult::ok) {
         *failedPath = file;
         return FileResult::writeFailed;
       }
@@ -390,8 +400,8 @@ FileResult recoverFromLog(const std::string& root, const std::string& logPath,
   }
   // A log without a complete header never began its group: it is only
   // removed.
-  if (removeFile(logPath) != FileResult::ok ||
-      !syncDirectory(folderOf(logPath)))
+  if (removeFile(folders, logPath) != FileResult::ok ||
+      !syncDirectory(folders, folderOf(logPath)))
     return FileResult::writeFailed;
   return FileResult::ok;
 }

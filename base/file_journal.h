@@ -36,10 +36,13 @@
 // these files while it is in use.
 class FileJournal {
  public:
+  // Every file is reached through `folders`, which must outlive the journal.
   // Without a log path the journal keeps its undo in memory only.
-  explicit FileJournal(std::string root = std::string(),
+  explicit FileJournal(const Folders& folders, std::string root = std::string(),
                        std::string logPath = std::string(),
                        const std::vector<std::string>& appendedPaths = {});
+
+  const Folders& folders() const { return folders_; }
   ~FileJournal();
   FileJournal(const FileJournal&) = delete;
   FileJournal& operator=(const FileJournal&) = delete;
@@ -104,7 +107,7 @@ class FileJournal {
   bool keepInLog(const std::string& name, const ReplacedFile& old);
   // The undo in memory of an append to a file of `sizeBefore` bytes.
   void noteAppend(const std::string& path, uint64_t sizeBefore, bool created,
-                  uint64_t device);
+                  FileIdentity identity);
   // Keeps `undo` for the unit in hand, and the file system of `path`, on
   // `device`, to be made durable.
   void noteChange(UndoRecord undo, uint64_t device, const std::string& path);
@@ -118,6 +121,7 @@ class FileJournal {
   // Makes every file system the group changed durable.
   bool syncChanged();
 
+  const Folders& folders_;
   std::string root_;
   std::string logPath_;
   std::vector<std::string> appendedNames_;
@@ -153,14 +157,15 @@ struct RecoveryRules {
 // changed and the result is notOwnLog (a cut that the rules refuse: notOwnLog
 // with `failedPath` naming the file). On another failure the log stays and
 // `failedPath` names the file that could not be put back (or the log itself).
-FileResult recoverFromLog(const std::string& root, const std::string& logPath,
+FileResult recoverFromLog(const Folders& folders, const std::string& root,
+                          const std::string& logPath,
                           const RecoveryRules& rules, std::string* failedPath);
 
 // What recoverFromLog would make of the log at `logPath`, changing nothing:
 // ok when there is none (`present` false) or it would be applied, otherwise
 // the result recovery would stop with, and `failedPath`.
-FileResult inspectLog(const std::string& root, const std::string& logPath,
-                      const RecoveryRules& rules, bool* present,
-                      std::string* failedPath);
+FileResult inspectLog(const Folders& folders, const std::string& root,
+                      const std::string& logPath, const RecoveryRules& rules,
+                      bool* present, std::string* failedPath);
 
 #endif  // CONVERT_BASE_FILE_JOURNAL_H_

@@ -24,9 +24,9 @@ class FileJournalTest : public testing::Test {
     chmod((root + "11").c_str(), 0640);
     writeFile(root + "k.his", "old history");
     before = readTree(root);
-    journal.emplace(root, root + "log",
+    journal.emplace(folders, root, root + "log",
                     std::vector<std::string>{root + "index", root + "caps"});
-    RewritableFile counter(root + "i");
+    RewritableFile counter(folders, root + "i");
     std::string old;
     ASSERT_EQ(FileResult::ok, counter.readAll(&old));
     ASSERT_EQ(FileResult::ok,
@@ -41,6 +41,7 @@ class FileJournalTest : public testing::Test {
 
   TempDir dir;
   const std::string root = dir.path();
+  const Folders folders = foldersFor({root});
   FileTree before;
   std::optional<FileJournal> journal;
   std::string failed;
@@ -53,10 +54,12 @@ TEST_F(FileJournalTest, LogOfACutOffGroupPutsEveryFileBack) {
   // Cut off: neither the end of the group nor of the run comes.
   journal.reset();
   ASSERT_TRUE(fileExists(root + "log"));
-  EXPECT_EQ(FileResult::ok, recoverFromLog(root, root + "log", {}, &failed));
+  EXPECT_EQ(FileResult::ok,
+            recoverFromLog(folders, root, root + "log", {}, &failed));
   EXPECT_EQ(describeTree(before), describeTree(readTree(root)));
   // Nothing is left to put back.
-  EXPECT_EQ(FileResult::ok, recoverFromLog(root, root + "log", {}, &failed));
+  EXPECT_EQ(FileResult::ok,
+            recoverFromLog(folders, root, root + "log", {}, &failed));
 }
 
 TEST_F(FileJournalTest, UndoThatCannotFinishIsFinishedByTheNextRun) {
@@ -66,11 +69,12 @@ TEST_F(FileJournalTest, UndoThatCannotFinishIsFinishedByTheNextRun) {
   makeDirectories(root + "index");
   EXPECT_FALSE(journal->rollback());
   EXPECT_EQ(FileResult::writeFailed,
-            recoverFromLog(root, root + "log", {}, &failed));
+            recoverFromLog(folders, root, root + "log", {}, &failed));
   EXPECT_EQ(root + "index", failed);
   std::filesystem::remove(root + "index");
   std::filesystem::rename(root + "moved", root + "index");
-  EXPECT_EQ(FileResult::ok, recoverFromLog(root, root + "log", {}, &failed));
+  EXPECT_EQ(FileResult::ok,
+            recoverFromLog(folders, root, root + "log", {}, &failed));
   // The first unit stays; the second is gone, and so is the log.
   EXPECT_EQ("01234567", readFile(root + "index"));
   EXPECT_EQ("11", readFile(root + "i"));
@@ -83,7 +87,8 @@ TEST_F(FileJournalTest, CutOffGroupIsPutBackAndTheOneBeforeItKept) {
   // The next group's log replaces the last one's.
   ASSERT_EQ(FileResult::ok, journal->append(root + "index", "!"));
   journal.reset();
-  EXPECT_EQ(FileResult::ok, recoverFromLog(root, root + "log", {}, &failed));
+  EXPECT_EQ(FileResult::ok,
+            recoverFromLog(folders, root, root + "log", {}, &failed));
   EXPECT_EQ("0123456789", readFile(root + "index"));
   EXPECT_EQ(std::string(8, '\0'), readFile(root + "11"));
 }

@@ -3,55 +3,253 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
+#include <deque>
+#include <utility>
+
 namespace {
 
-// The folders a PinnedFolders object opened, by their path as given.
-struct PinnedFolder {
-  std::string path;
-  int fd;         // -1 when the folder could not be opened
-  int openError;  // why, then
-};
-std::vector<PinnedFolder>& pinnedFolders() {
-  static std::vector<PinnedFolder> folders;
-  return folders;
+constexpr int kMaxLinks = 40;
+
+// The names of `path` in order; empty ones and "." are left out.
+void prependNames(std::string_view path, std::deque<std::string>* names) {
+  std::vector<std::string> parts;
+  while (!path.empty()) {
+    const std::size_t slash = std::min(path.find('/'), path.size());
+    const std::string_view part = path.substr(0, slash);
+    if (!part.empty() && part != ".") parts.emplace_back(part);
+    path.remove_prefix(std::min(slash + 1, path.size()));
+  }
+  names->insert(names->begin(), parts.begin(), parts.end());
 }
 
-// Where `path` is reached from: the pinned folder that holds it (`*at` gets
-// that folder's descriptor and `*name` the name in it), or the current folder
-// with the path itself. False with errno set when it lies in a pinned folder
-// that did not open, or holds a zero byte (`zeroByteError` then).
-bool locate(const std::string& path, int zeroByteError, int* at,
-            const char** name) {
-  if (path.find('\0') != std::string::npos) {
-    errno = zeroByteError;
-    return false;
+// A folder that is not there, or that this user may not reach, as opposed to
+// a walk that failed on the way.
+bool isUnreachable(int error) {
+  return error == ENOENT || error == ENOTDIR || error == EACCES ||
+         error == ELOOP || error == ENAMETOOLONG || error == EINVAL;
+}
+
+std::string joined(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+FileResult resultOf(FolderDanger danger) {
+  switch (danger) {
+    case FolderDanger::otherOwner:
+      return FileResult::otherOwner;
+    case FolderDanger::othersWrite:
+      return FileResult::othersCanChange;
+    case FolderDanger::groupWrite:
+      return FileResult::groupCanChange;
+    case FolderDanger::none:
+      break;
   }
-  *at = AT_FDCWD;
-  *name = path.c_str();
+  return FileResult::ok;
+}
+
+// The folder part of `path` ("a/b" of "a/b/c"); false for a bare name or a
+// path that ends in "/".
+bool splitFolder(const std::string& path, std::string* folder,
+                 std::size_t* nameAt) {
   const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos || slash + 1 == path.size()) return true;
-  for (const PinnedFolder& folder : pinnedFolders()) {
-    if (folder.path.size() != slash || path.compare(0, slash, folder.path) != 0)
-      continue;
-    if (folder.fd < 0) {
-      errno = folder.openError;
-      return false;
-    }
-    *at = folder.fd;
-    *name = path.c_str() + slash + 1;
-    return true;
-  }
+  if (slash == std::string::npos || slash + 1 == path.size()) return false;
+  *folder = slash == 0 ? "/" : path.substr(0, slash);
+  *nameAt = slash + 1;
   return true;
 }
 
-// The descriptor of the pinned folder `path` itself, or -1.
-int pinnedFolderItself(const std::string& path) {
-  for (const PinnedFolder& folder : pinnedFolders())
-    if (folder.path == path) return folder.fd;
-  return -1;
-}
+// A walk in progress: the folder reached, as a descriptor and as the path
+// that shows it.
+struct Walk {
+  int fd = -1;
+  std::string shown;
+  ~Walk() {
+    if (fd >= 0) ::close(fd);
+  }
+  void moveTo(int next, std::string nextShown) {
+    if (fd >= 0) ::close(fd);
+    fd = next;
+    shown = std::move(nextShown);
+  }
+};
 
 }  // namespace
+
+Folders::Folders(FolderTrust trust) : trust_(std::move(trust)) {}
+
+Folders::~Folders() {
+  for (const Entry& entry : entries_)
+    if (entry.fd >= 0) ::close(entry.fd);
+}
+
+Folders::Folders(Folders&& other) noexcept
+    : trust_(std::move(other.trust_)), entries_(std::move(other.entries_)) {
+  other.entries_.clear();
+}
+
+const Folders::Entry* Folders::find(const std::string& path) const {
+  std::size_t size = path.size();
+  while (size > 1 && path[size - 1] == '/') --size;
+  for (const Entry& entry : entries_)
+    if (entry.path.size() == size && path.compare(0, size, entry.path) == 0)
+      return &entry;
+  return nullptr;
+}
+
+bool Folders::holds(const std::string& path) const {
+  return find(path) != nullptr;
+}
+
+FileError Folders::add(const std::string& path, FolderRule rule) {
+  const bool absolute = !path.empty() && path[0] == '/';
+  const int start =
+      ::open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  return keep(path, start, absolute ? "/" : "", path, rule);
+}
+
+FileError Folders::addWithin(const std::string& from, const std::string& name,
+                             const std::string& path, FolderRule rule) {
+  const Entry* entry = find(from);
+  int start = -1;
+  if (entry == nullptr) {
+    errno = ENOENT;
+  } else if (entry->fd < 0) {
+    errno = entry->openError;
+  } else {
+    start = ::fcntl(entry->fd, F_DUPFD_CLOEXEC, 0);
+  }
+  return keep(path, start, from, name, rule);
+}
+
+// Walks `walk` from `start` (owned; -1 with errno set when it did not open),
+// judging the start and every folder after it, and keeps the folder reached
+// as `path`.
+FileError Folders::keep(const std::string& path, int start, std::string shown,
+                        const std::string& walk, FolderRule rule) {
+  std::deque<std::string> names;
+  prependNames(walk, &names);
+  Walk at;
+  at.fd = start;
+  at.shown = shown.empty() ? "." : shown;
+  int links = 0;
+  int error = start < 0 ? errno : 0;
+  // A path the system would not open whole names no folder: never the
+  // prefix before a zero byte, never a path longer than the system takes.
+  if (error == 0 && (holdsZeroByte(path) || holdsZeroByte(walk)))
+    error = EINVAL;
+  if (error == 0 && path.size() >= PATH_MAX) error = ENAMETOOLONG;
+  // `next`, just opened and described by `info`, must be a folder no one
+  // else can change before the walk goes into it.
+  const auto judge = [&](const struct stat& info, const std::string& seen) {
+    const FolderVerdict verdict =
+        judgeFolder(info, names.empty() ? rule : FolderRule::onTheWay, trust_);
+    return FileError{resultOf(verdict.danger), seen, verdict.who};
+  };
+  struct stat info;
+  if (error == 0) {
+    if (::fstat(at.fd, &info) != 0) {
+      error = errno;
+    } else {
+      const FileError refused = judge(info, at.shown);
+      if (refused.result != FileResult::ok) return refused;
+    }
+  }
+  while (error == 0 && !names.empty()) {
+    const std::string name = names.front();
+    names.pop_front();
+    const int next =
+        ::openat(at.fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    const std::string seen = joined(at.shown, name);
+    if (next < 0 || ::fstat(next, &info) != 0) {
+      error = errno;
+      if (next >= 0) ::close(next);
+      break;
+    }
+    if (S_ISLNK(info.st_mode)) {
+      // Resolved here, so that every folder the link leads through is judged
+      // too; the folder that holds the link already was.
+      char target[PATH_MAX];
+      const ssize_t n = ::readlinkat(next, "", target, sizeof target);
+      ::close(next);
+      if (++links > kMaxLinks || n <= 0 ||
+          static_cast<std::size_t>(n) >= sizeof target) {
+        error = n < 0               ? errno
+                : n == 0            ? ENOENT
+                : links > kMaxLinks ? ELOOP
+                                    : ENAMETOOLONG;
+        break;
+      }
+      const std::string_view to(target, static_cast<std::size_t>(n));
+      prependNames(to, &names);
+      if (to[0] == '/') {
+        const int root = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (root < 0 || ::fstat(root, &info) != 0) {
+          error = errno;
+          if (root >= 0) ::close(root);
+          break;
+        }
+        at.moveTo(root, "/");
+        const FileError refused = judge(info, at.shown);
+        if (refused.result != FileResult::ok) return refused;
+      }
+      continue;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+      ::close(next);
+      error = ENOTDIR;
+      break;
+    }
+    at.moveTo(next, seen);
+    const FileError refused = judge(info, at.shown);
+    if (refused.result != FileResult::ok) return refused;
+  }
+  std::string key = path;
+  while (key.size() > 1 && key.back() == '/') key.pop_back();
+  if (error != 0 && !isUnreachable(error)) {
+    // The walk itself failed (a disk error): nothing is known of the folder,
+    // and a run must not go on without it.
+    return FileError{FileResult::openFailed, at.shown, std::string()};
+  }
+  if (error != 0) {
+    entries_.push_back(Entry{key, -1, error});
+  } else {
+    entries_.push_back(Entry{key, at.fd, 0});
+    at.fd = -1;
+  }
+  return FileError();
+}
+
+int Folders::locate(const std::string& path, const char** name,
+                    int zeroByteError) const {
+  if (holdsZeroByte(path)) {
+    errno = zeroByteError;
+    return -1;
+  }
+  std::string folder;
+  std::size_t nameAt = 0;
+  const Entry* entry =
+      splitFolder(path, &folder, &nameAt) ? find(folder) : nullptr;
+  if (entry == nullptr || entry->fd < 0) {
+    errno = entry == nullptr ? ENOENT : entry->openError;
+    return -1;
+  }
+  *name = path.c_str() + nameAt;
+  return entry->fd;
+}
+
+int Folders::openFolder(const std::string& path, int flags) const {
+  const Entry* entry = find(path);
+  if (entry == nullptr || entry->fd < 0) {
+    errno = entry == nullptr ? ENOENT : entry->openError;
+    return -1;
+  }
+  return retryInterrupted([&] {
+    return ::openat(entry->fd, ".", flags | O_DIRECTORY | O_CLOEXEC);
+  });
+}
 
 bool holdsZeroByte(const std::string& path) {
   return path.find('\0') != std::string::npos;
@@ -60,29 +258,36 @@ bool holdsZeroByte(const std::string& path) {
 // Opens `path`; never opens the prefix before a zero byte of the path. Never
 // waits: a FIFO opens (or fails) at once, instead of waiting for a writer or a
 // reader that may never come.
-int openPath(const std::string& path, int flags, mode_t mode) {
-  const int pinned = pinnedFolderItself(path);
-  if (pinned >= 0)
-    return ::openat(pinned, ".", (flags & ~O_CREAT) | O_CLOEXEC | O_NONBLOCK);
-  int at = AT_FDCWD;
+int openPath(const Folders& folders, const std::string& path, int flags,
+             mode_t mode) {
+  if (folders.holds(path))
+    return folders.openFolder(path, (flags & ~O_CREAT) | O_NONBLOCK);
   const char* name = nullptr;
-  if (!locate(path, EINVAL, &at, &name)) return -1;
+  const int at = folders.locate(path, &name, EINVAL);
+  if (at < 0) return -1;
   return retryInterrupted(
       [&] { return ::openat(at, name, flags | O_CLOEXEC | O_NONBLOCK, mode); });
 }
 
-// stat(2) or lstat(2) of `path`, through its pinned folder.
-int statPath(const std::string& path, struct stat* info, bool followLinks) {
-  int at = AT_FDCWD;
+int statPath(const Folders& folders, const std::string& path, struct stat* info,
+             bool followLinks) {
+  if (folders.holds(path)) {
+    const int fd = folders.openFolder(path, O_PATH);
+    if (fd < 0) return -1;
+    const int result = ::fstat(fd, info);
+    ::close(fd);
+    return result;
+  }
   const char* name = nullptr;
-  if (!locate(path, ENOENT, &at, &name)) return -1;
+  const int at = folders.locate(path, &name, ENOENT);
+  if (at < 0) return -1;
   return ::fstatat(at, name, info, followLinks ? 0 : AT_SYMLINK_NOFOLLOW);
 }
 
-int unlinkPath(const std::string& path) {
-  int at = AT_FDCWD;
+int unlinkPath(const Folders& folders, const std::string& path) {
   const char* name = nullptr;
-  if (!locate(path, EINVAL, &at, &name)) return -1;
+  const int at = folders.locate(path, &name, EINVAL);
+  if (at < 0) return -1;
   return ::unlinkat(at, name, 0);
 }
 
@@ -112,22 +317,4 @@ std::string folderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-PinnedFolders::PinnedFolders(const std::vector<std::string>& folders) {
-  for (const std::string& path : folders) {
-    // Opened through the folders pinned before it, so that the whole chain is
-    // the one looked up now.
-    const int fd = openPath(path, O_RDONLY | O_DIRECTORY);
-    pinnedFolders().push_back(PinnedFolder{path, fd, fd < 0 ? errno : 0});
-    ++count_;
-  }
-}
-
-PinnedFolders::~PinnedFolders() {
-  std::vector<PinnedFolder>& all = pinnedFolders();
-  for (std::size_t i = 0; i < count_ && !all.empty(); ++i) {
-    if (all.back().fd >= 0) ::close(all.back().fd);
-    all.pop_back();
-  }
 }

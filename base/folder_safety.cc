@@ -1,73 +1,163 @@
 #include "base/folder_safety.h"
 
-#include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
 
-#include <climits>
-#include <cstdlib>
-
-#include "base/folder_access.h"
+#include <algorithm>
+#include <string_view>
 
 namespace {
 
-bool othersCanWrite(const struct stat& info) {
-  return S_ISDIR(info.st_mode) && (info.st_mode & S_IWOTH) != 0 &&
-         (info.st_mode & S_ISVTX) == 0;
+// Reads a small system file (/etc/passwd, /etc/group) whole; empty when it
+// cannot be read. The static release cannot ask the name services, and these
+// files are what every system has.
+std::string readSystemFile(const char* path) {
+  constexpr std::size_t kLimit = 16 << 20;
+  std::string contents;
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return contents;
+  char buffer[1 << 14];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n <= 0 || contents.size() > kLimit) break;
+    contents.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return contents;
 }
 
-// Every folder on the way to `path` and `path` itself, from the root down
-// ("/a/b": "/", "/a", "/a/b"); a relative path starts at the current folder.
-std::vector<std::string> foldersLeadingTo(const std::string& path) {
-  std::string absolute = path;
-  if (absolute.empty() || absolute[0] != '/') {
-    char cwd[PATH_MAX];
-    if (::getcwd(cwd, sizeof cwd) == nullptr) return {};
-    absolute = std::string(cwd) + "/" + absolute;
-  }
-  std::vector<std::string> folders = {"/"};
-  for (std::size_t at = 1; at <= absolute.size(); ++at) {
-    if (at == absolute.size() || absolute[at] == '/') {
-      if (absolute[at - 1] != '/') folders.push_back(absolute.substr(0, at));
+// The ':'-separated fields of each line of `text`, handed to `take` until it
+// returns false.
+template <typename Take>
+void forEachEntry(std::string_view text, Take take) {
+  while (!text.empty()) {
+    const std::size_t end = std::min(text.find('\n'), text.size());
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
+    std::vector<std::string_view> fields;
+    for (;;) {
+      const std::size_t colon = line.find(':');
+      fields.push_back(line.substr(0, colon));
+      if (colon == std::string_view::npos) break;
+      line.remove_prefix(colon + 1);
     }
+    if (fields.size() >= 4 && !take(fields)) return;
   }
-  return folders;
 }
 
-// The first folder of `folders` that others can write, looked at through
-// links; false when there is none (a missing one ends the walk).
-bool firstFolderOthersCanWrite(const std::vector<std::string>& folders,
-                               std::string* unsafe) {
-  for (const std::string& folder : folders) {
-    struct stat info;
-    if (::stat(folder.c_str(), &info) != 0) return false;
-    if (othersCanWrite(info)) {
-      *unsafe = folder;
-      return true;
-    }
+bool readId(std::string_view text, unsigned* id) {
+  if (text.empty() || text.size() > 10) return false;
+  uint64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
   }
-  return false;
+  if (value > 0xffffffffu) return false;
+  *id = static_cast<unsigned>(value);
+  return true;
+}
+
+// The group's members that the run does not trust, by name; false when the
+// group or one of its members cannot be found.
+bool untrustedMembers(unsigned gid, const FolderTrust& trust,
+                      std::vector<std::string>* untrusted) {
+  const std::string groups = readSystemFile("/etc/group");
+  const std::string users = readSystemFile("/etc/passwd");
+  bool found = false;
+  std::vector<std::string> listed;
+  forEachEntry(groups, [&](const std::vector<std::string_view>& f) {
+    unsigned id = 0;
+    if (!readId(f[2], &id) || id != gid) return true;
+    found = true;
+    std::string_view members = f[3];
+    while (!members.empty()) {
+      const std::size_t comma = std::min(members.find(','), members.size());
+      if (comma > 0) listed.emplace_back(members.substr(0, comma));
+      members.remove_prefix(std::min(comma + 1, members.size()));
+    }
+    return false;
+  });
+  if (!found) return false;
+  std::vector<std::string> known;
+  forEachEntry(users, [&](const std::vector<std::string_view>& f) {
+    unsigned uid = 0;
+    unsigned primary = 0;
+    if (!readId(f[2], &uid) || !readId(f[3], &primary)) return true;
+    const std::string name(f[0]);
+    const bool member =
+        primary == gid ||
+        std::find(listed.begin(), listed.end(), name) != listed.end();
+    if (member) known.push_back(name);
+    if (member && !trust.trusts(uid)) untrusted->push_back(name);
+    return true;
+  });
+  // A listed member that /etc/passwd does not hold cannot be judged.
+  for (const std::string& name : listed)
+    if (std::find(known.begin(), known.end(), name) == known.end())
+      return false;
+  return true;
+}
+
+std::string groupName(unsigned gid) {
+  std::string name = "number " + std::to_string(gid);
+  forEachEntry(readSystemFile("/etc/group"),
+               [&](const std::vector<std::string_view>& f) {
+                 unsigned id = 0;
+                 if (!readId(f[2], &id) || id != gid) return true;
+                 name = std::string(f[0]);
+                 return false;
+               });
+  return name;
 }
 
 }  // namespace
 
-bool findFolderOthersCanChange(const std::string& folder,
-                               const std::vector<std::string>& inside,
-                               std::string* unsafe) {
-  if (holdsZeroByte(folder) || folder.size() >= PATH_MAX) return false;
-  // The path as typed: every folder that holds a link on the way.
-  if (firstFolderOthersCanWrite(foldersLeadingTo(folder), unsafe)) return true;
-  // And the folders the links lead to.
-  char real[PATH_MAX];
-  if (::realpath(folder.c_str(), real) != nullptr &&
-      firstFolderOthersCanWrite(foldersLeadingTo(real), unsafe))
-    return true;
-  for (const std::string& path : inside) {
-    struct stat info;
-    if (holdsZeroByte(path) || ::stat(path.c_str(), &info) != 0) continue;
-    if (othersCanWrite(info)) {
-      *unsafe = path;
-      return true;
-    }
-  }
-  return false;
+bool FolderTrust::trusts(unsigned user) const {
+  return std::find(users.begin(), users.end(), user) != users.end();
+}
+
+FolderTrust trustOfThisProcess() {
+  FolderTrust trust;
+  trust.users = {0, static_cast<unsigned>(::geteuid())};
+  return trust;
+}
+
+FolderTrust trustOfThisRun() {
+  FolderTrust trust = trustOfThisProcess();
+  struct stat program;
+  if (::stat("/proc/self/exe", &program) == 0 && !trust.trusts(program.st_uid))
+    trust.users.push_back(program.st_uid);
+  return trust;
+}
+
+std::string userName(unsigned uid) {
+  std::string name = "uid " + std::to_string(uid);
+  forEachEntry(readSystemFile("/etc/passwd"),
+               [&](const std::vector<std::string_view>& f) {
+                 unsigned id = 0;
+                 if (!readId(f[2], &id) || id != uid) return true;
+                 name = std::string(f[0]);
+                 return false;
+               });
+  return name;
+}
+
+FolderVerdict judgeFolder(const struct stat& info, FolderRule rule,
+                          const FolderTrust& trust) {
+  if (!trust.trusts(info.st_uid))
+    return FolderVerdict{FolderDanger::otherOwner, userName(info.st_uid)};
+  const bool sticky = (info.st_mode & S_ISVTX) != 0;
+  // In a sticky folder on the way no one can take another's name away.
+  if (rule == FolderRule::onTheWay && sticky) return FolderVerdict();
+  if ((info.st_mode & S_IWOTH) != 0)
+    return FolderVerdict{FolderDanger::othersWrite, std::string()};
+  if ((info.st_mode & S_IWGRP) == 0) return FolderVerdict();
+  std::vector<std::string> untrusted;
+  const std::string group = groupName(info.st_gid);
+  if (!untrustedMembers(info.st_gid, trust, &untrusted))
+    return FolderVerdict{FolderDanger::groupWrite,
+                         group + ", whose members cannot all be known"};
+  if (untrusted.empty()) return FolderVerdict();
+  return FolderVerdict{FolderDanger::groupWrite,
+                       group + ", which holds user " + untrusted.front()};
 }

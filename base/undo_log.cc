@@ -35,7 +35,8 @@ bool takeBytes(std::string_view* in, uint64_t length, std::string* out) {
 }
 
 // kind, flags, mode, size, then the name and the bytes, each after its
-// length.
+// length, and the identity of the file when it is known (a log written before
+// it was kept has none).
 std::string encodeBody(const UndoRecord& record) {
   std::string body;
   body.push_back(static_cast<char>(record.kind));
@@ -47,6 +48,10 @@ std::string encodeBody(const UndoRecord& record) {
   body.append(record.name);
   putFixed64(&body, record.bytes.size());
   body.append(record.bytes);
+  if (record.identity.isKnown()) {
+    putFixed64(&body, record.identity.device);
+    putFixed64(&body, record.identity.inode);
+  }
   return body;
 }
 
@@ -67,6 +72,10 @@ bool decodeBody(std::string_view body, UndoRecord* record) {
       !takeUint64(&body, &length) || !takeBytes(&body, length, &record->name) ||
       !takeUint64(&body, &length) || !takeBytes(&body, length, &record->bytes))
     return false;
+  if (body.size() == 16) {
+    takeUint64(&body, &record->identity.device);
+    takeUint64(&body, &record->identity.inode);
+  }
   // Kept as written, so that a mode past 0777 is seen (and refused).
   record->mode = mode > 0xffffffffu ? 0xffffffffu : static_cast<unsigned>(mode);
   return body.empty() && !record->name.empty();
@@ -155,16 +164,19 @@ bool UndoLogReader::reread(std::size_t index, UndoRecord* record) {
   return index < places_.size() && readBody(places_[index], record);
 }
 
-FileResult applyUndoRecord(const std::string& root, const UndoRecord& record) {
+FileResult applyUndoRecord(const Folders& folders, const std::string& root,
+                           const UndoRecord& record) {
   const std::string path = root + record.name;
   switch (record.kind) {
     case UndoRecord::Kind::cutBack:
-      return truncateFileTo(path, record.size);
+      return truncateFileTo(folders, path, record.size, record.identity);
     case UndoRecord::Kind::remove:
-      return removeFile(path);
+      return removeFile(folders, path);
     case UndoRecord::Kind::putBack:
-      return putBackFile(path, PutBack{record.bytes, record.followLinks,
-                                       record.restoresMode, record.mode});
+      return putBackFile(
+          folders, path,
+          PutBack{record.bytes, record.followLinks, record.restoresMode,
+                  record.mode, record.identity});
   }
   return FileResult::writeFailed;
 }

@@ -25,6 +25,9 @@ struct UndoRecord {
   bool followLinks = false;   // putBack: through a symbolic link at the name
   bool restoresMode = false;  // putBack: and gives the file `mode`
   unsigned mode = 0;
+  // cutBack and putBack: the file that was changed, when known; any other
+  // file at the name is not put back.
+  FileIdentity identity;
 };
 
 // Writes the log in pieces: a header that starts a group, then records, each
@@ -81,6 +84,7 @@ class UndoLogReader {
 // Applies one record to the file root + record.name. A file that is already
 // as the record wants it is left alone, so that applying a log twice is
 // harmless.
-FileResult applyUndoRecord(const std::string& root, const UndoRecord& record);
+FileResult applyUndoRecord(const Folders& folders, const std::string& root,
+                           const UndoRecord& record);
 
 #endif  // CONVERT_BASE_UNDO_LOG_H_

@@ -58,10 +58,10 @@ void writeErrorBlockStart(std::ostream& page, FileResult result) {
        << failureLead(result) << " <b>";
 }
 
-void writeErrorBlockEnd(std::ostream& page, FileResult result,
-                        std::string_view path, std::string_view returnLink) {
+void writeErrorBlockEnd(std::ostream& page, const FileError& error,
+                        std::string_view returnLink) {
   page << "</b><br>\n";
-  writeEscaped(page, failureAdvice(result, path));
+  writeEscaped(page, failureAdvice(error));
   page << "<br>\n<br><br>\n";
   if (!returnLink.empty()) {
     page << "<a href=\"";
@@ -74,11 +74,15 @@ void writeErrorBlockEnd(std::ostream& page, FileResult result,
   page.flush();
 }
 
-void writeErrorBlock(std::ostream& page, FileResult result,
-                     std::string_view path, std::string_view returnLink) {
-  writeErrorBlockStart(page, result);
-  writeEscaped(page, path);
-  writeErrorBlockEnd(page, result, path, returnLink);
+void writeErrorBlock(std::ostream& page, const FileError& error,
+                     std::string_view returnLink) {
+  writeErrorBlockStart(page, error.result);
+  writeEscaped(page, error.path);
+  writeErrorBlockEnd(page, error, returnLink);
+}
+
+FileError errorAt(FileResult result, std::string_view path) {
+  return FileError{result, std::string(path), std::string()};
 }
 
 }  // namespace
@@ -127,6 +131,11 @@ void writeIncorrectFormData(std::ostream& page) {
 
 void writeLoadingLine(std::ostream& page) {
   page << "loading conversion module...<br>\n";
+  page.flush();
+}
+
+void writeWaitingLine(std::ostream& page) {
+  page << "waiting for another conversion of this target to end...<br>\n";
   page.flush();
 }
 
@@ -179,7 +188,7 @@ void writeStopBlock(std::ostream& page, std::string_view source,
 
 void writeFileErrorPage(std::ostream& page, std::string_view path,
                         std::string_view returnLink) {
-  writeErrorBlock(page, FileResult::openFailed, path, returnLink);
+  writeErrorBlock(page, errorAt(FileResult::openFailed, path), returnLink);
 }
 
 void writeFileErrorPage(std::ostream& page,
@@ -189,16 +198,22 @@ void writeFileErrorPage(std::ostream& page,
   // Escaping goes byte by byte: the pieces show as the joined path would.
   for (const std::string& piece : folderPieces) writeEscaped(page, piece);
   writeEscaped(page, name);
-  writeErrorBlockEnd(page, FileResult::openFailed, name, returnLink);
+  writeErrorBlockEnd(page, errorAt(FileResult::openFailed, name), returnLink);
 }
 
 void writeNoFreeIdPage(std::ostream& page, std::string_view counterPath) {
-  writeErrorBlock(page, FileResult::noFreeId, counterPath, kReturnLink);
+  writeErrorBlock(page, errorAt(FileResult::noFreeId, counterPath),
+                  kReturnLink);
 }
 
 bool reportFileResult(std::ostream& page, FileResult result,
                       std::string_view path, std::string_view returnLink) {
-  if (result == FileResult::ok) return true;
-  writeErrorBlock(page, result, path, returnLink);
+  return reportFailure(page, errorAt(result, path), returnLink);
+}
+
+bool reportFailure(std::ostream& page, const FileError& error,
+                   std::string_view returnLink) {
+  if (error.result == FileResult::ok) return true;
+  writeErrorBlock(page, error, returnLink);
   return false;
 }

@@ -25,6 +25,10 @@ void writeIncorrectFormData(std::ostream& page);
 // The loading line; flushes.
 void writeLoadingLine(std::ostream& page);
 
+// The line that says the run waits for another conversion of the same target;
+// flushes.
+void writeWaitingLine(std::ostream& page);
+
 // The line for a trade the target already holds. No flush.
 void writeSkippingLine(std::ostream& page, std::string_view key);
 
@@ -61,5 +65,9 @@ void writeNoFreeIdPage(std::ostream& page, std::string_view counterPath);
 // writing nothing, when `result` is ok.
 bool reportFileResult(std::ostream& page, FileResult result,
                       std::string_view path, std::string_view returnLink);
+
+// The same for a failure with its detail (a folder or a lock of another user).
+bool reportFailure(std::ostream& page, const FileError& error,
+                   std::string_view returnLink);
 
 #endif  // CONVERT_CGI_PAGE_H_

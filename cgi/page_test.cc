@@ -34,6 +34,7 @@ TEST(PageTest, EveryTextMatchesItsGoldenFile) {
        pageHead("/srv/a&amp;b.cgi")},
       {"incorrect form data", writeIncorrectFormData, incorrectFormData()},
       {"loading line", writeLoadingLine, loadingLine()},
+      {"waiting line", writeWaitingLine, waitingLine()},
       {"skipping line", [](std::ostream& p) { writeSkippingLine(p, "<k>"); },
        skippingLine("&lt;k&gt;")},
       {"unstorable key",
@@ -68,6 +69,22 @@ TEST(PageTest, EveryTextMatchesItsGoldenFile) {
                           kReturnLink);
        },
        errorBlock(ErrorLead::othersCanChange, "/x/&lt;d&gt;", true)},
+      {"folder of another user's group, escaped",
+       [](std::ostream& p) {
+         reportFailure(p, {FileResult::groupCanChange, "/x/d/t", "<g>"},
+                       kReturnLink);
+       },
+       errorBlock(ErrorLead::groupCanChange, "/x/d/t", true, "&lt;g&gt;")},
+      {"folder of another user",
+       [](std::ostream& p) {
+         reportFailure(p, {FileResult::otherOwner, "/x", "bob"}, kReturnLink);
+       },
+       errorBlock(ErrorLead::otherOwner, "/x", true, "bob")},
+      {"lock of another user",
+       [](std::ostream& p) {
+         reportFailure(p, {FileResult::otherUsersLock, "/x/l", "bob"}, "");
+       },
+       errorBlock(ErrorLead::otherUsersLock, "/x/l", false, "bob")},
       {"log of someone else",
        [](std::ostream& p) {
          reportFileResult(p, FileResult::notOwnLog, "/x/d/t/log", kReturnLink);

@@ -9,6 +9,7 @@
 #include "cgi/form_decoder.h"
 #include "cgi/page.h"
 #include "conversion/conversion.h"
+#include "conversion/installation_folders.h"
 #include "import/installation_paths.h"
 #include "import/source_index.h"
 
@@ -38,9 +39,12 @@ bool failFolderNamingNoFile(std::ostream& page,
   }
   if (!namesNoFile(form[1])) return false;
   std::string sourceIndex;
-  FileError error;
-  if (!readSourceIndex(form[0].text(), &sourceIndex, &error)) {
-    reportFileResult(page, error.result, error.path, "");
+  Folders folders(trustOfThisRun());
+  FileError error = openSourceFolders(form[0].text(), &folders);
+  if (error.result != FileResult::ok) {
+    reportFailure(page, error, kReturnLink);
+  } else if (!readSourceIndex(folders, form[0].text(), &sourceIndex, &error)) {
+    reportFailure(page, error, "");
   } else if (form[1].holdsZeroByte()) {
     writeFileErrorPage(page, form[1].pieces(), targetIndexPath(""), "");
   } else {
@@ -61,9 +65,10 @@ class PageReport : public ConversionReport {
     writeUnstorableKeyLine(page_, key);
   }
   void added(const std::string& key) override { writeAddedLine(page_, key); }
+  void waiting() override { writeWaitingLine(page_); }
   void failed(const FileError& error, bool readingIndex) override {
-    reportFileResult(page_, error.result, error.path,
-                     readingIndex ? std::string_view() : kReturnLink);
+    reportFailure(page_, error,
+                  readingIndex ? std::string_view() : kReturnLink);
   }
 
  private:

@@ -60,8 +60,7 @@ std::string failureText(const FileError& error) {
 }
 
 void writeFailure(std::ostream& err, const FileError& error) {
-  err << failureText(error) << '\n'
-      << failureAdvice(error.result, error.path) << '\n';
+  err << failureText(error) << '\n' << failureAdvice(error) << '\n';
 }
 
 void writeErrorJson(JsonObject* object, const FileError& error) {

@@ -19,6 +19,12 @@ TerminalReport::TerminalReport(std::ostream& out, std::ostream& err, bool bar,
       start_(std::chrono::steady_clock::now()),
       drawn_(start_ - kRedrawEvery) {}
 
+void TerminalReport::waiting() {
+  err_ << "waiting for another conversion of this target to end "
+          "(Ctrl-C stops waiting)\n"
+       << std::flush;
+}
+
 void TerminalReport::skipping(const std::string& key) {
   ++skipped_;
   if (lines_) out_ << "skipping " << key << " - already exists in database\n";

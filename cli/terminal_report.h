@@ -18,6 +18,7 @@ class TerminalReport : public ConversionReport {
 
   bool wantsTradeCount() const override { return bar_; }
   void counted(uint64_t trades) override { total_ = trades; }
+  void waiting() override;
   void skipping(const std::string& key) override;
   void unstorableKey(const std::string& key) override;
   void belowThreshold(const std::string& key) override;

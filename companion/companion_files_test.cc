@@ -36,7 +36,8 @@ TEST(WriteCompanionFilesTest, WritesEveryFileInOrder) {
   writeFile(historyFilePath(t, "K"), "old history");
   const mode_t oldMask = umask(077);
   FileError error;
-  FileJournal journal;
+  const Folders folders = foldersOf(dir.path());
+  FileJournal journal(folders);
   const bool ok =
       writeCompanionFiles(t, tradeOf("K", "1", "2", "3"), 11, &journal, &error);
   umask(oldMask);
@@ -60,7 +61,8 @@ TEST(WriteCompanionFilesTest, ShellCharactersNameOnlyTheFile) {
   makeDirectories(historyFolderPath(t));
   const std::string key = "k ;$(touch z)`touch w`'\"&<>";
   FileError error;
-  FileJournal journal;
+  const Folders folders = foldersOf(t);
+  FileJournal journal(folders);
   ASSERT_TRUE(writeCompanionFiles(t, tradeOf(key, "1", "2", "3"), 12, &journal,
                                   &error));
   EXPECT_EQ(0777, fileMode(historyFilePath(t, key)));
@@ -79,7 +81,8 @@ TEST(WriteCompanionFilesTest, KeyWithSlashGetsNoHistoryFile) {
   makeDirectories(tradeFolderPath(t));
   makeDirectories(t + "x");
   FileError error;
-  FileJournal journal;
+  const Folders folders = foldersOf(t);
+  FileJournal journal(folders);
   ASSERT_TRUE(writeCompanionFiles(t, tradeOf("../../x/evil", "1", "2", "3"), 13,
                                   &journal, &error));
   EXPECT_FALSE(fileExists(t + "x/evil.his"));
@@ -105,7 +108,8 @@ TEST(WriteCompanionFilesTest, FailingStepsEndWithTheirErrorBlockAndUndo) {
     const FileTree before = readTree(dir.path());
     const std::string survivor = c.survivor("");  // the name in `before`
     FileError error;
-    FileJournal journal;
+    const Folders folders = foldersOf(dir.path());
+    FileJournal journal(folders);
     EXPECT_FALSE(writeCompanionFiles(dir.path(), trade, 11, &journal, &error))
         << c.name;
     EXPECT_EQ(FileResult::openFailed, error.result) << c.name;
@@ -125,7 +129,8 @@ TEST(WriteCompanionFilesTest, MissingHistoryDirectoryIsNotAnError) {
   writeFile(toplistPath(dir.path()), "");
   makeDirectories(tradeFolderPath(dir.path()));
   FileError error;
-  FileJournal journal;
+  const Folders folders = foldersOf(dir.path());
+  FileJournal journal(folders);
   EXPECT_TRUE(writeCompanionFiles(dir.path(), tradeOf("K", "1", "2", "3"), 11,
                                   &journal, &error));
 }

@@ -36,7 +36,7 @@ bool appendToplistLine(const std::string& targetPath, const SourceTrade& trade,
   const std::string path = toplistPath(targetPath);
   // Measured and appended through one descriptor: a toplist that cannot be
   // appended to fails at the open, as it would at a second one.
-  AppendableFile toplist(path);
+  AppendableFile toplist(journal->folders(), path);
   if (!toplist.isOpen()) return succeeded(FileResult::openFailed, path, error);
   // Stop as soon as the break index is decided: the rest of the file cannot
   // change it.

@@ -55,7 +55,8 @@ TEST(AppendToplistLineTest, AppendsAndKeepsTheWidthForLaterTrades) {
   const SourceTrade trade =
       parseSourceIndex(sourceLine(sampleTrade("11", "k")))[0];
   FileError error;
-  FileJournal journal;
+  const Folders folders = foldersOf(dir.path());
+  FileJournal journal(folders);
   ASSERT_TRUE(appendToplistLine(dir.path(), trade, &journal, &error));
   ASSERT_TRUE(appendToplistLine(dir.path(), trade, &journal, &error));
   EXPECT_EQ("|k|v17|v18|v19|\n|k|v17|v18|v19|\n", readFile(path));
@@ -70,7 +71,8 @@ TEST(AppendToplistLineTest, MissingFileIsAnErrorEvenThoughAppendWouldCreateIt) {
   const SourceTrade trade =
       parseSourceIndex(sourceLine(sampleTrade("11", "k")))[0];
   FileError error;
-  FileJournal journal;
+  const Folders folders = foldersOf(dir.path());
+  FileJournal journal(folders);
   EXPECT_FALSE(appendToplistLine(dir.path(), trade, &journal, &error));
   EXPECT_FALSE(fileExists(toplistPath(dir.path())));
   EXPECT_EQ(FileResult::openFailed, error.result);

@@ -9,9 +9,9 @@
 #include "base/file_io.h"
 #include "base/file_journal.h"
 #include "base/folder_access.h"
-#include "base/folder_safety.h"
 #include "base/numbers.h"
 #include "companion/companion_files.h"
+#include "conversion/installation_folders.h"
 #include "conversion/stop_signals.h"
 #include "import/installation_paths.h"
 #include "import/source_index.h"
@@ -79,7 +79,8 @@ uint64_t countTrades(std::string_view sourceIndex) {
 }
 
 // The trade loop over a loaded source and target, in groups.
-RunEnd importTrades(const std::string& target, std::string_view sourceIndex,
+RunEnd importTrades(const Folders& folders, const std::string& target,
+                    std::string_view sourceIndex,
                     const std::vector<TargetTrade>& targetTrades,
                     const std::string& remoteAddress,
                     ConversionReport* report) {
@@ -87,7 +88,7 @@ RunEnd importTrades(const std::string& target, std::string_view sourceIndex,
   const LoadedTradeIds loadedIds = collectTradeIds(targetTrades);
   SourceTradeReader sourceTrades(sourceIndex);
   SourceTrade trade;
-  FileJournal journal(target, journalPath(target),
+  FileJournal journal(folders, target, journalPath(target),
                       {targetIndexPath(target), toplistPath(target),
                        capsPath(target), summaryPath(target)});
   FileError error;
@@ -147,40 +148,39 @@ RunEnd convertInstallations(const std::string& source,
                             const std::string& target,
                             const std::string& remoteAddress,
                             ConversionReport* report) {
-  const std::string dataFolder = dataFolderPath(target);
-  const std::string tradeFolder = tradeFolderPath(target);
-  const std::string historyFolder = historyFolderPath(target);
-  FileError error;
+  // Every file is reached through these folders, each walked and judged once
+  // now, whatever happens to their paths during the run. In a folder that
+  // another user can change, that user could plant links, hard links or a
+  // log of their own: touch nothing there.
+  Folders folders(trustOfThisRun());
+  FileError error = openSourceFolders(source, &folders);
+  if (error.result != FileResult::ok) return failedAt(error, false, report);
   // The source index is read whole and closed now; its trades are taken from
   // the text one at a time, so that memory holds the text and one trade.
   std::string sourceIndex;
-  if (!readSourceIndex(source, &sourceIndex, &error))
+  if (!readSourceIndex(folders, source, &sourceIndex, &error))
     return failedAt(error, true, report);
-  // In a folder that every user of the server may write to, another account
-  // could plant links, hard links or a log of its own: touch nothing there.
-  std::string unsafe;
-  if (findFolderOthersCanChange(dataFolder, {tradeFolder, historyFolder},
-                                &unsafe)) {
-    return failedAt(FileError{FileResult::othersCanChange, unsafe}, false,
-                    report);
-  }
-  // Every file is reached through these folders as they are now, whatever
-  // happens to their paths during the run.
-  const PinnedFolders folders({dataFolder, tradeFolder, historyFolder});
+  error = openTargetFolders(target, &folders);
+  if (error.result != FileResult::ok) return failedAt(error, false, report);
   // A second run over the same target (a double-click, a reload) waits here,
-  // then sees this run's trades in the index it loads.
-  const DirectoryLock lock(tradeFolder);
+  // saying so, then sees this run's trades in the index it loads.
+  RunLock lock;
+  error = lock.take(folders, lockPath(target),
+                    LockWait{[report] { report->waiting(); }, isStopRequested});
+  if (error.result != FileResult::ok) return failedAt(error, false, report);
+  if (!lock.isHeld() && isStopRequested()) return RunEnd::stopped;
   // A run that was cut off left its group's log: put every file back first,
   // so that the group's trades are imported again, whole.
   std::string failedPath;
   const FileResult recovered =
-      recoverFromLog(target, journalPath(target),
+      recoverFromLog(folders, target, journalPath(target),
                      targetRecoveryRules(kGroupTrades), &failedPath);
   if (!succeeded(recovered, failedPath, &error))
     return failedAt(error, false, report);
   std::vector<TargetTrade> targetTrades;
-  if (!readTargetIndex(target, &targetTrades, &error))
+  if (!readTargetIndex(folders, target, &targetTrades, &error))
     return failedAt(error, true, report);
   if (report->wantsTradeCount()) report->counted(countTrades(sourceIndex));
-  return importTrades(target, sourceIndex, targetTrades, remoteAddress, report);
+  return importTrades(folders, target, sourceIndex, targetTrades, remoteAddress,
+                      report);
 }

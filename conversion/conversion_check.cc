@@ -8,7 +8,6 @@
 #include "base/durable_file.h"
 #include "base/file_journal.h"
 #include "base/folder_access.h"
-#include "base/folder_safety.h"
 #include "base/numbers.h"
 #include "companion/caps_file.h"
 #include "companion/history_file.h"
@@ -16,6 +15,7 @@
 #include "companion/summary_file.h"
 #include "companion/toplist_file.h"
 #include "conversion/conversion.h"
+#include "conversion/installation_folders.h"
 #include "import/installation_paths.h"
 #include "import/target_log_rules.h"
 #include "import/trade_id_counter.h"
@@ -33,15 +33,16 @@ std::string ownerAndMode(const PathFacts& facts) {
 // Why this user could not change the file at `path` as the import does;
 // empty when it could. A missing file is created through its folder, unless
 // `mustExist`.
-std::string whyNotChangeable(const std::string& path, bool mustExist) {
+std::string whyNotChangeable(const Folders& folders, const std::string& path,
+                             bool mustExist) {
   PathFacts facts;
-  if (!inspectPath(path, &facts)) return "it cannot be looked at";
+  if (!inspectPath(folders, path, &facts)) return "it cannot be looked at";
   if (facts.isDanglingLink) return "a symbolic link that leads nowhere";
   if (!facts.exists) {
     if (mustExist) return "it is missing";
     const std::string folder = folderOf(path);
     PathFacts parent;
-    if (!inspectPath(folder, &parent) || !parent.exists)
+    if (!inspectPath(folders, folder, &parent) || !parent.exists)
       return "its folder " + folder + " is missing";
     if (!parent.isDirectory) return folder + " is not a folder";
     if (!parent.writable)
@@ -61,18 +62,19 @@ std::string whyNotChangeable(const std::string& path, bool mustExist) {
 
 // Notes a problem with `path`; the first one that stops the import is where
 // it stops, as an open failure there.
-void notePath(ConversionCheck* check, const std::string& path, bool mustExist,
-              bool stopsImport) {
-  const std::string why = whyNotChangeable(path, mustExist);
+void notePath(const Folders& folders, ConversionCheck* check,
+              const std::string& path, bool mustExist, bool stopsImport) {
+  const std::string why = whyNotChangeable(folders, path, mustExist);
   if (why.empty()) return;
   check->problems.push_back(CheckProblem{path, why, stopsImport});
   if (stopsImport && check->stop.result == FileResult::ok)
-    check->stop = FileError{FileResult::openFailed, path};
+    check->stop = FileError{FileResult::openFailed, path, std::string()};
 }
 
 // Measures the toplist's break index as the import does, from its head.
-int64_t toplistBreakIndex(const std::string& path, BreakIndexScanner* scanner) {
-  FileReader toplist(path);
+int64_t toplistBreakIndex(const Folders& folders, const std::string& path,
+                          BreakIndexScanner* scanner) {
+  FileReader toplist(folders, path);
   char buffer[4096];
   for (;;) {
     const std::size_t n = toplist.read(buffer, sizeof buffer);
@@ -83,19 +85,20 @@ int64_t toplistBreakIndex(const std::string& path, BreakIndexScanner* scanner) {
 
 // The source trades' fates, the identifiers and the bytes, as the import's
 // trade loop would meet them.
-void walkTrades(const std::string& target, std::string_view sourceIndex,
+void walkTrades(const Folders& folders, const std::string& target,
+                std::string_view sourceIndex,
                 const std::vector<TargetTrade>& targetTrades,
                 ConversionCheck* check, std::vector<int32_t>* ids) {
   const KnownTradeKeys known(targetTrades);
   const LoadedTradeIds loadedIds = collectTradeIds(targetTrades);
   std::string counterText;
-  const bool counterRead =
-      readWholeFile(counterPath(target), &counterText) == FileResult::ok;
+  const bool counterRead = readWholeFile(folders, counterPath(target),
+                                         &counterText) == FileResult::ok;
   int32_t counter = parseCounter(counterText);
   BreakIndexScanner scanner;
-  toplistBreakIndex(toplistPath(target), &scanner);
+  toplistBreakIndex(folders, toplistPath(target), &scanner);
   PathFacts index;
-  inspectPath(targetIndexPath(target), &index);
+  inspectPath(folders, targetIndexPath(target), &index);
   const uint64_t partial = index.size % kTargetTradeSize;
   if (partial != 0) check->recordBytes += kTargetTradeSize - partial;
   SourceTradeReader reader(sourceIndex);
@@ -119,7 +122,8 @@ void walkTrades(const std::string& target, std::string_view sourceIndex,
     int32_t id = 0;
     if (!counterRead || !nextFreeId(counter, loadedIds, &id)) {
       if (counterRead && check->stop.result == FileResult::ok)
-        check->stop = FileError{FileResult::noFreeId, counterPath(target)};
+        check->stop =
+            FileError{FileResult::noFreeId, counterPath(target), std::string()};
       continue;
     }
     counter = id;
@@ -140,55 +144,50 @@ void walkTrades(const std::string& target, std::string_view sourceIndex,
 void checkConversion(const std::string& source, const std::string& target,
                      ConversionCheck* check) {
   *check = ConversionCheck();
+  Folders folders(trustOfThisRun());
+  check->stop = openSourceFolders(source, &folders);
+  if (check->stop.result != FileResult::ok) return;
   std::string sourceIndex;
-  if (!readSourceIndex(source, &sourceIndex, &check->stop)) return;
-  const std::string tradeFolder = tradeFolderPath(target);
-  std::string unsafe;
-  if (findFolderOthersCanChange(dataFolderPath(target),
-                                {tradeFolder, historyFolderPath(target)},
-                                &unsafe)) {
-    check->stop = FileError{FileResult::othersCanChange, unsafe};
-    return;
-  }
-  PathFacts folder;
-  if (inspectPath(tradeFolder, &folder) && folder.isDirectory) {
-    const DirectoryLock tried(tradeFolder, /*wait=*/false);
-    check->running = !tried.isHeld();
-  }
+  if (!readSourceIndex(folders, source, &sourceIndex, &check->stop)) return;
+  check->stop = openTargetFolders(target, &folders);
+  if (check->stop.result != FileResult::ok) return;
+  check->running = isLockHeld(folders, lockPath(target));
   std::string failedPath;
-  const FileResult verdict =
-      inspectLog(target, journalPath(target), targetRecoveryRules(kGroupTrades),
-                 &check->logPresent, &failedPath);
+  const FileResult verdict = inspectLog(folders, target, journalPath(target),
+                                        targetRecoveryRules(kGroupTrades),
+                                        &check->logPresent, &failedPath);
   if (verdict != FileResult::ok) {
-    check->logVerdict = FileError{verdict, failedPath};
+    check->logVerdict = FileError{verdict, failedPath, std::string()};
     check->stop = check->logVerdict;
     return;
   }
   std::vector<TargetTrade> targetTrades;
-  if (!readTargetIndex(target, &targetTrades, &check->stop)) return;
+  if (!readTargetIndex(folders, target, &targetTrades, &check->stop)) return;
   std::vector<int32_t> ids;
-  walkTrades(target, sourceIndex, targetTrades, check, &ids);
+  walkTrades(folders, target, sourceIndex, targetTrades, check, &ids);
   if (!ids.empty()) {
     check->firstId = ids.front();
     check->lastId = ids.back();
   }
-  check->freeSpaceKnown = freeSpaceOf(tradeFolder, &check->freeBytes);
+  const std::string tradeFolder = tradeFolderPath(target);
+  check->freeSpaceKnown = freeSpaceOf(folders, tradeFolder, &check->freeBytes);
   if (check->toImport == 0) return;
   // In the order the first imported trade meets them.
   const FileError noFreeId = check->stop;
   check->stop = FileError();
-  notePath(check, counterPath(target), true, true);
-  notePath(check, targetIndexPath(target), false, true);
-  notePath(check, toplistPath(target), true, true);
-  notePath(check, capsPath(target), false, true);
+  notePath(folders, check, counterPath(target), true, true);
+  notePath(folders, check, targetIndexPath(target), false, true);
+  notePath(folders, check, toplistPath(target), true, true);
+  notePath(folders, check, capsPath(target), false, true);
   for (const int32_t id : ids) {
-    notePath(check, statsFilePath(target, toDecimalText(id)), false, true);
+    notePath(folders, check, statsFilePath(target, toDecimalText(id)), false,
+             true);
   }
-  notePath(check, summaryPath(target), false, true);
+  notePath(folders, check, summaryPath(target), false, true);
   // A history file that cannot be made is passed over.
   const std::string historyFolder = historyFolderPath(target);
   PathFacts history;
-  if (!inspectPath(historyFolder, &history) || !history.isDirectory)
+  if (!inspectPath(folders, historyFolder, &history) || !history.isDirectory)
     check->problems.push_back(
         CheckProblem{historyFolder,
                      "the history folder is missing: no history files", false});

@@ -20,6 +20,9 @@ class ConversionReport {
   // wanted.
   virtual void counted(uint64_t trades) { (void)trades; }
 
+  // Another conversion holds the target: this one waits for it to end.
+  virtual void waiting() {}
+
   // A trade the target already holds.
   virtual void skipping(const std::string& key) = 0;
   // A trade whose key the target record cannot hold whole: passed over.

@@ -13,7 +13,11 @@ std::string_view failureLead(FileResult result) {
     case FileResult::noFreeId:
       return "No free trade identifier in";
     case FileResult::othersCanChange:
+    case FileResult::groupCanChange:
+    case FileResult::otherOwner:
       return "Other users of the server can write to folder";
+    case FileResult::otherUsersLock:
+      return "Conversion lock of another user";
     case FileResult::notOwnLog:
       return "Rollback log not left by this program";
     case FileResult::unknownTail:
@@ -22,16 +26,28 @@ std::string_view failureLead(FileResult result) {
   return "";
 }
 
-std::string failureAdvice(FileResult result, std::string_view path) {
-  switch (result) {
+std::string failureAdvice(const FileError& error) {
+  const std::string& path = error.path;
+  switch (error.result) {
     case FileResult::othersCanChange:
-      return std::string(
-                 "Remove the write permission of other users, for example "
-                 "with chmod o-w ")
-          .append(path)
-          .append(" (or chmod 755 ")
-          .append(path)
-          .append("), and try again");
+      return "Remove the write permission of other users, for example with "
+             "chmod o-w " +
+             path + " (or chmod 755 " + path + "), and try again";
+    case FileResult::groupCanChange:
+      return "Its group " + error.detail +
+             ": remove the write permission of the group, for example with "
+             "chmod "
+             "g-w " +
+             path + ", and try again";
+    case FileResult::otherOwner:
+      return "It belongs to user " + error.detail +
+             ", who can change what is in it: move the installation to a "
+             "folder of your own (or have " +
+             path + " given to you with chown), and try again";
+    case FileResult::otherUsersLock:
+      return "A conversion run as user " + error.detail +
+             " is working on this target, or was cut off: wait for it to "
+             "end, or run the conversion as that user";
     case FileResult::notOwnLog:
       return "Another user or program may have put it there: remove it and "
              "try again";

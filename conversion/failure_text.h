@@ -12,7 +12,8 @@
 // What comes before the path: "Unable to open file" and the like.
 std::string_view failureLead(FileResult result);
 
-// What the owner does, the path given where the advice names it.
-std::string failureAdvice(FileResult result, std::string_view path);
+// What the owner does, the path given where the advice names it, and who
+// else can change a folder (the error's detail) where that is the failure.
+std::string failureAdvice(const FileError& error);
 
 #endif  // CONVERT_CONVERSION_FAILURE_TEXT_H_

@@ -18,9 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string& target = scratch.path();
   writeFile(targetIndexPath(target),
             std::string(reinterpret_cast<const char*>(data), size));
+  static const Folders folders = foldersFor({tradeFolderPath(target)});
   FileError error;
   std::vector<TargetTrade> records;
-  if (!readTargetIndex(target, &records, &error)) std::abort();
+  if (!readTargetIndex(folders, target, &records, &error)) std::abort();
 
   // Every byte of the file lands in its record; a short last record keeps its
   // initial values after the bytes read.

@@ -42,3 +42,7 @@ std::string tradeFolderPath(const std::string& target) {
 std::string journalPath(const std::string& target) {
   return target + "d/t/convert.journal";
 }
+
+std::string lockPath(const std::string& target) {
+  return target + "d/t/convert.lock";
+}

@@ -33,5 +33,7 @@ std::string dataFolderPath(const std::string& target);
 // statistics file can have.
 std::string tradeFolderPath(const std::string& target);
 std::string journalPath(const std::string& target);
+// The file a run holds locked while it works on the target.
+std::string lockPath(const std::string& target);
 
 #endif  // CONVERT_IMPORT_INSTALLATION_PATHS_H_

@@ -25,6 +25,7 @@ TEST(InstallationPathsTest, AppendsEachGoldenNameToTheDirectoryAsTyped) {
       {"historyFolder", {historyFolderPath(dir)}},
       {"tradeFolder", {tradeFolderPath(dir)}},
       {"journal", {journalPath(dir)}},
+      {"lock", {lockPath(dir)}},
   };
   std::istringstream table(goldenText("file_names.txt"));
   std::size_t roles = 0;

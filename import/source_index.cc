@@ -106,8 +106,8 @@ std::vector<SourceTrade> parseSourceIndex(std::string_view contents) {
   return trades;
 }
 
-bool readSourceIndex(const std::string& sourcePath, std::string* contents,
-                     FileError* error) {
+bool readSourceIndex(const Folders& folders, const std::string& sourcePath,
+                     std::string* contents, FileError* error) {
   const std::string path = sourceIndexPath(sourcePath);
-  return succeeded(readWholeFile(path, contents), path, error);
+  return succeeded(readWholeFile(folders, path, contents), path, error);
 }

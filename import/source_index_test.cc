@@ -82,7 +82,7 @@ TEST(ParseSourceIndexTest, TextKeepsSpacesAndDuplicateKeysStay) {
 TEST(ReadSourceIndexTest, MissingFileIsAnOpenFailure) {
   FileError error;
   std::string contents;
-  EXPECT_FALSE(readSourceIndex("/nonexistent/", &contents, &error));
+  EXPECT_FALSE(readSourceIndex(Folders(), "/nonexistent/", &contents, &error));
   EXPECT_EQ(FileResult::openFailed, error.result);
   EXPECT_EQ(sourceIndexPath("/nonexistent/"), error.path);
 }

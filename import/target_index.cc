@@ -3,11 +3,11 @@
 #include "base/file_io.h"
 #include "import/installation_paths.h"
 
-bool readTargetIndex(const std::string& targetPath,
+bool readTargetIndex(const Folders& folders, const std::string& targetPath,
                      std::vector<TargetTrade>* records, FileError* error) {
   const std::string path = targetIndexPath(targetPath);
   records->clear();
-  FileReader reader(path);
+  FileReader reader(folders, path);
   if (!reader.isOpen()) return succeeded(FileResult::openFailed, path, error);
   // The size is held in 64 bits: indexes of 2 GiB and more are read whole. It
   // is a hint only: once it is read, the loop goes on a record at a time until

@@ -17,7 +17,7 @@
 // Reads the target's trade index whole into `records`, of any size. A short
 // last record holds the bytes read and keeps its initial values after them.
 // When the file cannot be opened or read, fills `error` and returns false.
-bool readTargetIndex(const std::string& targetPath,
+bool readTargetIndex(const Folders& folders, const std::string& targetPath,
                      std::vector<TargetTrade>* records, FileError* error);
 
 // The keys of the loaded records, for the duplicate test. Views into the

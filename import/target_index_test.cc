@@ -21,7 +21,9 @@ TEST(ReadTargetIndexTest, ReadsWholeAndPartialRecords) {
     writeFile(targetIndexPath(dir.path()), c.contents);
     FileError error;
     std::vector<TargetTrade> records;
-    ASSERT_TRUE(readTargetIndex(dir.path(), &records, &error)) << c.name;
+    ASSERT_TRUE(
+        readTargetIndex(foldersOf(dir.path()), dir.path(), &records, &error))
+        << c.name;
     EXPECT_EQ(c.records, records.size()) << c.name;
   }
 }
@@ -32,7 +34,8 @@ TEST(ReadTargetIndexTest, ShortLastRecordKeepsInitialValuesAfterItsBytes) {
             targetRecordBytes(11, "a") + std::string("\x07\0\0\0", 4));
   FileError error;
   std::vector<TargetTrade> records;
-  ASSERT_TRUE(readTargetIndex(dir.path(), &records, &error));
+  ASSERT_TRUE(
+      readTargetIndex(foldersOf(dir.path()), dir.path(), &records, &error));
   ASSERT_EQ(2u, records.size());
   EXPECT_EQ(7, readInt32(records[1], kIdField));
   EXPECT_EQ("", readText(records[1], kKeyField));
@@ -42,7 +45,8 @@ TEST(ReadTargetIndexTest, ShortLastRecordKeepsInitialValuesAfterItsBytes) {
   std::string raw = targetRecordBytes(11, "a");
   raw[50] = 'z';
   writeFile(targetIndexPath(dir.path()), raw);
-  ASSERT_TRUE(readTargetIndex(dir.path(), &records, &error));
+  ASSERT_TRUE(
+      readTargetIndex(foldersOf(dir.path()), dir.path(), &records, &error));
   EXPECT_EQ(raw, std::string(reinterpret_cast<const char*>(records[0].bytes),
                              kTargetTradeSize));
 }
@@ -54,7 +58,7 @@ TEST(ReadTargetIndexTest, MissingOrDirectoryIndexWritesTheErrorBlock) {
        {dir.path() + "none/", dir.path() + "dir/"}) {
     FileError error;
     std::vector<TargetTrade> records;
-    EXPECT_FALSE(readTargetIndex(target, &records, &error));
+    EXPECT_FALSE(readTargetIndex(foldersOf(target), target, &records, &error));
     EXPECT_EQ(FileResult::openFailed, error.result);
     EXPECT_EQ(targetIndexPath(target), error.path);
   }
@@ -90,7 +94,8 @@ TEST(AppendTargetTradeTest, AppendsWholeRecordsAndReportsOpenFailure) {
   initTargetTrade(&record);
   writeFile(targetIndexPath(dir.path()), "");
   FileError error;
-  FileJournal journal;
+  const Folders folders = foldersOf(dir.path());
+  FileJournal journal(folders);
   ASSERT_TRUE(appendTargetTrade(dir.path(), record, &journal, &error));
   ASSERT_TRUE(appendTargetTrade(dir.path(), record, &journal, &error));
   EXPECT_EQ(2 * kTargetTradeSize, readFile(targetIndexPath(dir.path())).size());

@@ -56,7 +56,7 @@ bool nextTradeId(const std::string& targetPath, const LoadedTradeIds& loaded,
   const std::string path = counterPath(targetPath);
   // Read and rewritten through one descriptor: a counter that cannot be
   // written fails at the open, as it would at a second one.
-  RewritableFile counter(path);
+  RewritableFile counter(journal->folders(), path);
   if (!counter.isOpen()) return succeeded(FileResult::openFailed, path, error);
   std::string oldText;
   if (!succeeded(counter.readAll(&oldText), path, error)) return false;

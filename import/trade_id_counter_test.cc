@@ -5,6 +5,7 @@
 #include <climits>
 
 #include "import/installation_paths.h"
+#include "testing/installation.h"
 #include "testing/temp_dir.h"
 
 namespace {
@@ -66,7 +67,8 @@ TEST(NextTradeIdTest, RewritesTheCounterInPlace) {
   const std::string counter = counterPath(dir.path());
   writeFile(counter, "  40 old text");
   FileError error;
-  FileJournal journal;
+  const Folders folders = foldersOf(dir.path());
+  FileJournal journal(folders);
   int32_t id = 0;
   for (const int32_t expected : {41, 42, 43}) {
     ASSERT_TRUE(
@@ -79,7 +81,8 @@ TEST(NextTradeIdTest, RewritesTheCounterInPlace) {
 TEST(NextTradeIdTest, MissingCounterAndExhaustedCounterEndTheRun) {
   TempDir dir;
   FileError missing;
-  FileJournal journal;
+  const Folders folders = foldersOf(dir.path());
+  FileJournal journal(folders);
   int32_t id = 0;
   EXPECT_FALSE(nextTradeId(dir.path(), idsOf({}), &journal, &id, &missing));
   EXPECT_EQ(FileResult::openFailed, missing.result);
@@ -88,7 +91,10 @@ TEST(NextTradeIdTest, MissingCounterAndExhaustedCounterEndTheRun) {
 
   writeFile(counterPath(dir.path()), "2147483647");
   FileError exhausted;
-  EXPECT_FALSE(nextTradeId(dir.path(), idsOf({}), &journal, &id, &exhausted));
+  const Folders made = foldersOf(dir.path());
+  FileJournal journalAfter(made);
+  EXPECT_FALSE(
+      nextTradeId(dir.path(), idsOf({}), &journalAfter, &id, &exhausted));
   EXPECT_EQ(FileResult::noFreeId, exhausted.result);
   EXPECT_EQ(counterPath(dir.path()), exhausted.path);
   EXPECT_EQ("2147483647", readFile(counterPath(dir.path())));

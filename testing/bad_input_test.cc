@@ -239,6 +239,27 @@ Scene unsafeFolder(const std::string& name, const std::string& folder) {
   return s;
 }
 
+// A run that touches nothing and names `folder` (below the installations'
+// folder), another user or group that could change it being `who`.
+Scene refusedFolder(const std::string& name, ErrorLead lead,
+                    const std::string& folder, const std::string& who,
+                    Setup setup) {
+  Scene s;
+  s.name = name;
+  s.setup = std::move(setup);
+  s.page = [=](const Installations& in) {
+    return loadingLine() + errorBlock(lead, in.dir.path() + folder, true, who);
+  };
+  s.targetMayChange = false;
+  return s;
+}
+
+Setup chmodAt(const std::string& folder, mode_t mode) {
+  return [=](const Installations& in) {
+    ::chmod((in.dir.path() + folder).c_str(), mode);
+  };
+}
+
 std::function<void(const Installations&)> hardLinkAt(InstallationFile file) {
   return [=](const Installations& in) {
     const std::string victim = in.dir.path() + "cwd/victim";
@@ -547,6 +568,108 @@ std::vector<Scene> scenes() {
       unsafeFolder("DataFolder", "d"),
       unsafeFolder("TradeFolder", "d/t"),
       unsafeFolder("HistoryFolder", "d/h"),
+      // The folders are judged one by one, as the run reaches them, links
+      // and the folders that links lead through included: a folder every
+      // user may write to is refused even in the middle of a link's target,
+      // and sticky only on the way (not where the run creates names).
+      refusedFolder("FolderOthersCanWriteInsideALinksTarget",
+                    ErrorLead::othersCanChange, "pub", "",
+                    [](const Installations& in) {
+                      const std::string d = in.dir.path();
+                      makeDirectories(d + "mid");
+                      makeDirectories(d + "pub");
+                      ::chmod((d + "pub").c_str(), 0777);
+                      std::filesystem::rename(in.target, d + "pub/real");
+                      ::symlink((d + "pub/real").c_str(),
+                                (d + "mid/kv2").c_str());
+                      ::symlink((d + "mid/kv2").c_str(), (d + "link").c_str());
+                      ::symlink((d + "link").c_str(), (d + "kv2").c_str());
+                    }),
+      refusedFolder("StickyTradeFolder", ErrorLead::othersCanChange, "kv2/d/t",
+                    "", chmodAt("kv2/d/t", 01777)),
+      refusedFolder("SourceTradeFolderOthersCanWrite",
+                    ErrorLead::othersCanChange, "tn3/d/t", "",
+                    chmodAt("tn3/d/t", 0777)),
+      scene("StickyFolderOnTheWay")
+          .dirs("tn3/", "tmp/kv2/")
+          .with(chmodAt("tmp", 01777))
+          .ends(convertsFirst()),
+      // A folder of another user, or one whose group holds other users, is
+      // theirs to change; a group of the run's own users is not.
+      refusedFolder("FolderOfAnotherUserOnTheWay", ErrorLead::otherOwner,
+                    "shared", "nobody",
+                    [](const Installations& in) {
+                      const std::string d = in.dir.path();
+                      makeDirectories(d + "shared");
+                      std::filesystem::rename(in.target, d + "shared/kv2");
+                      ::symlink((d + "shared/kv2").c_str(),
+                                (d + "kv2").c_str());
+                      ::chown((d + "shared").c_str(), 65534, 65534);
+                    })
+          .asRoot(),
+      // Which of the group's users is named depends on the machine's users.
+      scene("TradeFolderOfAGroupWithAnotherUser")
+          .with([](const Installations& in) {
+            ::chown(tradeFolderPath(in.target).c_str(), 0, 65534);
+            ::chmod(tradeFolderPath(in.target).c_str(), 0775);
+          })
+          .checks([](const Installations& in, const std::string& page) {
+            const std::string block = errorBlock(
+                ErrorLead::groupCanChange, tradeFolderPath(in.target), true,
+                "nogroup, which holds user @");
+            const std::size_t at = block.find('@');
+            EXPECT_EQ(loadingLine() + block.substr(0, at),
+                      page.substr(0, loadingLine().size() + at));
+          })
+          .untouched()
+          .asRoot(),
+      scene("TradeFolderOfTheRunsOwnGroup")
+          .with([](const Installations& in) {
+            ::chown(tradeFolderPath(in.target).c_str(), geteuid(), getegid());
+            ::chmod(tradeFolderPath(in.target).c_str(), 0775);
+          })
+          .ends(convertsFirst())
+          .asRoot(),
+      // Only the run's own user can hold its lock or leave it files to reuse.
+      scene("LockOfAnotherUser")
+          .with([](const Installations& in) {
+            writeFile(lockPath(in.target), "");
+            ::chmod(lockPath(in.target).c_str(), 0600);
+            ::chown(lockPath(in.target).c_str(), 65534, 65534);
+          })
+          .ends([](const Installations& in) {
+            return loadingLine() + errorBlock(ErrorLead::otherUsersLock,
+                                              lockPath(in.target), true,
+                                              "nobody");
+          })
+          .untouched()
+          .asRoot(),
+      scene("StatisticsFileLeftByAnotherUser")
+          .with([](const Installations& in) {
+            const std::string stats = statsFilePath(in.target, "11");
+            writeFile(stats, std::string(80640, '\0'));
+            ::chmod(stats.c_str(), 0777);
+            ::chown(stats.c_str(), 65534, 65534);
+          })
+          .ends([](const Installations& in) {
+            return loadingLine() + errorBlock(ErrorLead::openFailed,
+                                              statsFilePath(in.target, "11"),
+                                              true);
+          })
+          .untouched()
+          .asRoot(),
+      // A history file of any size is never read whole into memory.
+      scene("HistoryFileOfFourGigabytesIsPassedOver")
+          .with([](const Installations& in) {
+            writeFile(historyFilePath(in.target, "first"), "");
+            ::truncate(historyFilePath(in.target, "first").c_str(), 1ll << 32);
+          })
+          .ends(convertsFirst())
+          .checks([](const Installations& in, const std::string&) {
+            struct stat info;
+            ::stat(historyFilePath(in.target, "first").c_str(), &info);
+            EXPECT_EQ(1ll << 32, info.st_size);
+          }),
       // In a folder only the owner writes, a hard link is still never
       // written through: the file is one that will not open.
       scene("HardLinkAtTheNextStatisticsFile")

@@ -5,10 +5,12 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "import/installation_paths.h"
 #include "import/target_trade.h"
@@ -20,6 +22,8 @@
 #include "testing/toplist_gate.h"
 
 namespace {
+
+constexpr auto kSwapTime = std::chrono::seconds(2);
 
 constexpr auto kWait = std::chrono::seconds(20);
 
@@ -38,29 +42,6 @@ FileTree importedInOrder(FileTree tree, const std::string& prefix, int count) {
                 ImportStep::done);
   }
   return tree;
-}
-
-// True while `pid` waits for a flock(2) that another process holds.
-bool waitsForLock(pid_t pid) {
-  std::ifstream locks("/proc/locks");
-  std::string line;
-  while (std::getline(locks, line)) {
-    std::istringstream fields(line);
-    std::string number, arrow, kind, advisory, mode, owner;
-    fields >> number >> arrow >> kind >> advisory >> mode >> owner;
-    if (arrow == "->" && kind == "FLOCK" && owner == std::to_string(pid))
-      return true;
-  }
-  return false;
-}
-
-bool waitUntilLockWaiter(pid_t pid) {
-  const auto deadline = std::chrono::steady_clock::now() + kWait;
-  while (!waitsForLock(pid)) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    usleep(1000);
-  }
-  return true;
 }
 
 struct IndexContents {
@@ -152,24 +133,32 @@ TEST(ConcurrencyTest, RunsFromTwoSourcesIntoOneTargetNumberTradesApart) {
   }
 }
 
-// The test holds the target's lock as another run would. Close-on-exec: a
-// child that kept the descriptor would keep the lock too.
+// The test holds the target's lock as another run would, and lets it go as
+// a run does: the file removed, then closed. Close-on-exec: a child that kept
+// the descriptor would keep the lock too.
 class HeldTarget {
  public:
   explicit HeldTarget(const std::string& target)
-      : fd_(open(tradeFolderPath(target).c_str(),
-                 O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+      : path_(lockPath(target)),
+        fd_(open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600)) {
     flock(fd_, LOCK_EX);
   }
   ~HeldTarget() { release(); }
   void release() {
-    if (fd_ >= 0) close(fd_);
+    if (fd_ < 0) return;
+    unlink(path_.c_str());
+    close(fd_);
     fd_ = -1;
   }
 
  private:
+  std::string path_;
   int fd_;
 };
+
+bool showsWaitingLine(const std::string& page) {
+  return page.find(waitingLine()) != std::string::npos;
+}
 
 TEST(ConcurrencyTest, RunWaitsUntilTheTargetIsFreeAndCanBeStoppedThere) {
   for (const bool stopWhileWaiting : {false, true}) {
@@ -181,24 +170,65 @@ TEST(ConcurrencyTest, RunWaitsUntilTheTargetIsFreeAndCanBeStoppedThere) {
     CgiRequest request = postRequest(formBody(in.source, in.target));
     request.timeout = kWait;
     RunningCgi run(request);
-    ASSERT_TRUE(waitUntilLockWaiter(run.pid()));
-    EXPECT_EQ(describeTree(before), describeTree(readTree(in.dir.path())));
+    ASSERT_TRUE(run.waitForPage(showsWaitingLine, kWait));
+    FileTree waiting = readTree(in.dir.path());
+    waiting.erase(lockPath("kv2/"));
+    EXPECT_EQ(describeTree(before), describeTree(waiting));
     if (stopWhileWaiting) kill(run.pid(), SIGTERM);
     held.release();
     const CgiResult result = run.finish();
     EXPECT_EQ(0, result.exitStatus);
     if (stopWhileWaiting) {
-      EXPECT_EQ(loadingLine() + stopBlock(in.source, in.target),
+      EXPECT_EQ(loadingLine() + waitingLine() + stopBlock(in.source, in.target),
                 pageAfterForm(result.page));
       EXPECT_EQ(describeTree(before), describeTree(readTree(in.dir.path())));
     } else {
-      EXPECT_EQ(loadingLine() + addedLine("k0") + addedLine("k1") +
-                    addedLine("k2") + closingBlock(),
+      EXPECT_EQ(loadingLine() + waitingLine() + addedLine("k0") +
+                    addedLine("k1") + addedLine("k2") + closingBlock(),
                 pageAfterForm(result.page));
       EXPECT_EQ(describeTree(importedInOrder(before, "k", 3)),
                 describeTree(readTree(in.dir.path())));
     }
   }
+}
+
+// Another account swaps a name in a folder it may write to, back and forth
+// between the owner's target and a tree of its own whose counter is a link to
+// the owner's file, while runs go on: every run refuses that folder, and
+// nothing outside the target is ever written.
+TEST(ConcurrencyTest, NameSwappedDuringTheWalkNeverLeadsOutside) {
+  Installations in;
+  in.writeSourceIndex(tradesWithKeys("k", 1));
+  const std::string pub = in.dir.path() + "pub/";
+  const std::string victim = in.dir.path() + "victim";
+  writeFile(victim, "secret");
+  makeDirectories(pub + "theirs/d/t");
+  ASSERT_EQ(0, symlink(victim.c_str(), counterPath(pub + "theirs/").c_str()));
+  ASSERT_EQ(0, chmod(pub.c_str(), 0777));
+  ASSERT_EQ(0, rename(in.target.c_str(), (pub + "kv2").c_str()));
+  std::atomic<bool> done{false};
+  std::thread swapper([&] {
+    while (!done)
+      renameat2(AT_FDCWD, (pub + "kv2").c_str(), AT_FDCWD,
+                (pub + "theirs").c_str(), RENAME_EXCHANGE);
+  });
+  const std::string refused =
+      loadingLine() +
+      errorBlock(ErrorLead::othersCanChange, in.dir.path() + "pub", true);
+  int runs = 0;
+  for (const auto end = std::chrono::steady_clock::now() + kSwapTime;
+       std::chrono::steady_clock::now() < end; ++runs) {
+    const std::string page =
+        runInProcess(postRequest(formBody(in.source, pub + "kv2/")));
+    if (pageAfterForm(page) != refused) {
+      ADD_FAILURE() << pageAfterForm(page);
+      break;
+    }
+  }
+  done = true;
+  swapper.join();
+  EXPECT_LT(10, runs);
+  EXPECT_EQ("secret", readFile(victim));
 }
 
 TEST(StopSignalTest, TradeInHandIsFinishedAndNoOtherIsStarted) {
@@ -218,6 +248,7 @@ TEST(StopSignalTest, TradeInHandIsFinishedAndNoOtherIsStarted) {
               in.targetFile(targetIndexPath));
     FileTree expected = readTree(in.dir.path());
     expected.erase(journalPath("kv2/"));
+    expected.erase(lockPath("kv2/"));
     kill(run.pid(), signal);
     gate.release();
     const CgiResult result = run.finish();

@@ -43,6 +43,12 @@ const char* leadName(ErrorLead lead) {
       return "noFreeId";
     case ErrorLead::othersCanChange:
       return "othersCanChange";
+    case ErrorLead::groupCanChange:
+      return "groupCanChange";
+    case ErrorLead::otherOwner:
+      return "otherOwner";
+    case ErrorLead::otherUsersLock:
+      return "otherUsersLock";
     case ErrorLead::notOwnLog:
       return "notOwnLog";
     case ErrorLead::unknownTail:
@@ -67,6 +73,8 @@ std::string pageHead(const std::string& script) {
 
 const std::string& loadingLine() { return goldenText("loading_line.txt"); }
 
+const std::string& waitingLine() { return goldenText("waiting_line.txt"); }
+
 const std::string& closingBlock() { return goldenText("closing_block.txt"); }
 
 const std::string& incorrectFormData() {
@@ -90,7 +98,8 @@ std::string stopBlock(const std::string& source, const std::string& target) {
                 {{"@SOURCE@", source}, {"@TARGET@", target}});
 }
 
-std::string errorBlock(ErrorLead lead, const std::string& path, bool withLink) {
+std::string errorBlock(ErrorLead lead, const std::string& path, bool withLink,
+                       const std::string& who) {
   std::string block = goldenText("error_block.txt");
   if (!withLink) {
     const auto [start, end] = linkLine(block);
@@ -99,6 +108,7 @@ std::string errorBlock(ErrorLead lead, const std::string& path, bool withLink) {
   std::string advice = namedText("error_advice.txt", leadName(lead));
   if (advice.empty()) advice = namedText("error_advice.txt", "files");
   block = fillIn(block, {{"@ADVICE@", advice}});
+  block = fillIn(block, {{"@WHO@", who}});
   return fillIn(block,
                 {{"@LEAD@", namedText("error_leads.txt", leadName(lead))},
                  {"@PATH@", path},

@@ -10,6 +10,7 @@
 // The CGI header, the page head and the form, showing `script`.
 std::string pageHead(const std::string& script);
 const std::string& loadingLine();
+const std::string& waitingLine();
 const std::string& closingBlock();
 const std::string& incorrectFormData();
 std::string skippingLine(const std::string& key);
@@ -26,13 +27,18 @@ enum class ErrorLead {
   writeFailed,
   noFreeId,
   othersCanChange,
+  groupCanChange,
+  otherOwner,
+  otherUsersLock,
   notOwnLog,
   unknownTail,
 };
 
 // The error block that ends a page: `lead`, the path as shown, and the return
-// link "convert.cgi" when `withLink`.
-std::string errorBlock(ErrorLead lead, const std::string& path, bool withLink);
+// link "convert.cgi" when `withLink`; `who` is the other user or group that
+// the advice of a refused folder or lock names.
+std::string errorBlock(ErrorLead lead, const std::string& path, bool withLink,
+                       const std::string& who = std::string());
 
 // True when `page` ends with the closing block or with an error block.
 bool hasPageEnding(const std::string& page);

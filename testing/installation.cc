@@ -93,3 +93,9 @@ std::string formBody(const std::string& source, const std::string& target,
          "&kavrelv2=" + encodeFormValue(target) +
          "&submit=" + encodeFormValue(submit);
 }
+
+Folders foldersOf(const std::string& installation) {
+  return foldersFor({dataFolderPath(installation),
+                     tradeFolderPath(installation),
+                     historyFolderPath(installation)});
+}

@@ -56,6 +56,10 @@ struct Installations {
   }
 };
 
+// The data, trade and history folders of the installation at `installation`,
+// walked as a run walks them.
+Folders foldersOf(const std::string& installation);
+
 // The url-encoded body of the form with the two directories typed in and
 // `submit` as the button's value.
 std::string formBody(const std::string& source, const std::string& target,

@@ -61,3 +61,13 @@ void giveToUser(const std::string& path, unsigned uid) {
     ::lchown(it->path().c_str(), uid, uid);
   }
 }
+
+Folders foldersFor(const std::vector<std::string>& paths) {
+  Folders folders;
+  for (const std::string& path : paths) {
+    const FileError refused = folders.add(path);
+    // A test's own folder that the walk refuses is a broken test machine.
+    if (refused.result != FileResult::ok) abort();
+  }
+  return folders;
+}

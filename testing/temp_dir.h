@@ -3,6 +3,9 @@
 #define CONVERT_TESTING_TEMP_DIR_H_
 
 #include <string>
+#include <vector>
+
+#include "base/folder_access.h"
 
 // A fresh directory under `parent`, removed with everything in it when the
 // object goes away. Its path ends with "/", ready to be used as an
@@ -29,5 +32,9 @@ int fileMode(const std::string& path);
 void makeDirectories(const std::string& path);
 // Hands `path` and everything below it to user and group `uid`.
 void giveToUser(const std::string& path, unsigned uid);
+
+// The folders `paths`, walked and judged as a run walks them, for tests of
+// the file operations (each must pass; a missing one is kept as missing).
+Folders foldersFor(const std::vector<std::string>& paths);
 
 #endif  // CONVERT_TESTING_TEMP_DIR_H_

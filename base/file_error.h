@@ -1,0 +1,46 @@
+// What a file operation found, and where.
+#ifndef CONVERT_BASE_FILE_ERROR_H_
+#define CONVERT_BASE_FILE_ERROR_H_
+
+#include <string>
+
+// What an operation on a file found. Every file that is about to be changed
+// must be a regular file with exactly one link (a hard link to a file
+// elsewhere would carry the change there): otherwise it does not open.
+// notOwnLog: a
+// rollback log that this program, run as this user, cannot have written;
+// unknownTail: what a rollback log would cut off a file is not what the
+// program appends there.
+enum class FileResult {
+  ok,
+  openFailed,
+  readFailed,
+  writeFailed,
+  othersCanChange,  // a folder on the way every user may write to
+  groupCanChange,   // one whose group holds other users
+  otherOwner,       // one that belongs to another user
+  otherUsersLock,   // the conversion's lock is another user's
+  notOwnLog,
+  unknownTail,
+  noFreeId,  // a counter with no trade identifier left to issue
+};
+
+// What failed, and where: the path as it was formed.
+struct FileError {
+  FileResult result = FileResult::ok;
+  std::string path;
+  // For a folder or a lock of another user: who, in plain words.
+  std::string detail;
+};
+
+// True when `result` is ok; otherwise fills `error` with it and `path`.
+inline bool succeeded(FileResult result, const std::string& path,
+                      FileError* error) {
+  if (result == FileResult::ok) return true;
+  error->result = result;
+  error->path = path;
+  error->detail.clear();
+  return false;
+}
+
+#endif  // CONVERT_BASE_FILE_ERROR_H_
