@@ -38,6 +38,7 @@ import concurrent.futures
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -46,7 +47,7 @@ import time
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 from convert_tools import installations  # noqa: E402
 from convert_tools.crash_states import power_cut_states  # noqa: E402
-from convert_tools.installations import ERROR_END, FILE, snapshot, write_installation  # noqa: E402
+from convert_tools.installations import ERROR_END, FILE, write_installation  # noqa: E402
 
 CLOSING_BLOCK = installations.golden("closing_block.txt")
 LEADS = {name: " ".join(words) for name, *words in installations.golden_table("error_leads.txt")}
@@ -62,6 +63,7 @@ ORPHANS = {STATS_ORPHAN: b"old statistics",
            FILE["history"].replace("@KEY@", "beta"): b"old history"}
 HISTORY_END = FILE["history"].rsplit("@KEY@", 1)[1]  # of every history file's name
 JOURNAL = FILE["journal"]
+LOCK = FILE["lock"]  # held while a run works; left by a killed one
 CAPS = FILE["caps"]
 WORKERS = 2
 RUN_TIMEOUT = 20  # seconds; a run that hangs fails its case
@@ -118,6 +120,7 @@ class Layout:
             with open(outside, "wb") as f:
                 f.write(files[CAPS])
             os.symlink(outside, target + CAPS)
+        repoint_journal(target)
 
     def copy(self, start, target):
         """Copies the target start, modes included."""
@@ -127,6 +130,7 @@ class Layout:
             shutil.copy2(target + CAPS, outside)
             os.remove(target + CAPS)
             os.symlink(outside, target + CAPS)
+        repoint_journal(target)
 
     def remove(self, target):
         shutil.rmtree(target)
@@ -143,6 +147,51 @@ class Layout:
     def device_of(self, path):
         """The file system of a relative path's bytes (or a folder's names)."""
         return self.devices[self.other_fs is not None and path == CAPS]
+
+
+def fnv(hash_, data):
+    for byte in data:
+        hash_ = ((hash_ ^ byte) * 1099511628211) & (2 ** 64 - 1)
+    return hash_
+
+
+def repoint_journal(target):
+    """A state or a copy is made of new files, where a power cut keeps the
+    files themselves: each record of the journal that names the file it puts
+    back (its device and inode) is made to name the file of that name here,
+    the checksums chained anew. The records past the first damaged one stay
+    as they are."""
+    path = target + JOURNAL
+    if not os.path.isfile(path):
+        return
+    with open(path, "rb") as f:
+        log = f.read()
+    header = 16
+    if len(log) < header or not log.startswith(b"CVUNDO1\n"):
+        return
+    out, old, new, at = [log[:header]], fnv(14695981039346656037, log[:header]), None, header
+    new = old
+    while at + 16 <= len(log):
+        length, check = struct.unpack_from("<QQ", log, at)
+        body = log[at + 16:at + 16 + length]
+        if len(body) != length or fnv(old, body) != check:
+            break
+        old = check
+        name_length = struct.unpack_from("<Q", body, 18)[0]
+        rest = 26 + name_length
+        bytes_length = struct.unpack_from("<Q", body, rest)[0]
+        end = rest + 8 + bytes_length
+        name = body[26:rest].decode("utf-8", "surrogateescape")
+        if len(body) == end + 16 and os.path.lexists(target + name):
+            follows = body[0] == 1 or body[1] & 1
+            info = os.stat(target + name, follow_symlinks=bool(follows))
+            body = body[:end] + struct.pack("<QQ", info.st_dev, info.st_ino)
+        new = fnv(new, body)
+        out.append(struct.pack("<QQ", len(body), new) + body)
+        at += 16 + length
+    out.append(log[at:])
+    with open(path, "r+b") as f:
+        f.write(b"".join(out))
 
 
 def source_files(trades):
@@ -184,12 +233,20 @@ def page_ending(page):
     return "no ending"
 
 
+def snapshot(root):
+    """The target's files, its lock aside: the lock holds no trade, and a
+    killed run leaves it."""
+    tree = installations.snapshot(root)
+    tree.pop(LOCK, None)
+    return tree
+
+
 def differences(tree, state, spare=None):
     """What tree lacks or holds beyond state. A history file that still holds
     what spare has for it (or is missing, where spare has none) is no
     difference: the program does not check that file's open."""
     found = []
-    for path in sorted(set(tree) | set(state)):
+    for path in sorted((set(tree) | set(state)) - {LOCK}):
         have, want = tree.get(path), state.get(path)
         if have == want or (spare is not None and path.endswith(HISTORY_END)
                             and have == spare.get(path)):
