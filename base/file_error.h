@@ -20,6 +20,7 @@ enum class FileResult {
   groupCanChange,   // one whose group holds other users
   otherOwner,       // one that belongs to another user
   otherUsersLock,   // the conversion's lock is another user's
+  otherUsersLog,    // a rollback log that another user's run left
   notOwnLog,
   unknownTail,
   noFreeId,  // a counter with no trade identifier left to issue

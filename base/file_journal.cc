@@ -315,93 +315,106 @@ namespace {
 
 // Checks the whole log before anything is changed: every record must pass
 // the rules, and every cut must take off only what a group can have added.
-FileResult checkLog(const Folders& folders, const std::string& root,
-                    UndoLogReader* reader, FileReader* log,
-                    const RecoveryRules& rules, std::string* failedPath) {
+FileError checkLog(const Folders& folders, const std::string& root,
+                   UndoLogReader* reader, FileReader* log,
+                   const RecoveryRules& rules, const std::string& logPath) {
   UndoRecord record;
   while (reader->next(&record)) {
     if ((record.mode & ~0777u) != 0 ||
         (rules.isOwnRecord && !rules.isOwnRecord(record)))
-      return FileResult::notOwnLog;
+      return FileError{FileResult::notOwnLog, logPath, std::string()};
+    if (rules.notice) rules.notice(record);
+  }
+  if (log->hasFailed())
+    return FileError{FileResult::readFailed, logPath, std::string()};
+  for (std::size_t i = 0; i < reader->count(); ++i) {
+    if (!reader->reread(i, &record))
+      return FileError{FileResult::readFailed, logPath, std::string()};
     if (record.kind != UndoRecord::Kind::cutBack || !rules.isOwnTail) continue;
     const std::string path = root + record.name;
     FileReader file(folders, path);
+    // A file that is not there now fails when it is put back.
     if (!file.isOpen() || file.size() <= record.size) continue;
-    if (!rules.isOwnTail(record, &file)) {
-      *failedPath = path;
-      return file.hasFailed() ? FileResult::readFailed
-                              : FileResult::unknownTail;
+    std::string why;
+    if (!rules.isOwnTail(record, &file, &why)) {
+      return FileError{
+          file.hasFailed() ? FileResult::readFailed : FileResult::unknownTail,
+          path, why};
     }
   }
-  return log->hasFailed() ? FileResult::readFailed : FileResult::ok;
+  return FileError();
 }
 
 // Opens the log at `logPath` as recovery takes it: ok with `log` empty when
 // there is none, ok with `log` open when this user alone can have written it
-// (a regular file of one link, its own, with no permission for group or
-// others), notOwnLog otherwise. Anyone else could name any file in it, or any
-// bytes.
-FileResult openOwnLog(const Folders& folders, const std::string& logPath,
-                      std::optional<FileReader>* log) {
+// (a regular file of one link, its own, that neither group nor others may
+// write), otherUsersLog or notOwnLog otherwise. Anyone else could name any
+// file in it, or any bytes.
+FileError openOwnLog(const Folders& folders, const std::string& logPath,
+                     std::optional<FileReader>* log) {
   PathState state;
-  if (!readPathState(folders, logPath, &state)) return FileResult::openFailed;
-  if (state.kind == PathState::Kind::missing) return FileResult::ok;
+  if (!readPathState(folders, logPath, &state))
+    return FileError{FileResult::openFailed, logPath, std::string()};
+  if (state.kind == PathState::Kind::missing) return FileError();
   log->emplace(folders, logPath, /*followLinks=*/false);
   const FileReader& file = **log;
-  if (!file.isOpen() || file.links() != 1 || file.owner() != ::geteuid() ||
-      (file.mode() & 077) != 0)
-    return FileResult::notOwnLog;
-  return FileResult::ok;
+  if (file.isOpen() && file.owner() != ::geteuid())
+    return FileError{FileResult::otherUsersLog, logPath,
+                     userName(file.owner())};
+  if (!file.isOpen() || file.links() != 1 || (file.mode() & 022) != 0)
+    return FileError{FileResult::notOwnLog, logPath, std::string()};
+  return FileError();
 }
 
 }  // namespace
 
-FileResult inspectLog(const Folders& folders, const std::string& root,
-                      const std::string& logPath, const RecoveryRules& rules,
-                      bool* present, std::string* failedPath) {
-  *failedPath = logPath;
+FileError inspectLog(const Folders& folders, const std::string& root,
+                     const std::string& logPath, const RecoveryRules& rules,
+                     bool* present) {
   std::optional<FileReader> log;
-  const FileResult opened = openOwnLog(folders, logPath, &log);
+  const FileError opened = openOwnLog(folders, logPath, &log);
   *present = log.has_value();
-  if (opened != FileResult::ok || !log) return opened;
+  if (opened.result != FileResult::ok || !log) return opened;
   UndoLogReader reader(&*log);
-  if (!reader.readHeader())
-    return log->hasFailed() ? FileResult::readFailed : FileResult::ok;
-  return checkLog(folders, root, &reader, &*log, rules, failedPath);
+  if (!reader.readHeader()) {
+    return log->hasFailed()
+               ? FileError{FileResult::readFailed, logPath, std::string()}
+               : FileError();
+  }
+  return checkLog(folders, root, &reader, &*log, rules, logPath);
 }
 
-FileResult recoverFromLog(const Folders& folders, const std::string& root,
-                          const std::string& logPath,
-                          const RecoveryRules& rules, std::string* failedPath) {
-  *failedPath = logPath;
+FileError recoverFromLog(const Folders& folders, const std::string& root,
+                         const std::string& logPath,
+                         const RecoveryRules& rules) {
+  const FileError failedLog{FileResult::writeFailed, logPath, std::string()};
   std::optional<FileReader> log;
-  const FileResult opened = openOwnLog(folders, logPath, &log);
-  if (opened != FileResult::ok || !log) return opened;
+  const FileError opened = openOwnLog(folders, logPath, &log);
+  if (opened.result != FileResult::ok || !log) return opened;
   UndoLogReader reader(&*log);
   if (reader.readHeader()) {
-    const FileResult checked =
-        checkLog(folders, root, &reader, &*log, rules, failedPath);
-    if (checked != FileResult::ok) return checked;
+    const FileError checked =
+        checkLog(folders, root, &reader, &*log, rules, logPath);
+    if (checked.result != FileResult::ok) return checked;
     FileSystems fileSystems(folders);
     UndoRecord record;
     for (std::size_t i = reader.count(); i-- > 0;) {
-      if (!reader.reread(i, &record)) return FileResult::readFailed;
+      if (!reader.reread(i, &record))
+        return FileError{FileResult::readFailed, logPath, std::string()};
       const std::string file = root + record.name;
-      if (applyUndoRecord(folders, root, record) != FileResult::ok) {
-        *failedPath = file;
-        return FileResult::writeFailed;
-      }
+      if (applyUndoRecord(folders, root, record) != FileResult::ok)
+        return FileError{FileResult::writeFailed, file, std::string()};
       if (!fileSystems.noteFileOf(file)) ::sync();
     }
     // Only once every file is put back for good may the log go.
-    if (!fileSystems.syncChanged()) return FileResult::writeFailed;
+    if (!fileSystems.syncChanged()) return failedLog;
   } else if (log->hasFailed()) {
-    return FileResult::readFailed;
+    return FileError{FileResult::readFailed, logPath, std::string()};
   }
   // A log without a complete header never began its group: it is only
   // removed.
   if (removeFile(folders, logPath) != FileResult::ok ||
       !syncDirectory(folders, folderOf(logPath)))
-    return FileResult::writeFailed;
-  return FileResult::ok;
+    return failedLog;
+  return FileError();
 }

@@ -141,31 +141,36 @@ class FileJournal {
 };
 
 // What recovery accepts of a log written for the target: a record must be
-// one this program writes (`isOwnRecord`), and before a file is cut back,
+// one this program writes (`isOwnRecord`); every record is shown to `notice`,
+// in order, before any tail is judged; and before a file is cut back,
 // `isOwnTail` must say that what lies past the record's size in `file` is
-// what one group of this program can have appended there.
+// what one group of this program can have appended there (false, with `why`
+// saying what else is there in plain words, otherwise).
 struct RecoveryRules {
   std::function<bool(const UndoRecord&)> isOwnRecord;
-  std::function<bool(const UndoRecord&, FileReader* file)> isOwnTail;
+  std::function<void(const UndoRecord&)> notice;
+  std::function<bool(const UndoRecord&, FileReader* file, std::string* why)>
+      isOwnTail;
 };
 
 // Puts back every file below `root` that the log at `logPath` records, newest
 // record first, makes that durable and removes the log. A log that never became
 // complete is only removed. The log is used only when this user alone can
-// have written it (a regular file of one link, its own, with no permission
-// for group or others) and every record passes `rules`; otherwise nothing is
-// changed and the result is notOwnLog (a cut that the rules refuse: notOwnLog
-// with `failedPath` naming the file). On another failure the log stays and
-// `failedPath` names the file that could not be put back (or the log itself).
-FileResult recoverFromLog(const Folders& folders, const std::string& root,
-                          const std::string& logPath,
-                          const RecoveryRules& rules, std::string* failedPath);
+// have written it (a regular file of one link, its own, that neither group
+// nor others may write) and every record passes `rules`; otherwise nothing is
+// changed and the result says why: otherUsersLog (with the user in
+// `detail`), notOwnLog, or unknownTail naming the file whose tail the rules
+// refuse. On another failure the log stays and the result names the file
+// that could not be put back, a missing one included (or the log itself).
+FileError recoverFromLog(const Folders& folders, const std::string& root,
+                         const std::string& logPath,
+                         const RecoveryRules& rules);
 
 // What recoverFromLog would make of the log at `logPath`, changing nothing:
 // ok when there is none (`present` false) or it would be applied, otherwise
-// the result recovery would stop with, and `failedPath`.
-FileResult inspectLog(const Folders& folders, const std::string& root,
-                      const std::string& logPath, const RecoveryRules& rules,
-                      bool* present, std::string* failedPath);
+// what recovery would stop with.
+FileError inspectLog(const Folders& folders, const std::string& root,
+                     const std::string& logPath, const RecoveryRules& rules,
+                     bool* present);
 
 #endif  // CONVERT_BASE_FILE_JOURNAL_H_

@@ -44,7 +44,6 @@ class FileJournalTest : public testing::Test {
   const Folders folders = foldersFor({root});
   FileTree before;
   std::optional<FileJournal> journal;
-  std::string failed;
 };
 
 }  // namespace
@@ -55,11 +54,11 @@ TEST_F(FileJournalTest, LogOfACutOffGroupPutsEveryFileBack) {
   journal.reset();
   ASSERT_TRUE(fileExists(root + "log"));
   EXPECT_EQ(FileResult::ok,
-            recoverFromLog(folders, root, root + "log", {}, &failed));
+            recoverFromLog(folders, root, root + "log", {}).result);
   EXPECT_EQ(describeTree(before), describeTree(readTree(root)));
   // Nothing is left to put back.
   EXPECT_EQ(FileResult::ok,
-            recoverFromLog(folders, root, root + "log", {}, &failed));
+            recoverFromLog(folders, root, root + "log", {}).result);
 }
 
 TEST_F(FileJournalTest, UndoThatCannotFinishIsFinishedByTheNextRun) {
@@ -68,13 +67,13 @@ TEST_F(FileJournalTest, UndoThatCannotFinishIsFinishedByTheNextRun) {
   std::filesystem::rename(root + "index", root + "moved");
   makeDirectories(root + "index");
   EXPECT_FALSE(journal->rollback());
-  EXPECT_EQ(FileResult::writeFailed,
-            recoverFromLog(folders, root, root + "log", {}, &failed));
-  EXPECT_EQ(root + "index", failed);
+  const FileError failed = recoverFromLog(folders, root, root + "log", {});
+  EXPECT_EQ(FileResult::writeFailed, failed.result);
+  EXPECT_EQ(root + "index", failed.path);
   std::filesystem::remove(root + "index");
   std::filesystem::rename(root + "moved", root + "index");
   EXPECT_EQ(FileResult::ok,
-            recoverFromLog(folders, root, root + "log", {}, &failed));
+            recoverFromLog(folders, root, root + "log", {}).result);
   // The first unit stays; the second is gone, and so is the log.
   EXPECT_EQ("01234567", readFile(root + "index"));
   EXPECT_EQ("11", readFile(root + "i"));
@@ -88,7 +87,7 @@ TEST_F(FileJournalTest, CutOffGroupIsPutBackAndTheOneBeforeItKept) {
   ASSERT_EQ(FileResult::ok, journal->append(root + "index", "!"));
   journal.reset();
   EXPECT_EQ(FileResult::ok,
-            recoverFromLog(folders, root, root + "log", {}, &failed));
+            recoverFromLog(folders, root, root + "log", {}).result);
   EXPECT_EQ("0123456789", readFile(root + "index"));
   EXPECT_EQ(std::string(8, '\0'), readFile(root + "11"));
 }

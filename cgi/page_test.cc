@@ -92,10 +92,16 @@ TEST(PageTest, EveryTextMatchesItsGoldenFile) {
        errorBlock(ErrorLead::notOwnLog, "/x/d/t/log", true)},
       {"unknown records in the index",
        [](std::ostream& p) {
-         reportFileResult(p, FileResult::unknownTail, "/x/d/t/index",
-                          kReturnLink);
+         reportFailure(p, {FileResult::unknownTail, "/x/d/t/index", "record 3"},
+                       kReturnLink);
        },
-       errorBlock(ErrorLead::unknownTail, "/x/d/t/index", true)},
+       errorBlock(ErrorLead::unknownTail, "/x/d/t/index", true, "record 3")},
+      {"log of another user",
+       [](std::ostream& p) {
+         reportFailure(p, {FileResult::otherUsersLog, "/x/d/t/log", "bob"},
+                       kReturnLink);
+       },
+       errorBlock(ErrorLead::otherUsersLog, "/x/d/t/log", true, "bob")},
       {"stop block",
        [](std::ostream& p) { writeStopBlock(p, "/a/\"tn3/", "/b/<kv2>/"); },
        stopBlock("/a/&quot;tn3/", "/b/&lt;kv2&gt;/")},

@@ -66,9 +66,10 @@ class PageReport : public ConversionReport {
   }
   void added(const std::string& key) override { writeAddedLine(page_, key); }
   void waiting() override { writeWaitingLine(page_); }
-  void failed(const FileError& error, bool readingIndex) override {
-    reportFailure(page_, error,
-                  readingIndex ? std::string_view() : kReturnLink);
+  void failed(const FileError& error, RunStage stage) override {
+    reportFailure(
+        page_, error,
+        stage == RunStage::readingIndex ? std::string_view() : kReturnLink);
   }
 
  private:

@@ -33,8 +33,9 @@ constexpr const char* kHelp =
     "          would stop (the first line says where and why).\n"
     "  import  converts: a progress bar on a terminal, one line a trade\n"
     "          otherwise, and the totals at the end. Exit status 0 when done,\n"
-    "          1 when a step failed (the target holds whole trades: fix the\n"
-    "          cause and run again), 128 + the signal's number when stopped.\n"
+    "          1 when a step failed or a rollback log was refused (standard\n"
+    "          error says what and what to do), 128 + the signal's number\n"
+    "          when stopped.\n"
     "  --json  one JSON object on standard output instead of text.\n"
     "\n"
     "SOURCE and TARGET are the installation folders, with or without their\n"
@@ -57,6 +58,13 @@ std::string failureText(const FileError& error) {
   std::string text(failureLead(error.result));
   text.append(" ").append(error.path);
   return text;
+}
+
+// A put-back that failed, as opposed to a log or a tail refused whole.
+bool isPutBackFailure(const FileError& error) {
+  return error.result == FileResult::openFailed ||
+         error.result == FileResult::readFailed ||
+         error.result == FileResult::writeFailed;
 }
 
 void writeFailure(std::ostream& err, const FileError& error) {
@@ -225,7 +233,15 @@ int runImport(const Command& command, const CliContext& context,
   out.flush();
   if (end == RunEnd::failed) {
     writeFailure(err, report.failure());
-    err << "The target holds whole trades: fix the cause and run again.\n";
+    // Whole trades are promised only where the run itself undid what it had
+    // begun; a refused or unfinished put-back says what to do in its advice.
+    const RunStage stage = report.failedStage();
+    if (stage == RunStage::importing)
+      err << "The target holds whole trades: fix the cause and run again.\n";
+    else if (stage == RunStage::recovering &&
+             isPutBackFailure(report.failure()))
+      err << "The target may hold a trade cut half way, which its rollback "
+             "log puts back: fix the cause and run again.\n";
     return 1;
   }
   if (end == RunEnd::stopped) {

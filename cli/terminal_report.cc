@@ -48,7 +48,10 @@ void TerminalReport::added(const std::string& key) {
   stepDone();
 }
 
-void TerminalReport::failed(const FileError& error, bool) { failure_ = error; }
+void TerminalReport::failed(const FileError& error, RunStage stage) {
+  failure_ = error;
+  failedStage_ = stage;
+}
 
 void TerminalReport::stepDone() {
   ++done_;

@@ -23,7 +23,7 @@ class TerminalReport : public ConversionReport {
   void unstorableKey(const std::string& key) override;
   void belowThreshold(const std::string& key) override;
   void added(const std::string& key) override;
-  void failed(const FileError& error, bool readingIndex) override;
+  void failed(const FileError& error, RunStage stage) override;
 
   // Takes the bar off the terminal's last line, for what follows.
   void endBar();
@@ -32,6 +32,7 @@ class TerminalReport : public ConversionReport {
   uint64_t skippedCount() const { return skipped_; }
   uint64_t passedOverCount() const { return passedOver_; }
   const FileError& failure() const { return failure_; }
+  RunStage failedStage() const { return failedStage_; }
 
  private:
   void stepDone();
@@ -47,6 +48,7 @@ class TerminalReport : public ConversionReport {
   uint64_t skipped_ = 0;
   uint64_t passedOver_ = 0;
   FileError failure_;
+  RunStage failedStage_ = RunStage::importing;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point drawn_;
   bool barShown_ = false;

@@ -12,11 +12,11 @@
 #include "base/numbers.h"
 #include "companion/companion_files.h"
 #include "conversion/installation_folders.h"
+#include "conversion/recovery_rules.h"
 #include "conversion/stop_signals.h"
 #include "import/installation_paths.h"
 #include "import/source_index.h"
 #include "import/target_index.h"
-#include "import/target_log_rules.h"
 #include "import/trade_conversion.h"
 #include "import/trade_id_counter.h"
 
@@ -51,9 +51,9 @@ constexpr auto kFirstGroupTime = std::chrono::milliseconds(250);
 constexpr auto kGroupTime = std::chrono::milliseconds(2000);
 
 // Reports the failed step and ends the run there.
-RunEnd failedAt(const FileError& error, bool readingIndex,
+RunEnd failedAt(const FileError& error, RunStage stage,
                 ConversionReport* report) {
-  report->failed(error, readingIndex);
+  report->failed(error, stage);
   return RunEnd::failed;
 }
 
@@ -121,8 +121,10 @@ RunEnd importTrades(const Folders& folders, const std::string& target,
       // A trade is imported whole or not at all: a half trade's record would
       // make every later run skip it, and its missing files would never be
       // written.
-      journal.rollback();
-      return failedAt(error, false, report);
+      const bool undone = journal.rollback();
+      // An undo cut short is finished by the next run, from the log.
+      return failedAt(
+          error, undone ? RunStage::importing : RunStage::recovering, report);
     }
     journal.commit();
     report->added(trade.field2);
@@ -132,13 +134,15 @@ RunEnd importTrades(const Folders& folders, const std::string& target,
       // next run puts it back and imports it again.
       const FileResult ended = journal.endGroup();
       if (!succeeded(ended, journal.failedPath(""), &error))
-        return failedAt(error, false, report);
+        return failedAt(error, RunStage::importing, report);
       groupTrades = 0;
       groupTime = std::min(groupTime * 2, kGroupTime);
     }
   }
-  if (!succeeded(journal.finish(), journal.failedPath(""), &error))
-    return failedAt(error, false, report);
+  // Finished first: the path names the log only once it has failed.
+  const FileResult finished = journal.finish();
+  if (!succeeded(finished, journal.failedPath(""), &error))
+    return failedAt(error, RunStage::importing, report);
   return stopped ? RunEnd::stopped : RunEnd::finished;
 }
 
@@ -154,32 +158,34 @@ RunEnd convertInstallations(const std::string& source,
   // log of their own: touch nothing there.
   Folders folders(trustOfThisRun());
   FileError error = openSourceFolders(source, &folders);
-  if (error.result != FileResult::ok) return failedAt(error, false, report);
+  if (error.result != FileResult::ok)
+    return failedAt(error, RunStage::preparing, report);
   // The source index is read whole and closed now; its trades are taken from
   // the text one at a time, so that memory holds the text and one trade.
   std::string sourceIndex;
   if (!readSourceIndex(folders, source, &sourceIndex, &error))
-    return failedAt(error, true, report);
+    return failedAt(error, RunStage::readingIndex, report);
   error = openTargetFolders(target, &folders);
-  if (error.result != FileResult::ok) return failedAt(error, false, report);
+  if (error.result != FileResult::ok)
+    return failedAt(error, RunStage::preparing, report);
   // A second run over the same target (a double-click, a reload) waits here,
   // saying so, then sees this run's trades in the index it loads.
   RunLock lock;
   error = lock.take(folders, lockPath(target),
                     LockWait{[report] { report->waiting(); }, isStopRequested});
-  if (error.result != FileResult::ok) return failedAt(error, false, report);
+  if (error.result != FileResult::ok)
+    return failedAt(error, RunStage::preparing, report);
   if (!lock.isHeld() && isStopRequested()) return RunEnd::stopped;
   // A run that was cut off left its group's log: put every file back first,
-  // so that the group's trades are imported again, whole.
-  std::string failedPath;
-  const FileResult recovered =
-      recoverFromLog(folders, target, journalPath(target),
-                     targetRecoveryRules(kGroupTrades), &failedPath);
-  if (!succeeded(recovered, failedPath, &error))
-    return failedAt(error, false, report);
+  // so that the group's trades are imported again, whole. Only the group's
+  // own records and lines are cut off, told apart by the source's keys.
+  error = recoverFromLog(folders, target, journalPath(target),
+                         conversionRecoveryRules(sourceIndex, kGroupTrades));
+  if (error.result != FileResult::ok)
+    return failedAt(error, RunStage::recovering, report);
   std::vector<TargetTrade> targetTrades;
   if (!readTargetIndex(folders, target, &targetTrades, &error))
-    return failedAt(error, true, report);
+    return failedAt(error, RunStage::readingIndex, report);
   if (report->wantsTradeCount()) report->counted(countTrades(sourceIndex));
   return importTrades(folders, target, sourceIndex, targetTrades, remoteAddress,
                       report);

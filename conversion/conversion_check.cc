@@ -16,8 +16,8 @@
 #include "companion/toplist_file.h"
 #include "conversion/conversion.h"
 #include "conversion/installation_folders.h"
+#include "conversion/recovery_rules.h"
 #include "import/installation_paths.h"
-#include "import/target_log_rules.h"
 #include "import/trade_id_counter.h"
 
 namespace {
@@ -152,12 +152,10 @@ void checkConversion(const std::string& source, const std::string& target,
   check->stop = openTargetFolders(target, &folders);
   if (check->stop.result != FileResult::ok) return;
   check->running = isLockHeld(folders, lockPath(target));
-  std::string failedPath;
-  const FileResult verdict = inspectLog(folders, target, journalPath(target),
-                                        targetRecoveryRules(kGroupTrades),
-                                        &check->logPresent, &failedPath);
-  if (verdict != FileResult::ok) {
-    check->logVerdict = FileError{verdict, failedPath, std::string()};
+  check->logVerdict = inspectLog(
+      folders, target, journalPath(target),
+      conversionRecoveryRules(sourceIndex, kGroupTrades), &check->logPresent);
+  if (check->logVerdict.result != FileResult::ok) {
     check->stop = check->logVerdict;
     return;
   }

@@ -9,6 +9,17 @@
 
 #include "base/file_io.h"
 
+// Where a run was when a step failed.
+enum class RunStage {
+  readingIndex,  // loading the source or the target index: the target was not
+                 // changed or locked
+  preparing,     // reaching the folders, taking the lock: nothing changed
+  recovering,    // putting back, or refusing, what a cut-off run left: the
+                 // target may hold a trade cut half way
+  importing,     // the trade loop: the trade in hand was undone, and the
+                 // target holds whole trades
+};
+
 class ConversionReport {
  public:
   virtual ~ConversionReport() = default;
@@ -31,10 +42,8 @@ class ConversionReport {
   virtual void belowThreshold(const std::string& key) { (void)key; }
   // A trade imported whole.
   virtual void added(const std::string& key) = 0;
-  // A step failed and ended the run; the trade in hand, if any, has been
-  // undone. `readingIndex`: it was the loading of the source or the target
-  // index, before the target was changed or locked.
-  virtual void failed(const FileError& error, bool readingIndex) = 0;
+  // A step failed and ended the run at `stage`.
+  virtual void failed(const FileError& error, RunStage stage) = 0;
 };
 
 #endif  // CONVERT_CONVERSION_CONVERSION_REPORT_H_

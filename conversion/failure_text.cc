@@ -18,6 +18,8 @@ std::string_view failureLead(FileResult result) {
       return "Other users of the server can write to folder";
     case FileResult::otherUsersLock:
       return "Conversion lock of another user";
+    case FileResult::otherUsersLog:
+      return "Rollback log left by another user:";
     case FileResult::notOwnLog:
       return "Rollback log not left by this program";
     case FileResult::unknownTail:
@@ -48,12 +50,20 @@ std::string failureAdvice(const FileError& error) {
       return "A conversion run as user " + error.detail +
              " is working on this target, or was cut off: wait for it to "
              "end, or run the conversion as that user";
+    case FileResult::otherUsersLog:
+      return "A conversion run as user " + error.detail +
+             " was cut off here, and the target may hold a trade cut half "
+             "way: run the conversion as that user, which puts it back";
     case FileResult::notOwnLog:
-      return "Another user or program may have put it there: remove it and "
-             "try again";
+      return "Another user or program may have written it, and the target "
+             "may hold a trade cut half way: restore the backup of the "
+             "installation, or run convert-trades check to see what it holds";
     case FileResult::unknownTail:
-      return "Restore the backup of the installation, or remove the rollback "
-             "log d/t/convert.journal after checking the file, and try again";
+      return "The live site wrote " + error.detail +
+             " after a conversion was cut off, and the target may hold a "
+             "trade cut half way: restore the backup of the installation "
+             "(the live site was not on hold), or run convert-trades check to "
+             "see which records they are";
     default:
       return "Please check file permissions and try again";
   }

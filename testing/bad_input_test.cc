@@ -287,6 +287,54 @@ void writePlantedLog(const Installations& in, const std::string& name,
   writeFile(in.dir.path() + "cwd/victim", "secret");
 }
 
+constexpr const char* kNote = "added by 127.0.0.1 on 10 Dec, 2026";
+
+void appendTo(const std::string& path, const std::string& bytes) {
+  writeFile(path, readFile(path) + bytes);
+}
+
+// The log of a group cut off in an empty target: the sizes of its appended
+// files and the counter's text before it.
+void writeCutOffGroupLog(const Installations& in) {
+  UndoLogEncoder encoder;
+  std::string log = encoder.startGroup(1);
+  for (const InstallationFile& file :
+       {InstallationFile(targetIndexPath), InstallationFile(toplistPath),
+        InstallationFile(capsPath), InstallationFile(summaryPath)}) {
+    UndoRecord cut;
+    cut.name = file("");
+    cut.size = in.targetFile(file).size();
+    log += encoder.encode(cut);
+  }
+  UndoRecord counter;
+  counter.kind = UndoRecord::Kind::putBack;
+  counter.name = counterPath("");
+  counter.bytes = in.targetFile(counterPath);
+  counter.followLinks = true;
+  log += encoder.encode(counter);
+  writeFile(journalPath(in.target), log);
+  ::chmod(journalPath(in.target).c_str(), 0600);
+}
+
+// Past the end `writeCutOffGroupLog` logged, `after` appends to `file` what
+// the live site wrote; `who` is the first record or line that is not the
+// group's, as the page shows it.
+Scene liveSite(const std::string& name, InstallationFile file,
+               const std::string& who, Setup after) {
+  Scene s;
+  s.name = name;
+  s.setup = [after](const Installations& in) {
+    writeCutOffGroupLog(in);
+    after(in);
+  };
+  s.page = [=](const Installations& in) {
+    return loadingLine() +
+           errorBlock(ErrorLead::unknownTail, file(in.target), true, who);
+  };
+  s.targetMayChange = false;
+  return s;
+}
+
 Scene plantedLog(const std::string& name, const std::string& record,
                  unsigned mode, unsigned logMode) {
   Scene s;
@@ -692,11 +740,16 @@ std::vector<Scene> scenes() {
       // whole, before anything is put back.
       plantedLog("LogNamingAFileOutside", "../../cwd/victim", 0644, 0600),
       plantedLog("LogSettingUserIdOnStatistics", "d/t/11", 04777, 0600),
-      plantedLog("LogReadableByTheGroup", "d/t/11", 0644, 0640),
+      plantedLog("LogWritableByTheGroup", "d/t/11", 0644, 0620),
       plantedLog("LogOfAnotherUser", "d/t/11", 0644, 0600)
           .with([](const Installations& in) {
             writePlantedLog(in, "d/t/11", 0644, 0600);
             ::chown(journalPath(in.target).c_str(), 65534, 65534);
+          })
+          .ends([](const Installations& in) {
+            return loadingLine() + errorBlock(ErrorLead::otherUsersLog,
+                                              journalPath(in.target), true,
+                                              "nobody");
           })
           .asRoot(),
       plantedLog("LogWithASecondLink", "d/t/11", 0644, 0600)
@@ -705,24 +758,59 @@ std::vector<Scene> scenes() {
             ::link(journalPath(in.target).c_str(),
                    (in.dir.path() + "cwd/link").c_str());
           }),
-      // A log that would cut the index back past records no conversion
-      // wrote: the live site's, or another program's.
-      scene("LogCuttingRecordsNoConversionWrote")
+      // Read bits do not make a log another's: this one is put back.
+      scene("OwnLogReadableByAll")
           .with([](const Installations& in) {
-            in.writeTargetIndex({targetRecordBytes(5, "live")});
-            UndoLogEncoder encoder;
-            UndoRecord cut;
-            cut.name = targetIndexPath("");
-            std::string log = encoder.startGroup(1);
-            log += encoder.encode(cut);
-            writeFile(journalPath(in.target), log);
-            ::chmod(journalPath(in.target).c_str(), 0600);
+            writeFile(statsFilePath(in.target, "11"), "left over");
+            writePlantedLog(in, "d/t/11", 0644, 0644);
           })
-          .ends([](const Installations& in) {
-            return loadingLine() + errorBlock(ErrorLead::unknownTail,
-                                              targetIndexPath(in.target), true);
+          .ends(convertsFirst())
+          .checks([](const Installations& in, const std::string&) {
+            EXPECT_FALSE(fileExists(journalPath(in.target)));
+          }),
+      // A group imported "first" as 11 when its run was cut off; the live
+      // site then wrote past the log's end: refused, nothing changed.
+      liveSite("LiveRecordWithTheNextIdentifier", targetIndexPath,
+               "record 2 (identifier 12, key &quot;live&quot;)",
+               [](const Installations& in) {
+                 appendTo(targetIndexPath(in.target),
+                          sampleTradeRecord(11, "first", kNote) +
+                              sampleTradeRecord(12, "live", kNote));
+               }),
+      liveSite("SourceKeyWithAnIdentifierTheCounterDidNotIssue",
+               targetIndexPath,
+               "record 1 (identifier 12, key &quot;first&quot;)",
+               [](const Installations& in) {
+                 appendTo(targetIndexPath(in.target),
+                          sampleTradeRecord(12, "first", kNote));
+               }),
+      liveSite("CapsLineOfAnOlderTrade", capsPath, "line 4 &quot;|7|1|0|&quot;",
+               [](const Installations& in) {
+                 appendTo(capsPath(in.target),
+                          "|11|1|39|\n|11|2|42|\n|11|3|45|\n|7|1|0|\n");
+               }),
+      liveSite("SummaryLineOfAnotherShape", summaryPath,
+               "line 1 &quot;|11|1|&quot;",
+               [](const Installations& in) {
+                 appendTo(summaryPath(in.target), "|11|1|\n");
+               }),
+      liveSite("ToplistLineOfAKeyNotInTheSource", toplistPath,
+               "line 1 &quot;|live|v17|v18|v19|&quot;",
+               [](const Installations& in) {
+                 appendTo(toplistPath(in.target), "|live|v17|v18|v19|\n");
+               }),
+      // Zero bytes where a power cut kept the size of an append but not its
+      // data: the group's own, put back.
+      scene("IndexTailOfZeroBytes")
+          .with([](const Installations& in) {
+            writeCutOffGroupLog(in);
+            appendTo(targetIndexPath(in.target),
+                     std::string(kTargetTradeSize, '\0'));
           })
-          .untouched(),
+          .ends(convertsFirst())
+          .checks([](const Installations& in, const std::string&) {
+            EXPECT_EQ(recordsOf({"first"}), in.targetFile(targetIndexPath));
+          }),
   };
 }
 

@@ -49,6 +49,8 @@ const char* leadName(ErrorLead lead) {
       return "otherOwner";
     case ErrorLead::otherUsersLock:
       return "otherUsersLock";
+    case ErrorLead::otherUsersLog:
+      return "otherUsersLog";
     case ErrorLead::notOwnLog:
       return "notOwnLog";
     case ErrorLead::unknownTail:

@@ -30,6 +30,7 @@ enum class ErrorLead {
   groupCanChange,
   otherOwner,
   otherUsersLock,
+  otherUsersLog,
   notOwnLog,
   unknownTail,
 };

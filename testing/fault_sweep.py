@@ -51,7 +51,7 @@ from convert_tools.installations import ERROR_END, FILE, write_installation  # n
 
 CLOSING_BLOCK = installations.golden("closing_block.txt")
 LEADS = {name: " ".join(words) for name, *words in installations.golden_table("error_leads.txt")}
-ERROR_LEAD = re.compile("(%s) <b>([^<]*)</b>" % "|".join(
+ERROR_LEAD = re.compile("(%s) <b>([^<]+)</b>" % "|".join(
     re.escape(LEADS[name]) for name in ("openFailed", "readFailed", "writeFailed")))
 KNOWN_TRADE = ("15", "known")
 NEW_TRADES = [("21", "alpha"), ("22", "beta")]
