@@ -4,7 +4,7 @@
 #define CONVERT_CONVERSION_STOP_SIGNALS_H_
 
 // Makes SIGTERM, SIGHUP, SIGINT and SIGXCPU only note that the run should
-// stop.
+// stop; one that the process was started with ignored stays ignored.
 void installStopHandlers();
 
 // True once one of those signals has arrived.
@@ -12,5 +12,9 @@ bool isStopRequested();
 
 // The number of the signal that asked for the stop, or 0.
 int stopSignal();
+
+// "SIGINT", and "interrupted (Ctrl-C)" and the like, for a stop signal.
+const char* stopSignalName(int signal);
+const char* stopSignalWords(int signal);
 
 #endif  // CONVERT_CONVERSION_STOP_SIGNALS_H_
