@@ -3,6 +3,7 @@
 #define CONVERT_BASE_FILE_ERROR_H_
 
 #include <string>
+#include <utility>
 
 // What an operation on a file found. Every file that is about to be changed
 // must be a regular file with exactly one link (a hard link to a file
@@ -28,10 +29,17 @@ enum class FileResult {
 
 // What failed, and where: the path as it was formed.
 struct FileError {
+  FileError() = default;
+  FileError(FileResult failed, std::string where, std::string who = {})
+      : result(failed), path(std::move(where)), detail(std::move(who)) {}
+
   FileResult result = FileResult::ok;
   std::string path;
-  // For a folder or a lock of another user: who, in plain words.
+  // For a folder, a lock, a log or a tail of another user: who or what, in
+  // plain words.
   std::string detail;
+  // The system's error number of a failed call, when known (0 otherwise).
+  int systemError = 0;
 };
 
 // True when `result` is ok; otherwise fills `error` with it and `path`.

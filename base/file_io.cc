@@ -14,6 +14,11 @@
 
 namespace {
 
+// The opens of the operations that change a file, shared with probeChange.
+constexpr int kAppendFlags = O_WRONLY | O_APPEND;
+constexpr int kUpdateFlags = O_RDWR;
+constexpr int kReplaceFlags = O_RDWR | O_NOFOLLOW;
+
 // Keeps `fd` when it is a regular file, filling `info`; closes it and returns
 // -1 otherwise. Reading or writing anything else could block, never end, or
 // reach something else entirely. A file opened to be changed must have one
@@ -77,7 +82,7 @@ int openForAppending(const Folders& folders, const std::string& path,
                      bool* created, struct stat* info) {
   *created = false;
   for (int attempt = 0; attempt < kAppendOpenAttempts; ++attempt) {
-    const int fd = openPath(folders, path, O_WRONLY | O_APPEND);
+    const int fd = openPath(folders, path, kAppendFlags);
     if (fd >= 0) return keepIfRegular(fd, info, true);
     if (errno != ENOENT) return -1;
     const int made =
@@ -125,7 +130,7 @@ int openReplaced(const Folders& folders, const std::string& path,
                  ReplacedFile* old, FileResult* why) {
   struct stat info;
   const int fd =
-      keepIfOwnRegular(openPath(folders, path, O_RDWR | O_NOFOLLOW), &info);
+      keepIfOwnRegular(openPath(folders, path, kReplaceFlags), &info);
   // A file too large to keep in the log is left alone, never read whole.
   if (fd < 0 || static_cast<uint64_t>(info.st_size) > kMaxReplacedBytes) {
     if (fd >= 0) ::close(fd);
@@ -277,7 +282,7 @@ FileResult AppendableFile::appendAndClose(std::string_view block) {
 }
 
 RewritableFile::RewritableFile(const Folders& folders, const std::string& path)
-    : FileReader(folders, path, O_RDWR) {}
+    : FileReader(folders, path, kUpdateFlags) {}
 
 FileResult RewritableFile::rewriteAndClose(std::string_view bytes,
                                            uint64_t sizeBefore) {
@@ -464,12 +469,43 @@ bool inspectPath(const Folders& folders, const std::string& path,
 }
 
 bool freeSpaceOf(const Folders& folders, const std::string& folder,
-                 uint64_t* bytes) {
+                 uint64_t* bytes, uint64_t* blockSize) {
   const int fd = folders.openFolder(folder, O_PATH);
   if (fd < 0) return false;
   struct statvfs info;
   const bool known = ::fstatvfs(fd, &info) == 0;
   ::close(fd);
-  if (known) *bytes = static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
+  if (known) {
+    *bytes = static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
+    *blockSize = info.f_frsize;
+  }
   return known;
+}
+
+int probeChange(const Folders& folders, const std::string& path,
+                ChangeOpen how) {
+  struct stat info;
+  int fd = -1;
+  switch (how) {
+    case ChangeOpen::append:
+      fd = keepIfRegular(openPath(folders, path, kAppendFlags), &info, true);
+      break;
+    case ChangeOpen::update:
+      fd = keepIfRegular(openPath(folders, path, kUpdateFlags), &info, true);
+      break;
+    case ChangeOpen::create:
+      fd = keepIfOwnRegular(openPath(folders, path, kReplaceFlags), &info);
+      break;
+  }
+  if (fd >= 0) {
+    ::close(fd);
+    return 0;
+  }
+  const int error = errno;
+  if (error != ENOENT || how == ChangeOpen::update) return error;
+  // Missing: made in its folder, which this user must be able to write.
+  const char* name = nullptr;
+  const int at = folders.locate(path, &name, EINVAL);
+  if (at < 0) return errno;
+  return ::faccessat(at, ".", W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
 }

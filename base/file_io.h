@@ -209,8 +209,22 @@ bool inspectPath(const Folders& folders, const std::string& path,
                  PathFacts* facts);
 
 // The bytes this user may still write on the file system that holds the
-// folder `folder`, one of `folders`.
+// folder `folder`, one of `folders`, and the size of its blocks.
 bool freeSpaceOf(const Folders& folders, const std::string& folder,
-                 uint64_t* bytes);
+                 uint64_t* bytes, uint64_t* blockSize);
+
+// How an operation opens a file it changes: appendBlock (created when
+// missing), AppendableFile and RewritableFile (the file must exist), and
+// createFileMode0777 (made, or reused only when it is this user's own).
+enum class ChangeOpen { append, update, create };
+
+// Opens `path` as the operation `how` does, with its flags and its checks,
+// and closes it again, changing nothing: 0 when the operation's open would
+// succeed (for a missing file that it creates: when this user may create
+// files in its folder), otherwise the error number its open would fail with
+// (EINVAL: not a regular file of one link; ELOOP: a symbolic link where the
+// program creates a file; EPERM: a file of another user).
+int probeChange(const Folders& folders, const std::string& path,
+                ChangeOpen how);
 
 #endif  // CONVERT_BASE_FILE_IO_H_

@@ -98,18 +98,6 @@ bool untrustedMembers(unsigned gid, const FolderTrust& trust,
   return true;
 }
 
-std::string groupName(unsigned gid) {
-  std::string name = "number " + std::to_string(gid);
-  forEachEntry(readSystemFile("/etc/group"),
-               [&](const std::vector<std::string_view>& f) {
-                 unsigned id = 0;
-                 if (!readId(f[2], &id) || id != gid) return true;
-                 name = std::string(f[0]);
-                 return false;
-               });
-  return name;
-}
-
 }  // namespace
 
 bool FolderTrust::trusts(unsigned user) const {
@@ -128,6 +116,18 @@ FolderTrust trustOfThisRun() {
   if (::stat("/proc/self/exe", &program) == 0 && !trust.trusts(program.st_uid))
     trust.users.push_back(program.st_uid);
   return trust;
+}
+
+std::string groupName(unsigned gid) {
+  std::string name = "number " + std::to_string(gid);
+  forEachEntry(readSystemFile("/etc/group"),
+               [&](const std::vector<std::string_view>& f) {
+                 unsigned id = 0;
+                 if (!readId(f[2], &id) || id != gid) return true;
+                 name = std::string(f[0]);
+                 return false;
+               });
+  return name;
 }
 
 std::string userName(unsigned uid) {

@@ -49,7 +49,9 @@ struct FolderVerdict {
 FolderVerdict judgeFolder(const struct stat& info, FolderRule rule,
                           const FolderTrust& trust);
 
-// The name of the user `uid` in /etc/passwd, or "uid N".
+// The name of the user `uid` in /etc/passwd, or "uid N"; of the group `gid`
+// in /etc/group, or "number N".
 std::string userName(unsigned uid);
+std::string groupName(unsigned gid);
 
 #endif  // CONVERT_BASE_FOLDER_SAFETY_H_

@@ -1,18 +1,26 @@
 #!/usr/bin/env python3
 """convert-trades as a user runs it: its imports leave the target convert.cgi
-leaves, a second import changes nothing, check predicts what import does,
-both stop at a file this user cannot write, a terminal gets the progress bar
-and a pipe the lines, and a copy started as a CGI program refuses.
+leaves, a second import changes nothing, check predicts what import does
+(planted links, another user's file, a full file system), both stop at a
+file this user cannot write, a terminal gets the progress bar at its width
+and a log file the lines, a run started as nohup starts it survives SIGHUP,
+wrong arguments are usage errors, and a copy started as a CGI program
+refuses.
 
 usage: cli_test.py CONVERT_TRADES CONVERT_CGI
 """
+import fcntl
 import json
 import os
 import pty
 import shutil
+import signal
+import struct
 import subprocess
 import sys
 import tempfile
+import termios
+import time
 
 sys.dont_write_bytecode = True
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -119,7 +127,7 @@ def unwritable_file(scratch):
     before = tree(target)
     check = run(["check", source, target], as_nobody=True)
     first = check.stdout.decode().splitlines()[0] if check.stdout else ""
-    expect(check.returncode == 1 and caps in first and "uid 0" in first,
+    expect(check.returncode == 1 and caps in first and "owner root" in first,
            "check names the caps file this user cannot write, and why: %r" % first)
     done = run(["import", source, target], as_nobody=True)
     expect(done.returncode == 1 and ("Unable to open file %s" % caps) in done.stderr.decode()
@@ -150,9 +158,11 @@ def terminal_and_pipe(scratch):
                                scratch, "pipe")
     piped = run(["import", source, target])
     lines = piped.stdout.decode().splitlines()
-    expect(lines[:4] == ["added sunnyhills", "skipping bluebay - already exists in database",
-                         "added greenfield", "added redrock"]
-           and lines[4].startswith("added 3, skipped 1, passed over 1, ")
+    expect(lines[0].startswith("convert-trades ") and
+           lines[1:5] == ["added sunnyhills", "skipping bluebay - already exists in database",
+                          "added greenfield", "added redrock"]
+           and lines[5].startswith("added 3, skipped 1, passed over 1, ")
+           and lines[5].endswith(": %s/ into %s/" % (source, target))
            and b"\r" not in piped.stdout + piped.stderr, "through a pipe: lines, no bar")
 
 
@@ -170,6 +180,146 @@ def refuses_as_cgi(scratch):
     expect(usage.returncode == 2 and b"usage" in usage.stderr, "a usage error exits with 2")
 
 
+def wrong_arguments(scratch):
+    source, target = copy_pair(os.path.join(EXAMPLES, "tn3"), os.path.join(EXAMPLES, "kv2"),
+                               scratch, "arguments")
+    os.makedirs(target + "/inner/d/t")
+    shutil.copy(source + "/d/t/index", target + "/inner/d/t/index")
+    for args, line in (
+            ([target, target], "the same folder twice: " + target),
+            ([target, source], "the two folders swapped: the SOURCE comes first, then the"
+                               " TARGET (%s holds no d/t/i)" % source),
+            ([target + "/inner", target], "one folder inside the other: %s/inner and %s"
+             % (target, target)),
+            ([source, ""], "an empty folder name"),
+            ([source, target + "2"], "no such folder: " + target + "2"),
+            ([source + "/d/t/index", target], "not a folder: " + source + "/d/t/index"),
+            ([source, scratch], "not an installation: no d/t/index in " + scratch)):
+        answer = run(["check"] + args)
+        first = answer.stderr.decode().splitlines()[0]
+        expect(answer.returncode == 2 and first == "convert-trades: " + line,
+               "usage error, exit 2: %s (%r)" % (line, first))
+    for words in (["help"], ["-h"], ["--help"]):
+        shown = run(words)
+        expect(shown.returncode == 0 and b"128+N" in shown.stdout and b"  2 " in shown.stdout,
+               "%s shows the help with every exit status" % words[0])
+
+
+def obstacles(scratch):
+    """Whenever check says the import stops, the import stops at that file."""
+    if os.geteuid() != 0:
+        print("skip the planted obstacles: needs root to mount and chown")
+        return
+    small = os.path.join(scratch, "small")
+    os.makedirs(small)
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=200k", "tmpfs", small]).returncode
+    plants = [("a link at the next statistics file",
+               lambda t: os.symlink("/etc/passwd", t + "/d/t/14"), "/d/t/14"),
+              ("a statistics file of root, mode 0666, as this user",
+               lambda t: (open(t + "/d/t/14", "w").close(), os.chmod(t + "/d/t/14", 0o666)),
+               "/d/t/14")]
+    try:
+        for name, plant, where in plants + [("a full file system", None, None)]:
+            source, target = copy_pair(os.path.join(EXAMPLES, "tn3"),
+                                       os.path.join(EXAMPLES, "kv2"),
+                                       small if plant is None else scratch, "obstacle")
+            if plant is not None:
+                plant(target)
+            nobody = "as this user" in name
+            if nobody:
+                for folder, folders, files in os.walk(target):
+                    for entry in folders + files + [""]:
+                        if not entry.startswith("14"):
+                            os.chown(os.path.join(folder, entry), NOBODY, NOBODY)
+                os.chown(os.path.dirname(target), NOBODY, NOBODY)
+            check = run(["check", source, target], as_nobody=nobody)
+            first = check.stdout.decode().splitlines()[0]
+            done = run(["import", source, target], as_nobody=nobody)
+            if where is None:
+                predicted = check.returncode == 1 and first.startswith("not enough free space")
+                stopped = done.returncode == 1 and b"No space left on device" in done.stderr
+            else:
+                predicted = check.returncode == 1 and (target + where) in first
+                stopped = done.returncode == 1 and (target + where).encode() in done.stderr
+            expect(predicted and stopped, "%s: check says %r, import stops there: %r"
+                   % (name, first, done.stderr.decode().splitlines()[:2]))
+            shutil.rmtree(os.path.dirname(target))
+    finally:
+        if mounted == 0:
+            subprocess.run(["umount", small])
+
+
+def long_pair(scratch):
+    pair = installations.generate(os.path.join(scratch, "long"), 0, 6000, 0)
+    return copy_pair(pair.source, pair.target, scratch, "long-run")
+
+
+def log_file(scratch):
+    """Detached as nohup leaves it, a run survives SIGHUP; its log file starts
+    with a heading, and after a kill holds only lines of durable trades."""
+    for signal_name, survives in (("SIGHUP", True), ("SIGKILL", False)):
+        source, target = long_pair(scratch)
+        log = os.path.join(scratch, "convert.log")
+        with open(log, "wb") as out:
+            run_ = subprocess.Popen(
+                [TRADES, "import", source, target], stdout=out, stderr=subprocess.STDOUT,
+                preexec_fn=lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN))
+            while os.path.getsize(log) < 20000 and run_.poll() is None:
+                time.sleep(0.01)
+            run_.send_signal(getattr(signal, signal_name))
+            status = run_.wait()
+        # A kill can cut the last line short: only whole lines count.
+        lines = open(log, "rb").read().decode().split("\n")[:-1]
+        index = open(target + "/d/t/index", "rb").read()
+        keys = {index[at + 4:index.index(b"\0", at + 4)].decode()
+                for at in range(0, len(index) - 995, 996)}
+        added = [line[6:] for line in lines if line.startswith("added ") and ", skipped" not in line]
+        heading = lines[0].startswith("convert-trades ") and ("importing %s/ into %s/" % (
+            source, target)) in lines[0]
+        if survives:
+            expect(status == 0 and heading and len(added) == 6000 and
+                   lines[-1].startswith("added 6,000, "),
+                   "a run with SIGHUP ignored, as nohup starts it, finishes")
+        else:
+            expect(heading and added and set(added) <= keys,
+                   "after a kill the log holds the heading and only imported trades")
+        shutil.rmtree(os.path.dirname(target))
+
+
+def terminal_width(scratch):
+    """60 columns: no bar line wraps; with standard output piped the bar still
+    goes to standard error's terminal."""
+    source, target = long_pair(scratch)
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.dup2(os.open(os.devnull, os.O_WRONLY), 1)
+        os.execv(TRADES, [TRADES, "import", source, target])
+    fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 60, 0, 0))
+    output = b""
+    while True:
+        try:
+            chunk = os.read(fd, 4096)
+        except OSError:
+            break
+        if not chunk:
+            break
+        output += chunk
+    os.waitpid(pid, 0)
+    frames = [frame.split(b"\x1b[K")[0] for frame in output.split(b"\r")[1:]]
+    expect(frames and max(len(frame) for frame in frames) < 60,
+           "a bar of at most 59 columns on a 60-column terminal, with stdout piped")
+    shutil.rmtree(os.path.dirname(target))
+
+
+def json_lines(scratch):
+    source, target = copy_pair(os.path.join(EXAMPLES, "tn3"), os.path.join(EXAMPLES, "kv2"),
+                               scratch, "json")
+    for command in ("check", "import"):
+        out = run([command, source, target, "--json"]).stdout
+        expect(out.endswith(b"\n") and all(json.loads(line) for line in out.splitlines()),
+               "%s --json: one object a line, ending with a line feed" % command)
+
+
 SCRATCH = tempfile.mkdtemp(prefix="convert-cli-")
 
 
@@ -181,6 +331,11 @@ def main():
         unwritable_file(scratch)
         terminal_and_pipe(scratch)
         refuses_as_cgi(scratch)
+        wrong_arguments(scratch)
+        obstacles(scratch)
+        log_file(scratch)
+        terminal_width(scratch)
+        json_lines(scratch)
     finally:
         shutil.rmtree(scratch)
     print("%d passed, %d failed" % (len(passes), len(failures)))

@@ -1,8 +1,12 @@
 #include "cli/commands.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 
+#include "cli/arguments.h"
 #include "cli/json_writer.h"
 #include "cli/terminal_report.h"
 #include "conversion/conversion.h"
@@ -18,8 +22,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: convert-trades check SOURCE TARGET [--json]\n"
-    "       convert-trades import SOURCE TARGET [--json]\n"
-    "       convert-trades --help | --version\n";
+    "       convert-trades import SOURCE TARGET [--json] [-q]\n"
+    "       convert-trades help | -h | --help | --version\n";
 
 constexpr const char* kHelp =
     "Converts the trades of a Tolvane 3 installation (SOURCE) into a Kavrel\n"
@@ -27,31 +31,23 @@ constexpr const char* kHelp =
     "\n"
     "  check   says what an import would do and changes nothing: the trades\n"
     "          to import, to skip and to pass over, the identifiers, the\n"
-    "          bytes it would add, the files this user could not write, a\n"
+    "          space it would take, the files this user could not write, a\n"
     "          rollback log left by a cut-off run, a conversion running now.\n"
-    "          Exit status 0 when an import would run through, 1 when it\n"
-    "          would stop (the first line says where and why).\n"
     "  import  converts: a progress bar on a terminal, one line a trade\n"
-    "          otherwise, and the totals at the end. Exit status 0 when done,\n"
-    "          1 when a step failed or a rollback log was refused (standard\n"
-    "          error says what and what to do), 128 + the signal's number\n"
-    "          when stopped.\n"
+    "          into a pipe or a file, and the totals at the end.\n"
+    "  -q, --quiet  import: only failures and the totals.\n"
     "  --json  one JSON object on standard output instead of text.\n"
     "\n"
     "SOURCE and TARGET are the installation folders, with or without their\n"
-    "trailing /.\n";
-
-struct Command {
-  std::string name;
-  std::string source;
-  std::string target;
-  bool json = false;
-};
-
-std::string asFolder(std::string path) {
-  if (path.empty() || path.back() != '/') path.push_back('/');
-  return path;
-}
+    "trailing /.\n"
+    "\n"
+    "Exit status:\n"
+    "  0    check: an import would run through; import: done\n"
+    "  1    check: an import would stop (the first line says where and why);\n"
+    "       import: a step failed or a rollback log was refused (standard\n"
+    "       error says what and what to do)\n"
+    "  2    a wrong command line (nothing was opened)\n"
+    "  128+N  import stopped by signal N (run it again to go on)\n";
 
 // "Unable to open file PATH" and what to do, as the page says it.
 std::string failureText(const FileError& error) {
@@ -67,8 +63,22 @@ bool isPutBackFailure(const FileError& error) {
          error.result == FileResult::writeFailed;
 }
 
+// The system's reason, in its own words, and what it calls for.
+void writeSystemReason(std::ostream& err, int systemError) {
+  if (systemError == 0) return;
+  err << "(" << std::strerror(systemError) << ")\n";
+  if (systemError == ENOSPC || systemError == EDQUOT)
+    err << "Free space on the disk (or raise the quota) and run again.\n";
+  else if (systemError == EACCES || systemError == EPERM ||
+           systemError == EROFS)
+    err << "Give the file and its folder to this user (chown, chmod) and run "
+           "again.\n";
+}
+
 void writeFailure(std::ostream& err, const FileError& error) {
-  err << failureText(error) << '\n' << failureAdvice(error) << '\n';
+  err << failureText(error) << '\n';
+  writeSystemReason(err, error.systemError);
+  err << failureAdvice(error) << '\n';
 }
 
 void writeErrorJson(JsonObject* object, const FileError& error) {
@@ -91,54 +101,107 @@ std::string grouped(uint64_t value) {
 // The check as one JSON object.
 void writeCheckJson(const ConversionCheck& check, uint64_t bytes, bool stops,
                     std::ostream& out) {
-  JsonObject o(out);
-  o.text("command", "check").boolean("wouldRunThrough", !stops);
-  writeErrorJson(&o, check.stop);
-  o.number("sourceTrades", static_cast<int64_t>(check.sourceTrades))
-      .number("toImport", static_cast<int64_t>(check.toImport))
-      .number("alreadyInTarget", static_cast<int64_t>(check.toSkip))
-      .number("passedOver",
-              static_cast<int64_t>(check.belowThreshold + check.unstorableKeys))
-      .number("belowThreshold", static_cast<int64_t>(check.belowThreshold))
-      .number("unstorableKeys", static_cast<int64_t>(check.unstorableKeys));
-  if (check.firstId != 0 || check.lastId != 0)
-    o.number("firstId", check.firstId).number("lastId", check.lastId);
-  else
-    o.null("firstId").null("lastId");
   {
-    JsonObject b(o.member("bytesToAdd"));
-    b.number("statistics", static_cast<int64_t>(check.statisticsBytes))
-        .number("records", static_cast<int64_t>(check.recordBytes))
-        .number("lines", static_cast<int64_t>(check.lineBytes))
-        .number("total", static_cast<int64_t>(bytes));
+    JsonObject o(out);
+    o.text("command", "check").boolean("wouldRunThrough", !stops);
+    writeErrorJson(&o, check.stop);
+    o.number("sourceTrades", static_cast<int64_t>(check.sourceTrades))
+        .number("toImport", static_cast<int64_t>(check.toImport))
+        .number("alreadyInTarget", static_cast<int64_t>(check.toSkip))
+        .number("passedOver", static_cast<int64_t>(check.belowThreshold +
+                                                   check.unstorableKeys))
+        .number("belowThreshold", static_cast<int64_t>(check.belowThreshold))
+        .number("unstorableKeys", static_cast<int64_t>(check.unstorableKeys));
+    if (check.firstId != 0 || check.lastId != 0)
+      o.number("firstId", check.firstId).number("lastId", check.lastId);
+    else
+      o.null("firstId").null("lastId");
+    {
+      JsonObject b(o.member("bytesToAdd"));
+      b.number("statistics", static_cast<int64_t>(check.statisticsBytes))
+          .number("records", static_cast<int64_t>(check.recordBytes))
+          .number("lines", static_cast<int64_t>(check.lineBytes))
+          .number("total", static_cast<int64_t>(bytes));
+    }
+    o.number("spaceNeeded", static_cast<int64_t>(check.spaceNeeded))
+        .boolean("enoughSpace", !check.noSpace);
+    if (check.freeSpaceKnown)
+      o.number("freeBytes", static_cast<int64_t>(check.freeBytes));
+    else
+      o.null("freeBytes");
+    {
+      JsonObject log(o.member("rollbackLog"));
+      log.boolean("present", check.logPresent)
+          .boolean("accepted", check.logVerdict.result == FileResult::ok)
+          .number("tradesToPutBack", static_cast<int64_t>(check.toPutBack));
+    }
+    o.boolean("running", check.running);
+    std::ostream& list = o.member("problems");
+    list << '[';
+    for (std::size_t i = 0; i < check.problems.size(); ++i) {
+      if (i > 0) list << ',';
+      JsonObject p(list);
+      p.text("path", check.problems[i].path)
+          .text("why", check.problems[i].why)
+          .boolean("stopsImport", check.problems[i].stopsImport);
+    }
+    list << ']';
   }
-  if (check.freeSpaceKnown)
-    o.number("freeBytes", static_cast<int64_t>(check.freeBytes));
-  else
-    o.null("freeBytes");
-  {
-    JsonObject log(o.member("rollbackLog"));
-    log.boolean("present", check.logPresent)
-        .boolean("accepted", check.logVerdict.result == FileResult::ok);
-  }
-  o.boolean("running", check.running);
-  std::ostream& list = o.member("problems");
-  list << '[';
-  for (std::size_t i = 0; i < check.problems.size(); ++i) {
-    if (i > 0) list << ',';
-    JsonObject p(list);
-    p.text("path", check.problems[i].path)
-        .text("why", check.problems[i].why)
-        .boolean("stopsImport", check.problems[i].stopsImport);
-  }
-  list << ']';
+  // After the closing brace: one object a line, for `while read` and friends.
   out << '\n';
 }
 
-// The check as lines for a terminal.
+// At most this many lines of problems; --json lists them all.
+constexpr std::size_t kProblemLines = 20;
+
+// The problems, one line for each reason and folder: "cannot write: this
+// user cannot create files in kv2/d/t (...): 79,500 files in kv2/d/t,
+// kv2/d/t/11 first".
+void writeProblems(const std::vector<CheckProblem>& problems,
+                   std::ostream& out) {
+  struct Group {
+    const CheckProblem* first;
+    std::string folder;
+    uint64_t count;
+  };
+  std::vector<Group> groups;
+  for (const CheckProblem& problem : problems) {
+    const std::size_t slash = problem.path.rfind('/');
+    const std::string folder =
+        problem.path.substr(0, slash == std::string::npos ? 0 : slash);
+    bool joined = false;
+    for (Group& group : groups) {
+      if (group.folder == folder && group.first->why == problem.why &&
+          group.first->stopsImport == problem.stopsImport) {
+        ++group.count;
+        joined = true;
+        break;
+      }
+    }
+    if (!joined) groups.push_back(Group{&problem, folder, 1});
+  }
+  for (std::size_t i = 0; i < groups.size() && i < kProblemLines; ++i) {
+    const Group& group = groups[i];
+    out << (group.first->stopsImport ? "cannot write: " : "passed over: ");
+    if (group.count == 1)
+      out << group.first->path << ": " << group.first->why << '\n';
+    else
+      out << group.first->why << ": " << grouped(group.count) << " files in "
+          << group.folder << ", " << group.first->path << " first\n";
+  }
+  if (groups.size() > kProblemLines)
+    out << "and " << grouped(groups.size() - kProblemLines)
+        << " more (--json lists them all)\n";
+}
+
+// The check as lines for a terminal: where the import would stop first, the
+// figures, then the problems.
 void writeCheckText(const ConversionCheck& check, uint64_t bytes, bool stops,
                     std::ostream& out) {
-  if (!stops) {
+  if (check.noSpace) {
+    out << "not enough free space: need " << grouped(check.spaceNeeded)
+        << " bytes, have " << grouped(check.freeBytes) << "\n";
+  } else if (!stops) {
     out << "an import would run through\n";
   } else {
     std::string why = failureLead(check.stop.result).data();
@@ -147,6 +210,8 @@ void writeCheckText(const ConversionCheck& check, uint64_t bytes, bool stops,
         why = problem.why;
     out << "an import would stop at " << check.stop.path << ": " << why << '\n';
   }
+  if (check.running)
+    out << "a conversion is running now: the figures below will change\n";
   out << "trades in the source:  " << grouped(check.sourceTrades) << '\n'
       << "to import:             " << grouped(check.toImport);
   if (check.firstId != 0 || check.lastId != 0)
@@ -161,27 +226,30 @@ void writeCheckText(const ConversionCheck& check, uint64_t bytes, bool stops,
       << "bytes to add:          " << grouped(bytes) << " (statistics files "
       << grouped(check.statisticsBytes) << ", records "
       << grouped(check.recordBytes) << ", lines " << grouped(check.lineBytes)
-      << ")";
+      << ")\n"
+      << "space needed:          " << grouped(check.spaceNeeded)
+      << " (in the file system's blocks, 32 bytes for each new name)";
   if (check.freeSpaceKnown) out << ", " << grouped(check.freeBytes) << " free";
   out << '\n' << "rollback log:          ";
-  if (!check.logPresent)
+  if (check.running)
+    out << "in use by the running conversion\n";
+  else if (!check.logPresent)
     out << "none\n";
   else if (check.logVerdict.result == FileResult::ok)
-    out << "left by a cut-off run: the import first puts its group back "
-           "(the figures above are before that)\n";
+    out << "left by a cut-off run: the import first puts back "
+        << grouped(check.toPutBack)
+        << " trades of its group (the figures above are after that)\n";
   else
     out << "refused: " << failureText(check.logVerdict) << '\n';
   out << "conversion running:    "
       << (check.running ? "yes: the import would wait for it\n" : "no\n");
-  for (const CheckProblem& problem : check.problems)
-    out << (problem.stopsImport ? "cannot write: " : "passed over: ")
-        << problem.path << ": " << problem.why << '\n';
+  writeProblems(check.problems, out);
 }
 
 int runCheck(const Command& command, std::ostream& out) {
   ConversionCheck check;
   checkConversion(command.source, command.target, &check);
-  const bool stops = check.stop.result != FileResult::ok;
+  const bool stops = check.stop.result != FileResult::ok || check.noSpace;
   const uint64_t bytes =
       check.statisticsBytes + check.recordBytes + check.lineBytes;
   if (command.json)
@@ -192,43 +260,65 @@ int runCheck(const Command& command, std::ostream& out) {
   return stops ? 1 : 0;
 }
 
+// "2026-12-10 16:30:05 UTC" and the like: when a run started, for its log.
+std::string startTime() {
+  const std::time_t now = std::time(nullptr);
+  char text[64];
+  std::tm parts;
+  if (::localtime_r(&now, &parts) == nullptr ||
+      std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S %Z", &parts) == 0)
+    return "?";
+  return text;
+}
+
 int runImport(const Command& command, const CliContext& context,
               std::ostream& out, std::ostream& err) {
   const auto start = std::chrono::steady_clock::now();
-  TerminalReport report(
-      out, err, context.errIsTerminal && !command.json && context.outIsTerminal,
-      !command.json && !context.outIsTerminal);
+  TerminalOptions options;
+  options.bar = context.errIsTerminal && !command.json && !command.quiet;
+  options.lines = !command.json && !command.quiet && !context.outIsTerminal;
+  options.logFile = options.lines;
+  options.heading = std::string("convert-trades ") + CONVERT_VERSION +
+                    ": importing " + command.source + " into " +
+                    command.target + ", started " + startTime();
+  TerminalReport report(out, err, options);
   const RunEnd end =
       convertInstallations(command.source, command.target, "", &report);
-  report.endBar();
+  report.end();
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
           .count();
-  const int signal = stopSignal();
+  const int signal = end == RunEnd::stopped ? stopSignal() : 0;
   if (command.json) {
-    JsonObject o(out);
-    o.text("command", "import")
-        .text("result", end == RunEnd::finished ? "finished"
-                        : end == RunEnd::failed ? "failed"
-                                                : "stopped");
-    writeErrorJson(&o, report.failure());
-    o.number("added", static_cast<int64_t>(report.addedCount()))
-        .number("skipped", static_cast<int64_t>(report.skippedCount()))
-        .number("passedOver", static_cast<int64_t>(report.passedOverCount()));
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f", seconds);
-    o.member("seconds") << text;
-  }
-  if (command.json) {
+    {
+      JsonObject o(out);
+      o.text("command", "import")
+          .text("result", end == RunEnd::finished ? "finished"
+                          : end == RunEnd::failed ? "failed"
+                                                  : "stopped");
+      writeErrorJson(&o, report.failure());
+      if (signal != 0) {
+        JsonObject s(o.member("signal"));
+        s.number("number", signal).text("name", stopSignalName(signal));
+      } else {
+        o.null("signal");
+      }
+      o.number("added", static_cast<int64_t>(report.addedCount()))
+          .number("skipped", static_cast<int64_t>(report.skippedCount()))
+          .number("passedOver", static_cast<int64_t>(report.passedOverCount()));
+      char text[32];
+      std::snprintf(text, sizeof text, "%.3f", seconds);
+      o.member("seconds") << text;
+    }
     out << '\n';
   } else {
     char text[160];
     std::snprintf(text, sizeof text,
-                  "added %s, skipped %s, passed over %s, %.2f seconds\n",
+                  "added %s, skipped %s, passed over %s, %.2f seconds",
                   grouped(report.addedCount()).c_str(),
                   grouped(report.skippedCount()).c_str(),
                   grouped(report.passedOverCount()).c_str(), seconds);
-    out << text;
+    out << text << ": " << command.source << " into " << command.target << '\n';
   }
   out.flush();
   if (end == RunEnd::failed) {
@@ -245,43 +335,12 @@ int runImport(const Command& command, const CliContext& context,
     return 1;
   }
   if (end == RunEnd::stopped) {
-    err << "Stopped before its end by signal " << signal
-        << ": every trade above is whole; run the import again to go on.\n";
+    err << "Stopped before its end: " << stopSignalWords(signal)
+        << ". Every trade imported so far is whole; run the import again to "
+           "go on.\n";
     return 128 + signal;
   }
   return 0;
-}
-
-// False, with `error` saying why, when `args` is not a command.
-bool parseCommand(const std::vector<std::string>& args, Command* command,
-                  std::string* error) {
-  std::vector<std::string> words;
-  for (const std::string& arg : args) {
-    if (arg == "--json") {
-      command->json = true;
-    } else if (!arg.empty() && arg[0] == '-') {
-      *error = "unknown option " + arg;
-      return false;
-    } else {
-      words.push_back(arg);
-    }
-  }
-  if (words.empty()) {
-    *error = "no command";
-    return false;
-  }
-  command->name = words[0];
-  if (command->name != "check" && command->name != "import") {
-    *error = "unknown command " + command->name;
-    return false;
-  }
-  if (words.size() != 3) {
-    *error = command->name + " takes the SOURCE and the TARGET folder";
-    return false;
-  }
-  command->source = asFolder(words[1]);
-  command->target = asFolder(words[2]);
-  return true;
 }
 
 }  // namespace
@@ -298,20 +357,23 @@ int runConvertTrades(const std::vector<std::string>& args,
     out.flush();
     return 0;
   }
-  for (const std::string& arg : args) {
-    if (arg == "--help") {
-      out << kUsage << '\n' << kHelp;
-      return 0;
-    }
-    if (arg == "--version") {
-      out << "convert-trades " << CONVERT_VERSION << '\n';
-      return 0;
-    }
-  }
   Command command;
   std::string error;
   if (!parseCommand(args, &command, &error)) {
     err << "convert-trades: " << error << '\n' << kUsage;
+    return 2;
+  }
+  if (command.name == "help") {
+    out << kUsage << '\n' << kHelp;
+    return 0;
+  }
+  if (command.name == "version") {
+    out << "convert-trades " << CONVERT_VERSION << '\n';
+    return 0;
+  }
+  const std::string wrong = whyNotInstallations(command);
+  if (!wrong.empty()) {
+    err << "convert-trades: " << wrong << '\n' << kUsage;
     return 2;
   }
   if (command.name == "check") return runCheck(command, out);

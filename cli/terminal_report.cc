@@ -1,23 +1,58 @@
 #include "cli/terminal_report.h"
 
+#include <sys/ioctl.h>
+
+#include <csignal>
 #include <cstdio>
 
 namespace {
 
-// At most about ten redraws a second.
+// At most about ten redraws a second, and a progress line in a log file every
+// ten seconds.
 constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
+constexpr auto kLogEvery = std::chrono::seconds(10);
+// Rates are told only once this much importing has been measured.
+constexpr auto kFirstEstimate = std::chrono::seconds(1);
 constexpr int kBarWidth = 30;
+constexpr int kDefaultWidth = 80;
+
+volatile std::sig_atomic_t resized = 0;
+extern "C" void noteResize(int) { resized = 1; }
+
+// The terminal's width in columns, or 80 when it does not say.
+int terminalWidth(int fd) {
+  struct winsize size = {};
+  if (::ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0)
+    return kDefaultWidth;
+  return size.ws_col;
+}
+
+std::string minutesAndSeconds(double seconds) {
+  const long whole = static_cast<long>(seconds);
+  char text[32];
+  std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
+  return text;
+}
 
 }  // namespace
 
-TerminalReport::TerminalReport(std::ostream& out, std::ostream& err, bool bar,
-                               bool lines)
+TerminalReport::TerminalReport(std::ostream& out, std::ostream& err,
+                               TerminalOptions options)
     : out_(out),
       err_(err),
-      bar_(bar),
-      lines_(lines),
-      start_(std::chrono::steady_clock::now()),
-      drawn_(start_ - kRedrawEvery) {}
+      options_(std::move(options)),
+      start_(Clock::now()),
+      drawn_(start_ - kRedrawEvery),
+      logged_(start_) {
+  if (options_.bar) {
+    struct sigaction action = {};
+    action.sa_handler = noteResize;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGWINCH, &action, nullptr);
+  }
+  if (options_.logFile) out_ << options_.heading << '\n' << std::flush;
+}
 
 void TerminalReport::waiting() {
   err_ << "waiting for another conversion of this target to end "
@@ -27,13 +62,15 @@ void TerminalReport::waiting() {
 
 void TerminalReport::skipping(const std::string& key) {
   ++skipped_;
-  if (lines_) out_ << "skipping " << key << " - already exists in database\n";
+  if (options_.lines)
+    out_ << "skipping " << key << " - already exists in database\n";
   stepDone();
 }
 
 void TerminalReport::unstorableKey(const std::string& key) {
   ++passedOver_;
-  if (lines_) out_ << "skipping " << key << " - trade key cannot be stored\n";
+  if (options_.lines)
+    out_ << "skipping " << key << " - trade key cannot be stored\n";
   stepDone();
 }
 
@@ -43,9 +80,15 @@ void TerminalReport::belowThreshold(const std::string&) {
 }
 
 void TerminalReport::added(const std::string& key) {
-  ++added_;
-  if (lines_) out_ << "added " << key << '\n';
+  if (added_++ == 0) firstImport_ = Clock::now();
+  if (options_.lines) out_ << "added " << key << '\n';
   stepDone();
+}
+
+void TerminalReport::groupEnded() {
+  // A log file read during the run, or left by a kill, holds every trade of
+  // the groups made durable.
+  if (options_.lines) out_.flush();
 }
 
 void TerminalReport::failed(const FileError& error, RunStage stage) {
@@ -53,38 +96,72 @@ void TerminalReport::failed(const FileError& error, RunStage stage) {
   failedStage_ = stage;
 }
 
-void TerminalReport::stepDone() {
-  ++done_;
-  if (!bar_) return;
-  const auto now = std::chrono::steady_clock::now();
-  if (now - drawn_ >= kRedrawEvery) drawBar(now);
+double TerminalReport::importRate(Clock::time_point now) const {
+  if (added_ == 0) return 0;
+  const auto importing = now - firstImport_;
+  if (importing < kFirstEstimate) return 0;
+  return static_cast<double>(added_) /
+         std::chrono::duration<double>(importing).count();
 }
 
-void TerminalReport::drawBar(std::chrono::steady_clock::time_point now) {
+void TerminalReport::stepDone() {
+  ++done_;
+  const auto now = Clock::now();
+  if (options_.bar && (resized != 0 || now - drawn_ >= kRedrawEvery))
+    drawBar(now);
+  if (options_.logFile && now - logged_ >= kLogEvery) {
+    logged_ = now;
+    const double rate = importRate(now);
+    char text[200];
+    std::snprintf(
+        text, sizeof text,
+        "progress: %llu trades done (%llu added, %llu skipped, %llu "
+        "passed over), %.0f added a second, %s elapsed\n",
+        static_cast<unsigned long long>(done_),
+        static_cast<unsigned long long>(added_),
+        static_cast<unsigned long long>(skipped_),
+        static_cast<unsigned long long>(passedOver_), rate,
+        minutesAndSeconds(std::chrono::duration<double>(now - start_).count())
+            .c_str());
+    out_ << text << std::flush;
+  }
+}
+
+void TerminalReport::drawBar(Clock::time_point now) {
   drawn_ = now;
-  const double seconds = std::chrono::duration<double>(now - start_).count();
-  const double rate = seconds > 0 ? static_cast<double>(done_) / seconds : 0;
+  resized = 0;
   const uint64_t total = total_ > done_ ? total_ : done_;
   const int filled =
       total == 0 ? kBarWidth
                  : static_cast<int>(kBarWidth * static_cast<double>(done_) /
                                     static_cast<double>(total));
-  std::string bar(static_cast<std::size_t>(filled), '#');
-  bar.resize(kBarWidth, '.');
-  char text[160];
-  const double left = rate > 0 ? static_cast<double>(total - done_) / rate : 0;
-  std::snprintf(text, sizeof text,
-                "\r[%s] %llu/%llu trades  %.0f/s  %d:%02d left ", bar.c_str(),
-                static_cast<unsigned long long>(done_),
-                static_cast<unsigned long long>(total), rate,
-                static_cast<int>(left) / 60, static_cast<int>(left) % 60);
-  err_ << text << std::flush;
+  std::string text =
+      "[" + std::string(static_cast<std::size_t>(filled), '#') +
+      std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] " +
+      std::to_string(done_) + "/" + std::to_string(total) + " trades";
+  // Skipped trades are done, but only imports tell the speed.
+  const double rate = importRate(now);
+  if (rate > 0) {
+    char speed[64];
+    std::snprintf(speed, sizeof speed, "  %.0f/s  ", rate);
+    text += speed +
+            minutesAndSeconds(static_cast<double>(total - done_) / rate) +
+            " left";
+  }
+  // Never as wide as the terminal: a line that wraps would add a line at
+  // every redraw.
+  const std::size_t width =
+      static_cast<std::size_t>(terminalWidth(options_.barFd));
+  if (text.size() >= width) text.resize(width > 1 ? width - 1 : 0);
+  err_ << '\r' << text << "\x1b[K" << std::flush;
   barShown_ = true;
 }
 
-void TerminalReport::endBar() {
-  if (!barShown_) return;
-  drawBar(std::chrono::steady_clock::now());
-  err_ << '\n' << std::flush;
-  barShown_ = false;
+void TerminalReport::end() {
+  if (barShown_) {
+    drawBar(Clock::now());
+    err_ << '\n' << std::flush;
+    barShown_ = false;
+  }
+  out_.flush();
 }

@@ -1,6 +1,8 @@
-// The import's report on a terminal: a progress bar on standard error, or,
-// where the output is not a terminal (a pipe, a file, cron), one plain line a
-// trade with the words of the page; the totals at the end.
+// The import's report on a terminal and in a log file: a progress bar on
+// standard error whenever that is a terminal; where standard output is not
+// one (a pipe, a file, nohup, cron), a first line saying what runs, one line a
+// trade with the words of the page, flushed at every group's end, and a
+// progress line every 10 seconds; the totals at the end.
 #ifndef CONVERT_CLI_TERMINAL_REPORT_H_
 #define CONVERT_CLI_TERMINAL_REPORT_H_
 
@@ -11,22 +13,31 @@
 
 #include "conversion/conversion_report.h"
 
+struct TerminalOptions {
+  bool bar = false;      // redraw a bar on `err`, a terminal (`barFd`)
+  int barFd = 2;         // for the terminal's width
+  bool lines = false;    // a line a trade on `out`
+  bool logFile = false;  // `out` is no terminal: a first line and progress
+  std::string heading;   // the first line, when `logFile`
+};
+
 class TerminalReport : public ConversionReport {
  public:
-  // `bar`: redraw a progress bar on `err`; `lines`: a line a trade on `out`.
-  TerminalReport(std::ostream& out, std::ostream& err, bool bar, bool lines);
+  TerminalReport(std::ostream& out, std::ostream& err, TerminalOptions options);
 
-  bool wantsTradeCount() const override { return bar_; }
+  bool wantsTradeCount() const override { return options_.bar; }
   void counted(uint64_t trades) override { total_ = trades; }
   void waiting() override;
   void skipping(const std::string& key) override;
   void unstorableKey(const std::string& key) override;
   void belowThreshold(const std::string& key) override;
   void added(const std::string& key) override;
+  void groupEnded() override;
   void failed(const FileError& error, RunStage stage) override;
 
-  // Takes the bar off the terminal's last line, for what follows.
-  void endBar();
+  // Takes the bar off the terminal's last line, for what follows, and writes
+  // out what the lines hold so far.
+  void end();
 
   uint64_t addedCount() const { return added_; }
   uint64_t skippedCount() const { return skipped_; }
@@ -35,13 +46,16 @@ class TerminalReport : public ConversionReport {
   RunStage failedStage() const { return failedStage_; }
 
  private:
+  using Clock = std::chrono::steady_clock;
   void stepDone();
-  void drawBar(std::chrono::steady_clock::time_point now);
+  void drawBar(Clock::time_point now);
+  // Trades imported a second since the first import, once there was a second
+  // of imports to measure; 0 before.
+  double importRate(Clock::time_point now) const;
 
   std::ostream& out_;
   std::ostream& err_;
-  const bool bar_;
-  const bool lines_;
+  const TerminalOptions options_;
   uint64_t total_ = 0;
   uint64_t done_ = 0;
   uint64_t added_ = 0;
@@ -49,8 +63,10 @@ class TerminalReport : public ConversionReport {
   uint64_t passedOver_ = 0;
   FileError failure_;
   RunStage failedStage_ = RunStage::importing;
-  std::chrono::steady_clock::time_point start_;
-  std::chrono::steady_clock::time_point drawn_;
+  Clock::time_point start_;
+  Clock::time_point firstImport_;
+  Clock::time_point drawn_;
+  Clock::time_point logged_;
   bool barShown_ = false;
 };
 

@@ -1,6 +1,7 @@
 #include "conversion/conversion.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <string_view>
 #include <vector>
@@ -51,8 +52,16 @@ constexpr auto kFirstGroupTime = std::chrono::milliseconds(250);
 constexpr auto kGroupTime = std::chrono::milliseconds(2000);
 
 // Reports the failed step and ends the run there.
-RunEnd failedAt(const FileError& error, RunStage stage,
-                ConversionReport* report) {
+// Whether `error` is a system call's failure, whose number errno still holds
+// when the failing step has just returned.
+bool isCallFailure(const FileError& error) {
+  return error.result == FileResult::openFailed ||
+         error.result == FileResult::readFailed ||
+         error.result == FileResult::writeFailed;
+}
+
+RunEnd failedAt(FileError error, RunStage stage, ConversionReport* report) {
+  if (error.systemError == 0 && isCallFailure(error)) error.systemError = errno;
   report->failed(error, stage);
   return RunEnd::failed;
 }
@@ -120,7 +129,8 @@ RunEnd importTrades(const Folders& folders, const std::string& target,
                      &error)) {
       // A trade is imported whole or not at all: a half trade's record would
       // make every later run skip it, and its missing files would never be
-      // written.
+      // written. The undo's calls must not hide why the step failed.
+      if (isCallFailure(error)) error.systemError = errno;
       const bool undone = journal.rollback();
       // An undo cut short is finished by the next run, from the log.
       return failedAt(
@@ -135,6 +145,7 @@ RunEnd importTrades(const Folders& folders, const std::string& target,
       const FileResult ended = journal.endGroup();
       if (!succeeded(ended, journal.failedPath(""), &error))
         return failedAt(error, RunStage::importing, report);
+      report->groupEnded();
       groupTrades = 0;
       groupTime = std::min(groupTime * 2, kGroupTime);
     }

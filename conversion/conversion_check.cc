@@ -2,15 +2,16 @@
 
 #include <unistd.h>
 
-#include <cstdio>
+#include <cerrno>
+#include <cstring>
+#include <optional>
 #include <vector>
 
-#include "base/durable_file.h"
 #include "base/file_journal.h"
 #include "base/folder_access.h"
 #include "base/numbers.h"
+#include "base/undo_log.h"
 #include "companion/caps_file.h"
-#include "companion/history_file.h"
 #include "companion/stats_file.h"
 #include "companion/summary_file.h"
 #include "companion/toplist_file.h"
@@ -22,84 +23,118 @@
 
 namespace {
 
+// The bytes a folder gains for each name, counted for the folders' growth.
+constexpr uint64_t kBytesPerName = 32;
+
 std::string ownerAndMode(const PathFacts& facts) {
-  char text[96];
-  std::snprintf(text, sizeof text,
-                "owner uid %u, mode %04o; this user is uid %u", facts.owner,
-                facts.mode, static_cast<unsigned>(::geteuid()));
-  return text;
+  char mode[16];
+  std::snprintf(mode, sizeof mode, "%04o", facts.mode);
+  return "owner " + userName(facts.owner) + ", mode " + mode +
+         "; this user is " + userName(static_cast<unsigned>(::geteuid()));
 }
 
-// Why this user could not change the file at `path` as the import does;
-// empty when it could. A missing file is created through its folder, unless
-// `mustExist`.
+// Why this user could not change the file at `path` as the import does, in
+// plain words; empty when it could. The import's own open is tried, with its
+// flags and its checks.
 std::string whyNotChangeable(const Folders& folders, const std::string& path,
-                             bool mustExist) {
+                             ChangeOpen how) {
+  const int error = probeChange(folders, path, how);
+  if (error == 0) return std::string();
   PathFacts facts;
-  if (!inspectPath(folders, path, &facts)) return "it cannot be looked at";
-  if (facts.isDanglingLink) return "a symbolic link that leads nowhere";
-  if (!facts.exists) {
-    if (mustExist) return "it is missing";
-    const std::string folder = folderOf(path);
-    PathFacts parent;
-    if (!inspectPath(folders, folder, &parent) || !parent.exists)
-      return "its folder " + folder + " is missing";
-    if (!parent.isDirectory) return folder + " is not a folder";
-    if (!parent.writable)
-      return "this user cannot create files in " + folder + " (" +
-             ownerAndMode(parent) + ")";
-    return std::string();
+  inspectPath(folders, path, &facts);
+  switch (error) {
+    case ENOENT:
+      if (facts.isDanglingLink) return "a symbolic link that leads nowhere";
+      return "it is missing";
+    case EACCES:
+      if (!facts.exists) {
+        const std::string folder = folderOf(path);
+        PathFacts parent;
+        inspectPath(folders, folder, &parent);
+        return "this user cannot create files in " + folder + " (" +
+               ownerAndMode(parent) + ")";
+      }
+      return "this user cannot write it (" + ownerAndMode(facts) + ")";
+    case ELOOP:
+      return "a symbolic link stands where the program creates the file";
+    case EPERM:
+      return "it belongs to user " + userName(facts.owner) +
+             ": the program reuses only this user's own files";
+    case EINVAL:
+      if (facts.isDirectory) return "a folder stands where the file belongs";
+      if (facts.links > 1)
+        return "it has " + std::to_string(facts.links) +
+               " links: a change would reach the same file elsewhere";
+      return "not a regular file (a FIFO, socket or device)";
+    default:
+      return std::strerror(error);
   }
-  if (facts.isDirectory) return "a folder stands where the file belongs";
-  if (!facts.isRegular) return "not a regular file (a FIFO, socket or device)";
-  if (facts.links != 1)
-    return "it has " + std::to_string(facts.links) +
-           " links: a change would reach the same file elsewhere";
-  if (!facts.readable || !facts.writable)
-    return "this user cannot read and write it (" + ownerAndMode(facts) + ")";
-  return std::string();
 }
 
 // Notes a problem with `path`; the first one that stops the import is where
 // it stops, as an open failure there.
 void notePath(const Folders& folders, ConversionCheck* check,
-              const std::string& path, bool mustExist, bool stopsImport) {
-  const std::string why = whyNotChangeable(folders, path, mustExist);
+              const std::string& path, ChangeOpen how) {
+  const std::string why = whyNotChangeable(folders, path, how);
   if (why.empty()) return;
-  check->problems.push_back(CheckProblem{path, why, stopsImport});
-  if (stopsImport && check->stop.result == FileResult::ok)
-    check->stop = FileError{FileResult::openFailed, path, std::string()};
+  check->problems.push_back(CheckProblem{path, why, true});
+  if (check->stop.result == FileResult::ok)
+    check->stop = FileError{FileResult::openFailed, path};
 }
 
 // Measures the toplist's break index as the import does, from its head.
-int64_t toplistBreakIndex(const Folders& folders, const std::string& path,
-                          BreakIndexScanner* scanner) {
+void measureToplist(const Folders& folders, const std::string& path,
+                    BreakIndexScanner* scanner) {
   FileReader toplist(folders, path);
   char buffer[4096];
   for (;;) {
     const std::size_t n = toplist.read(buffer, sizeof buffer);
     if (scanner->feed(std::string_view(buffer, n)) || n < sizeof buffer) break;
   }
-  return scanner->breakIndex();
+}
+
+// What the log of a cut-off group says the target was before it: the index's
+// size and the counter's text. False when it says neither.
+bool readLoggedGroup(const Folders& folders, const std::string& target,
+                     std::optional<uint64_t>* indexSize,
+                     std::optional<std::string>* counterText) {
+  FileReader log(folders, journalPath(target), /*followLinks=*/false);
+  UndoLogReader reader(&log);
+  if (!log.isOpen() || !reader.readHeader()) return false;
+  UndoRecord record;
+  while (reader.next(&record)) {
+    if (record.name == targetIndexPath("") && !*indexSize)
+      *indexSize = record.kind == UndoRecord::Kind::cutBack ? record.size : 0;
+    if (record.name == counterPath("") && !*counterText)
+      *counterText = record.bytes;
+  }
+  return *indexSize || *counterText;
+}
+
+uint64_t roundUp(uint64_t bytes, uint64_t block) {
+  return block == 0 ? bytes : (bytes + block - 1) / block * block;
+}
+
+// The blocks a file of `size` bytes grows by when `added` are appended.
+uint64_t growth(const Folders& folders, const std::string& path, uint64_t added,
+                uint64_t block) {
+  PathFacts facts;
+  inspectPath(folders, path, &facts);
+  return roundUp(facts.size + added, block) - roundUp(facts.size, block);
 }
 
 // The source trades' fates, the identifiers and the bytes, as the import's
-// trade loop would meet them.
-void walkTrades(const Folders& folders, const std::string& target,
-                std::string_view sourceIndex,
+// trade loop would meet them, with the target as `targetTrades` and the
+// counter's text.
+void walkTrades(const std::string& counterText, bool counterRead,
+                BreakIndexScanner scanner, std::string_view sourceIndex,
                 const std::vector<TargetTrade>& targetTrades,
-                ConversionCheck* check, std::vector<int32_t>* ids) {
+                uint64_t indexSize, ConversionCheck* check,
+                std::vector<int32_t>* ids, uint64_t* appended) {
   const KnownTradeKeys known(targetTrades);
   const LoadedTradeIds loadedIds = collectTradeIds(targetTrades);
-  std::string counterText;
-  const bool counterRead = readWholeFile(folders, counterPath(target),
-                                         &counterText) == FileResult::ok;
   int32_t counter = parseCounter(counterText);
-  BreakIndexScanner scanner;
-  toplistBreakIndex(folders, toplistPath(target), &scanner);
-  PathFacts index;
-  inspectPath(folders, targetIndexPath(target), &index);
-  const uint64_t partial = index.size % kTargetTradeSize;
+  const uint64_t partial = indexSize % kTargetTradeSize;
   if (partial != 0) check->recordBytes += kTargetTradeSize - partial;
   SourceTradeReader reader(sourceIndex);
   SourceTrade trade;
@@ -122,8 +157,7 @@ void walkTrades(const Folders& folders, const std::string& target,
     int32_t id = 0;
     if (!counterRead || !nextFreeId(counter, loadedIds, &id)) {
       if (counterRead && check->stop.result == FileResult::ok)
-        check->stop =
-            FileError{FileResult::noFreeId, counterPath(target), std::string()};
+        check->stop = FileError{FileResult::noFreeId, "counter"};
       continue;
     }
     counter = id;
@@ -133,10 +167,12 @@ void walkTrades(const Folders& folders, const std::string& target,
     // the lines the import appends.
     const std::string line = toplistLine(trade, scanner.breakIndex());
     if (scanner.breakIndex() == -1) scanner.feed(line);
-    check->lineBytes +=
-        line.size() + capsLines(id, trade).size() + summaryLine(id).size();
+    appended[0] += line.size();
+    appended[1] += capsLines(id, trade).size();
+    appended[2] += summaryLine(id).size();
     check->statisticsBytes += kStatsFileSize;
   }
+  check->lineBytes = appended[0] + appended[1] + appended[2];
 }
 
 }  // namespace
@@ -152,36 +188,78 @@ void checkConversion(const std::string& source, const std::string& target,
   check->stop = openTargetFolders(target, &folders);
   if (check->stop.result != FileResult::ok) return;
   check->running = isLockHeld(folders, lockPath(target));
-  check->logVerdict = inspectLog(
-      folders, target, journalPath(target),
-      conversionRecoveryRules(sourceIndex, kGroupTrades), &check->logPresent);
-  if (check->logVerdict.result != FileResult::ok) {
-    check->stop = check->logVerdict;
-    return;
+  // A running conversion's log is its own, in use: not a cut-off run's.
+  if (!check->running) {
+    check->logVerdict = inspectLog(
+        folders, target, journalPath(target),
+        conversionRecoveryRules(sourceIndex, kGroupTrades), &check->logPresent);
+    if (check->logVerdict.result != FileResult::ok) {
+      check->stop = check->logVerdict;
+      return;
+    }
   }
   std::vector<TargetTrade> targetTrades;
   if (!readTargetIndex(folders, target, &targetTrades, &check->stop)) return;
+  std::string counterText;
+  bool counterRead = readWholeFile(folders, counterPath(target),
+                                   &counterText) == FileResult::ok;
+  PathFacts index;
+  inspectPath(folders, targetIndexPath(target), &index);
+  uint64_t indexSize = index.size;
+  // The figures after the import puts the cut-off group back, from its log.
+  std::optional<uint64_t> loggedSize;
+  std::optional<std::string> loggedCounter;
+  if (check->logPresent &&
+      readLoggedGroup(folders, target, &loggedSize, &loggedCounter)) {
+    if (loggedSize && *loggedSize < indexSize) {
+      const uint64_t kept =
+          (*loggedSize + kTargetTradeSize - 1) / kTargetTradeSize;
+      check->toPutBack = targetTrades.size() - kept;
+      targetTrades.resize(static_cast<std::size_t>(kept));
+      indexSize = *loggedSize;
+    }
+    if (loggedCounter) {
+      counterText = *loggedCounter;
+      counterRead = true;
+    }
+  }
+  BreakIndexScanner scanner;
+  measureToplist(folders, toplistPath(target), &scanner);
   std::vector<int32_t> ids;
-  walkTrades(folders, target, sourceIndex, targetTrades, check, &ids);
+  uint64_t appended[3] = {0, 0, 0};  // toplist, caps, summary
+  walkTrades(counterText, counterRead, scanner, sourceIndex, targetTrades,
+             indexSize, check, &ids, appended);
+  if (check->stop.result == FileResult::noFreeId)
+    check->stop.path = counterPath(target);
   if (!ids.empty()) {
     check->firstId = ids.front();
     check->lastId = ids.back();
   }
   const std::string tradeFolder = tradeFolderPath(target);
-  check->freeSpaceKnown = freeSpaceOf(folders, tradeFolder, &check->freeBytes);
+  uint64_t block = 0;
+  check->freeSpaceKnown =
+      freeSpaceOf(folders, tradeFolder, &check->freeBytes, &block);
   if (check->toImport == 0) return;
+  check->spaceNeeded =
+      check->toImport * (roundUp(kStatsFileSize, block) + 2 * kBytesPerName) +
+      growth(folders, targetIndexPath(target), check->recordBytes, block) +
+      growth(folders, toplistPath(target), appended[0], block) +
+      growth(folders, capsPath(target), appended[1], block) +
+      growth(folders, summaryPath(target), appended[2], block);
+  check->noSpace =
+      check->freeSpaceKnown && check->spaceNeeded > check->freeBytes;
   // In the order the first imported trade meets them.
   const FileError noFreeId = check->stop;
   check->stop = FileError();
-  notePath(folders, check, counterPath(target), true, true);
-  notePath(folders, check, targetIndexPath(target), false, true);
-  notePath(folders, check, toplistPath(target), true, true);
-  notePath(folders, check, capsPath(target), false, true);
+  notePath(folders, check, counterPath(target), ChangeOpen::update);
+  notePath(folders, check, targetIndexPath(target), ChangeOpen::append);
+  notePath(folders, check, toplistPath(target), ChangeOpen::update);
+  notePath(folders, check, capsPath(target), ChangeOpen::append);
   for (const int32_t id : ids) {
-    notePath(folders, check, statsFilePath(target, toDecimalText(id)), false,
-             true);
+    notePath(folders, check, statsFilePath(target, toDecimalText(id)),
+             ChangeOpen::create);
   }
-  notePath(folders, check, summaryPath(target), false, true);
+  notePath(folders, check, summaryPath(target), ChangeOpen::append);
   // A history file that cannot be made is passed over.
   const std::string historyFolder = historyFolderPath(target);
   PathFacts history;

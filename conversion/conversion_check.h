@@ -28,11 +28,19 @@ struct ConversionCheck {
   uint64_t statisticsBytes = 0;
   uint64_t recordBytes = 0;
   uint64_t lineBytes = 0;  // toplist, caps and summary lines
+  // The space those take on the file system, in its blocks (each file's
+  // growth rounded up to whole blocks, and 32 bytes for each name a folder
+  // gains); more than is free is where the import would stop.
+  uint64_t spaceNeeded = 0;
+  bool noSpace = false;  // more than is free: the import would stop
   bool freeSpaceKnown = false;
   uint64_t freeBytes = 0;
-  bool logPresent = false;  // a rollback log left by a cut-off run
+  bool logPresent = false;  // a rollback log
   FileError logVerdict;     // ok when the import would accept it
-  bool running = false;     // a conversion holds the target now
+  // Trades that the import first puts back, as the log left by a cut-off run
+  // says; the figures above are those after that.
+  uint64_t toPutBack = 0;
+  bool running = false;  // a conversion holds the target now
   std::vector<CheckProblem> problems;
   // Where the import would stop, and why; ok when it would run through.
   FileError stop;

@@ -42,6 +42,8 @@ class ConversionReport {
   virtual void belowThreshold(const std::string& key) { (void)key; }
   // A trade imported whole.
   virtual void added(const std::string& key) = 0;
+  // The trades added so far are durable.
+  virtual void groupEnded() {}
   // A step failed and ended the run at `stage`.
   virtual void failed(const FileError& error, RunStage stage) = 0;
 };
