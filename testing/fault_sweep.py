@@ -17,20 +17,29 @@ with no ending, or a failed sync or removal of the journal itself.
 
 Then the crashes: every state that a power cut at any call of a complete run
 could leave (built from the killed runs' targets by convert_tools.crash_states)
-must be completed by one run and left alone by a second; a recovering run over a target
-holding a complete journal is killed at each of its calls and must still be
-completed by the next run, and so must every state a power cut during it could
-leave; a failing write or sync of the journal, or a failing syncfs, followed by
+must be completed by one run and left alone by a second, and so must each
+state whose index kept the size it grew to since its last sync but holds zeros
+there (a file system that commits sizes before data); a recovering run over a
+target holding a complete journal is killed at each of its calls and must still
+be completed by the next run, and so must every state a power cut during it
+could leave; a failing write or sync of the journal, or a failing syncfs, followed by
 a kill at the next call or at the run's last one, must be completed by the next
 run; and a failing step whose undo also fails must show the step's error block,
-keep the journal, and be completed by the next run.
+keep the journal, and be completed by the next run. After each kill, a live
+site not put on hold adds a trade of its own: the next run must keep it and
+import the source whole, or refuse it and change nothing, and after a refusal
+the backup restored, with the live trade added again, must convert.
 
 With --grouped, a build that ends its groups after one trade (so that the
 journal is written over an older group's) gets the kills, the power cuts, the
-recovery crashes and the journal's failures too. As root, a target whose caps
+recovery crashes, the journal's failures and the live site too. As root, a target whose caps
 file is a symbolic link to a file on a second file system (a tmpfs mounted for
 the sweep) gets the kills and the power cuts that lose everything unsynced,
-where a syncfs makes only its own file system durable.
+where a syncfs makes only its own file system durable; after each kill, its
+link is left dangling (the file system not mounted) for one run, which must
+change nothing and keep a journal that puts the file back, and then a run must
+complete the import. A target whose counter is such a link gets the same after
+a kill before each call that changes a file.
 Exits 1 when any case fails.
 """
 import collections
@@ -52,7 +61,8 @@ from convert_tools.installations import ERROR_END, FILE, write_installation  # n
 CLOSING_BLOCK = installations.golden("closing_block.txt")
 LEADS = {name: " ".join(words) for name, *words in installations.golden_table("error_leads.txt")}
 ERROR_LEAD = re.compile("(%s) <b>([^<]+)</b>" % "|".join(
-    re.escape(LEADS[name]) for name in ("openFailed", "readFailed", "writeFailed")))
+    re.escape(LEADS[name]) for name in ("openFailed", "readFailed", "writeFailed",
+                                        "unknownTail")))
 KNOWN_TRADE = ("15", "known")
 NEW_TRADES = [("21", "alpha"), ("22", "beta")]
 # Left in the target by an earlier installation, for the import to replace: the
@@ -65,6 +75,9 @@ HISTORY_END = FILE["history"].rsplit("@KEY@", 1)[1]  # of every history file's n
 JOURNAL = FILE["journal"]
 LOCK = FILE["lock"]  # held while a run works; left by a killed one
 CAPS = FILE["caps"]
+# A trade the live site adds after a kill when it was not put on hold: a key
+# the source lacks, with the note the site writes.
+LIVE_KEY, LIVE_NOTE = "live", "added by 127.0.0.1 on 10 Dec, 2026"
 WORKERS = 2
 RUN_TIMEOUT = 20  # seconds; a run that hangs fails its case
 MIXES = 8  # random power-cut states per call, beside all lost and all kept
@@ -100,36 +113,37 @@ Case = collections.namedtuple("Case", "label injects how start journal ending sp
 
 class Layout:
     """Where the target of each case lives: a plain folder, or with other_fs
-    one whose caps file is a symbolic link to a file of that folder, on a
-    second file system."""
+    one whose file `linked` (the caps file, or the counter) is a symbolic link
+    to a file of that folder, on a second file system."""
 
-    def __init__(self, root, other_fs=None):
-        self.other_fs = other_fs
+    def __init__(self, root, other_fs=None, linked=CAPS):
+        self.other_fs, self.linked = other_fs, linked
         self.devices = (os.stat(root).st_dev, os.stat(other_fs).st_dev if other_fs else None)
 
     def outside(self, target):
-        """The file that the target's caps link leads to, or None."""
-        return self.other_fs and self.other_fs + os.path.basename(target.rstrip("/")) + "-caps"
+        """The file that the target's link leads to, or None."""
+        return self.other_fs and "%s%s-%s" % (self.other_fs, os.path.basename(target.rstrip("/")),
+                                              os.path.basename(self.linked))
 
     def write(self, target, files):
         """Writes the installation's files, as write_installation does."""
         outside = self.outside(target)
         write_installation(target, {path: data for path, data in files.items()
-                                    if not (outside and path == CAPS)})
-        if outside and CAPS in files:
+                                    if not (outside and path == self.linked)})
+        if outside and self.linked in files:
             with open(outside, "wb") as f:
-                f.write(files[CAPS])
-            os.symlink(outside, target + CAPS)
+                f.write(files[self.linked])
+            os.symlink(outside, target + self.linked)
         repoint_journal(target)
 
     def copy(self, start, target):
         """Copies the target start, modes included."""
         shutil.copytree(start, target, symlinks=True)
         outside = self.outside(target)
-        if outside and os.path.islink(target + CAPS):
-            shutil.copy2(target + CAPS, outside)
-            os.remove(target + CAPS)
-            os.symlink(outside, target + CAPS)
+        if outside and os.path.islink(target + self.linked):
+            shutil.copy2(target + self.linked, outside)
+            os.remove(target + self.linked)
+            os.symlink(outside, target + self.linked)
         repoint_journal(target)
 
     def remove(self, target):
@@ -139,20 +153,43 @@ class Layout:
 
     def relative(self, path, target):
         """An absolute path, as strace shows it, relative to the target (the
-        caps link's file as the link), or None when it is not the target's."""
+        link's file as the link), or None when it is not the target's."""
         if (path + "/").startswith(target):
             return (path + "/")[len(target):].rstrip("/")
-        return CAPS if path == self.outside(target) else None
+        return self.linked if path == self.outside(target) else None
 
     def device_of(self, path):
         """The file system of a relative path's bytes (or a folder's names)."""
-        return self.devices[self.other_fs is not None and path == CAPS]
+        return self.devices[self.other_fs is not None and path == self.linked]
 
 
 def fnv(hash_, data):
     for byte in data:
         hash_ = ((hash_ ^ byte) * 1099511628211) & (2 ** 64 - 1)
     return hash_
+
+
+LOG_HEADER = 16
+
+
+def log_records(log):
+    """The journal's records up to the first damaged one, each as (body, the
+    name of the file it puts back, where the body's identity of that file
+    begins), and where they end; ([], None) without the journal's header."""
+    if len(log) < LOG_HEADER or not log.startswith(b"CVUNDO1\n"):
+        return [], None
+    records, check, at = [], fnv(14695981039346656037, log[:LOG_HEADER]), LOG_HEADER
+    while at + 16 <= len(log):
+        length, chained = struct.unpack_from("<QQ", log, at)
+        body = log[at + 16:at + 16 + length]
+        if len(body) != length or fnv(check, body) != chained:
+            break
+        check, at = chained, at + 16 + length
+        name_length = struct.unpack_from("<Q", body, 18)[0]
+        rest = 26 + name_length
+        end = rest + 8 + struct.unpack_from("<Q", body, rest)[0]
+        records.append((body, body[26:rest].decode("utf-8", "surrogateescape"), end))
+    return records, at
 
 
 def repoint_journal(target):
@@ -166,29 +203,17 @@ def repoint_journal(target):
         return
     with open(path, "rb") as f:
         log = f.read()
-    header = 16
-    if len(log) < header or not log.startswith(b"CVUNDO1\n"):
+    records, at = log_records(log)
+    if at is None:
         return
-    out, old, new, at = [log[:header]], fnv(14695981039346656037, log[:header]), None, header
-    new = old
-    while at + 16 <= len(log):
-        length, check = struct.unpack_from("<QQ", log, at)
-        body = log[at + 16:at + 16 + length]
-        if len(body) != length or fnv(old, body) != check:
-            break
-        old = check
-        name_length = struct.unpack_from("<Q", body, 18)[0]
-        rest = 26 + name_length
-        bytes_length = struct.unpack_from("<Q", body, rest)[0]
-        end = rest + 8 + bytes_length
-        name = body[26:rest].decode("utf-8", "surrogateescape")
+    out, new = [log[:LOG_HEADER]], fnv(14695981039346656037, log[:LOG_HEADER])
+    for body, name, end in records:
         if len(body) == end + 16 and os.path.lexists(target + name):
             follows = body[0] == 1 or body[1] & 1
             info = os.stat(target + name, follow_symlinks=bool(follows))
             body = body[:end] + struct.pack("<QQ", info.st_dev, info.st_ino)
         new = fnv(new, body)
         out.append(struct.pack("<QQ", len(body), new) + body)
-        at += 16 + length
     out.append(log[at:])
     with open(path, "r+b") as f:
         f.write(b"".join(out))
@@ -309,7 +334,7 @@ def call_labels(entries, target, source, outside=None):
                 else (where.group(1) or where.group(2)) if where else "?")
         file = file.replace(target, "target/").replace(source, "source/")
         if outside:
-            file = file.replace(outside, "other-fs/caps")
+            file = file.replace(outside, "other-fs/" + outside.rsplit("-", 1)[1])
         labels.append((n, "%s #%d on %s" % (call, n, file)))
     return labels
 
@@ -360,6 +385,13 @@ fail_with_error = at_the_call(lambda call: "error=" + ERRORS.get(call, "EIO"))
 kill = at_the_call(lambda call: "signal=KILL")
 
 
+def kill_before_change(entries, i, n, index_path):
+    """A kill before a call that changes or creates a file: fewer kills that
+    still leave every state the run passes through."""
+    call, line = entries[i]
+    return kill(entries, i, n, index_path) if call in CHANGE_CALLS or "O_CREAT" in line else None
+
+
 def lose_index_write(entries, i, n, index_path):
     """A write to the target index that reports success but writes nothing,
     then a failing close of the same descriptor."""
@@ -380,7 +412,44 @@ def lose_index_write(entries, i, n, index_path):
 KINDS = [("error", "fails", fail_with_error),
          ("SIGTERM", "stops", at_the_call(lambda call: "signal=TERM")),
          ("lost index write", "fails", lose_index_write),
-         ("kill", "kills", kill)]
+         ("kill", "kills", kill),
+         ("kill before a change", "kills", kill_before_change)]
+
+
+def add_live_trade(target):
+    """Adds to the target the trade of LIVE_KEY with the identifier after its
+    counter's, as the live site writes it; returns {path: bytes} of what it
+    appended and of the files it wrote."""
+    with open(target + FILE["counter"], "rb") as f:
+        trade_id = int(f.read()) + 1
+    fields = installations.source_fields(0, LIVE_KEY)
+    added = {FILE["index"]: installations.target_record(0, LIVE_KEY, trade_id, LIVE_NOTE),
+             CAPS: installations.caps_lines(trade_id, fields).encode(),
+             FILE["summary"]: installations.summary_line(trade_id).encode(),
+             FILE["toplist"]: installations.toplist_line(fields).encode()}
+    written = {FILE["statistics"].replace("@ID@", str(trade_id)):
+               bytes(installations.STATS_FILE_SIZE), FILE["counter"]: str(trade_id).encode()}
+    for files, mode in ((added, "ab"), (written, "wb")):
+        for path, data in files.items():
+            with open(target + path, mode) as f:
+                f.write(data)
+    return {**added, **written}
+
+
+def holds_live_trade(tree, added):
+    """Whether tree holds the live trade's record and lines whole, and its
+    statistics file as the site wrote it (the counter moves on)."""
+    index, size = tree.get(FILE["index"], b""), installations.RECORD_SIZE
+    for path, data in added.items():
+        if path == FILE["index"]:
+            kept = any(index[at:at + size] == data for at in range(0, len(index), size))
+        elif data.endswith(b"\n"):  # lines
+            kept = b"\n" + data in b"\n" + tree.get(path, b"")
+        else:
+            kept = path == FILE["counter"] or tree.get(path) == data
+        if not kept:
+            return False
+    return True
 
 
 def build_states(program, root, layout):
@@ -536,10 +605,12 @@ class Tally:
 # What each build is swept for. The grouped build's errors are those of the
 # journal's writes and syncs and of syncfs alone.
 ALL_PARTS = {"error", "SIGTERM", "lost index write", "kill", "double fault", "power cut",
-             "recovery crash", "recovery power cut", "journal failure, then kill"}
+             "recovery crash", "recovery power cut", "journal failure, then kill",
+             "live site after a kill"}
 GROUPED_PARTS = {"journal errors", "kill", "power cut", "recovery crash", "recovery power cut",
-                 "journal failure, then kill"}
-OTHER_FS_PARTS = {"kill", "power cut"}
+                 "journal failure, then kill", "live site after a kill"}
+OTHER_FS_PARTS = {"kill", "power cut", "file missing at recovery"}
+COUNTER_PARTS = {"kill before a change", "file missing at recovery"}
 
 
 def sweep(program, grouped, root, other_fs):
@@ -558,6 +629,8 @@ def sweep(program, grouped, root, other_fs):
             # The power cuts that keep nothing unsynced, and all that was written.
             sweep_build(title, program, root + "other/", Layout(root, other_fs), pool, tally,
                         OTHER_FS_PARTS, 0)
+            sweep_build("counter on a second file system: ", program, root + "other-counter/",
+                        Layout(root, other_fs, FILE["counter"]), pool, tally, COUNTER_PARTS, 0)
         elif os.geteuid() == 0:
             tally.cannot_check(title + "setup", "mount -t tmpfs failed")
         else:
@@ -774,17 +847,130 @@ def sweep_build(prefix, program, root, layout, pool, tally, parts, mixes, severa
                                "no failed call of the journal was followed by another call")
         tally.judge(prefix + "journal failure, then kill", run_cases("failkill", kills))
 
+    killed = [result for kind in ("kill", "kill before a change") for result in done.get(kind, [])
+              if result.hit]
+    if "live site after a kill" in parts:
+        # The live site, not put on hold, adds a trade after each kill. The
+        # next run must keep it and import every source trade whole, or refuse
+        # and change nothing; after a refusal, the backup restored (the target
+        # before the killed run) and the trade added again, a run must complete.
+        references = []  # state k, the live trade, and a run
+        for k in range(final + 1):
+            target = root + "live_reference%d/" % k
+            layout.copy(root + "state%d/" % k, target)
+            added = add_live_trade(target)
+            ending = page_ending(convert(program, source, target)[1])
+            references.append(snapshot(target))
+            if ending != "closing block" or not holds_live_trade(references[-1], added):
+                tally.cannot_check(prefix + "live site after a kill", "a run over state %d and a "
+                                   "live trade did not keep it and end with the closing block" % k)
+
+        def live_case(name, kill_result):
+            target = root + name + "/"
+            layout.write(target, kill_result.left)
+            add_live_trade(target)
+            before = snapshot(target)
+            status, page = convert(program, source, target)
+            ending = page_ending(page).replace(target, "target/")
+            after = snapshot(target)
+            problems = [] if status == 0 else ["exit status %s" % status]
+            label, restored = kill_result.label + ", then a live trade", None
+            if ending.startswith("error block (%s " % LEADS["unknownTail"]):
+                if after != before:
+                    problems.append("the refusal changed " + ", ".join(
+                        differences(after, before)[:4]))
+                layout.remove(target)
+                layout.copy(root + "base/", target)
+                add_live_trade(target)
+                status, page = convert(program, source, target)
+                again = page_ending(page).replace(target, "target/")
+                found = differences(snapshot(target), references[0])
+                wrong = ([] if status == 0 else ["exit status %s" % status]) + (
+                    [] if again == "closing block" else ["not the closing block"]) + (
+                    ["the run left " + ", ".join(found[:4])] if found else [])
+                restored = Result(label + ", refused, the backup restored", again, wrong, True,
+                                  None, None, target)
+            else:
+                state, nearest = matching_state(after, references)
+                if ending != "closing block":
+                    problems.append("neither the refusal nor the closing block")
+                if state is None:
+                    problems.append("not the live trade and the source's trades whole (%s)"
+                                    % nearest)
+            layout.remove(target)
+            return Result(label, ending, problems, True, None, None, target), restored
+
+        lived = list(pool.map(live_case, ["live%d" % i for i in range(len(killed))], killed))
+        tally.judge(prefix + "live site after a kill", [result for result, _ in lived])
+        tally.judge(prefix + "backup restored after a refusal",
+                    [restored for _, restored in lived if restored])
+
+    if "file missing at recovery" in parts:
+        # The link's file out of reach when the run after a kill starts (its
+        # file system not mounted): where the log puts that file back, the run
+        # must say it cannot write it and change nothing, the log included;
+        # else it may import nothing either. It must never make the file anew
+        # in place of the link, and once the file is back, a run completes.
+        linked = layout.linked
+        unreachable = ["error block (%s target/%s)" % (LEADS[lead], linked)
+                       for lead in ("writeFailed", "openFailed", "readFailed")]
+
+        def missing_case(name, kill_result):
+            target = root + name + "/"
+            layout.write(target, kill_result.left)
+            outside, before = layout.outside(target), snapshot(target)
+            os.rename(outside, outside + ".away")
+            status, page = convert(program, source, target)
+            ending = page_ending(page).replace(target, "target/")
+            problems = [] if status == 0 else ["exit status %s" % status]
+            if os.path.lexists(outside):
+                problems.append("it made the link's file anew")
+                os.remove(outside)
+            os.rename(outside + ".away", outside)
+            after = snapshot(target)
+            if any(path == linked for _, path, _ in log_records(before.get(JOURNAL, b""))[0]):
+                if ending != unreachable[0] and not ending.startswith(
+                        "error block (%s " % LEADS["unknownTail"]):
+                    problems.append("not the error block of %s" % linked)
+            else:  # no record of the file: the log may go
+                if ending not in unreachable + ["closing block"]:
+                    problems.append("neither the closing block nor the error block of " + linked)
+                after.pop(JOURNAL, None)
+                before.pop(JOURNAL, None)
+            if after != before:
+                problems.append("it changed " + ", ".join(differences(after, before)[:4]))
+            convert(program, source, target)
+            found = differences(snapshot(target), states[final])
+            if found:
+                problems.append("with the file back, the run left " + ", ".join(found[:4]))
+            if not os.path.islink(target + linked):
+                problems.append("%s is a link no more" % linked)
+            layout.remove(target)
+            return Result(kill_result.label + ", the linked file missing", ending, problems, True,
+                          None, None, target)
+
+        tally.judge(prefix + "file missing at recovery", list(pool.map(
+            missing_case, ["missing%d" % i for i in range(len(killed))], killed)))
+
     if "power cut" not in parts:
         return
     # Power cuts, from the targets that the killed runs left, one before each
-    # call, and the complete run's.
+    # call, and the complete run's; beside them, where the index grew since
+    # its last sync, the state whose index keeps its size but holds zeros
+    # where the new bytes were.
     snapshots = [result.left for result in done["kill"] if result.hit] + [snapshot(count)]
     if len(snapshots) != len(entries) + 1:
         tally.cannot_check(prefix + "power cut", "a kill missed its call: no target before it")
         return
     durable = durability(entries, count, layout, count)
-    cuts = power_cut_states(snapshots, durable, mixes, device_of=layout.device_of)
-    tally.judge(prefix + "power cut", check_cuts("cut", [(cut, labels, "") for cut in cuts]))
+    cuts = power_cut_states(snapshots, durable, mixes, device_of=layout.device_of,
+                            zeroed=FILE["index"])
+    for kind, name, selected in (("power cut", "cut", False),
+                                 ("power cut, index tail zero-filled", "zeroed", True)):
+        chosen = [(cut, labels, "") for cut in cuts if (cut[1] == "zeroed tail") == selected]
+        if not chosen:
+            tally.cannot_check(prefix + kind, "no power cut leaves such a state")
+        tally.judge(prefix + kind, check_cuts(name, chosen))
 
     if "recovery crash" not in parts:
         return

@@ -13,16 +13,22 @@ snapshot after its last data sync (or sync of its file system) up to
 snapshots[k]. A name is certainly there, or certainly absent, when it is so in
 every snapshot from its directory's last sync up to k, and may be either
 otherwise. A sync of one file system makes nothing on another durable.
+A file system that commits a file's new size before its data (ext4 with
+data=writeback, XFS) may also leave the bytes appended since its last sync as
+zeros.
 """
 import os
 import random
 
 
-def power_cut_states(snapshots, durable, mixes, seed=1, device_of=lambda path: None):
+def power_cut_states(snapshots, durable, mixes, seed=1, device_of=lambda path: None,
+                     zeroed=None):
     """Returns [(k, what, state)] over every cut point k: "all lost" (each
     file at its oldest possible content, each uncertain name as at its
-    directory's last sync), "all kept" (snapshots[k]) and `mixes` seeded
-    random choices ("mix"). A state met before is left out."""
+    directory's last sync), "all kept" (snapshots[k]), `mixes` seeded
+    random choices ("mix") and, where the file `zeroed` grew since its oldest
+    possible content, snapshots[k] with its new bytes as zeros ("zeroed
+    tail"). A state met before is left out."""
     rng = random.Random(seed)
     data_synced, names_synced, all_synced = {}, {}, {}  # all_synced by device
     found, seen = [], set()
@@ -46,6 +52,10 @@ def power_cut_states(snapshots, durable, mixes, seed=1, device_of=lambda path: N
         for _ in range(mixes):
             candidates.append(("mix", {p: rng.choice(c) for p, synced, either, c in choices
                                        if (rng.random() < 0.5 if either else synced)}))
+        old, new = [c[0] for p, _, _, c in choices if p == zeroed][:1], snapshots[k].get(zeroed)
+        if old and new and len(new) > len(old[0]) and new.startswith(old[0]):
+            candidates.append(("zeroed tail", {**snapshots[k],
+                                               zeroed: old[0] + bytes(len(new) - len(old[0]))}))
         for what, state in candidates:
             key = tuple(sorted(state.items()))
             if key not in seen:

@@ -133,7 +133,7 @@ def put(record, name, value):
         struct.pack_into("<%di" % (width // 4), record, offset, *[value] * (width // 4))
 
 
-def target_record(n, key, trade_id):
+def target_record(n, key, trade_id, note="added by 192.0.2.1 on 01 Jan, 2020"):
     """A record as a conversion would have written it for trade n."""
     fields = source_fields(n, key)
     record = bytearray(RECORD_SIZE)
@@ -142,7 +142,7 @@ def target_record(n, key, trade_id):
             put(record, name, int(initial))
     put(record, "id", trade_id)
     put(record, "key", key)
-    put(record, "note", "added by 192.0.2.1 on 01 Jan, 2020")
+    put(record, "note", note)
     # Each field holds the source field of the number its name ends with.
     for name in ("text3", "text21", "text4", "text5", "text6"):
         put(record, name, fields[int(name[4:]) - 1])
