@@ -1,5 +1,6 @@
 #include "base/file_io.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -415,6 +416,16 @@ FileResult truncateFileTo(const Folders& folders, const std::string& path,
   return cut && closed ? FileResult::ok : FileResult::writeFailed;
 }
 
+FileResult probePutBack(const Folders& folders, const std::string& path,
+                        bool followLinks, FileIdentity identity) {
+  struct stat info;
+  const int fd = openToPutBack(
+      folders, path, O_WRONLY | (followLinks ? 0 : O_NOFOLLOW), identity, &info);
+  if (fd < 0) return FileResult::openFailed;
+  ::close(fd);
+  return FileResult::ok;
+}
+
 FileResult removeFile(const Folders& folders, const std::string& path) {
   if (holdsZeroByte(path)) return FileResult::openFailed;
   if (unlinkPath(folders, path) == 0 || errno == ENOENT) return FileResult::ok;
@@ -508,4 +519,24 @@ int probeChange(const Folders& folders, const std::string& path,
   const int at = folders.locate(path, &name, EINVAL);
   if (at < 0) return errno;
   return ::faccessat(at, ".", W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
+}
+
+bool listFolder(const Folders& folders, const std::string& folder,
+                std::vector<std::string>* names) {
+  names->clear();
+  const int fd = folders.openFolder(folder, O_RDONLY);
+  if (fd < 0) return false;
+  DIR* listing = ::fdopendir(fd);
+  if (listing == nullptr) {
+    ::close(fd);
+    return false;
+  }
+  errno = 0;
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names->push_back(name);
+  }
+  const bool read = errno == 0;
+  ::closedir(listing);
+  return read;
 }

@@ -177,6 +177,11 @@ FileResult putBackFile(const Folders& folders, const std::string& path,
 FileResult truncateFileTo(const Folders& folders, const std::string& path,
                           uint64_t size, FileIdentity identity);
 
+// Whether putBackFile (with `followLinks`) or truncateFileTo could reach the
+// file `identity` at `path`, changing nothing: ok, or openFailed.
+FileResult probePutBack(const Folders& folders, const std::string& path,
+                        bool followLinks, FileIdentity identity);
+
 // Removes the file (not what a symbolic link there points to). A file that is
 // not there counts as removed.
 FileResult removeFile(const Folders& folders, const std::string& path);
@@ -212,6 +217,11 @@ bool inspectPath(const Folders& folders, const std::string& path,
 // folder `folder`, one of `folders`, and the size of its blocks.
 bool freeSpaceOf(const Folders& folders, const std::string& folder,
                  uint64_t* bytes, uint64_t* blockSize);
+
+// The names in the folder `folder`, one of `folders` ("." and ".." left
+// out); false when it cannot be read.
+bool listFolder(const Folders& folders, const std::string& folder,
+                std::vector<std::string>* names);
 
 // How an operation opens a file it changes: appendBlock (created when
 // missing), AppendableFile and RewritableFile (the file must exist), and

@@ -392,12 +392,25 @@ FileError recoverFromLog(const Folders& folders, const std::string& root,
   const FileError opened = openOwnLog(folders, logPath, &log);
   if (opened.result != FileResult::ok || !log) return opened;
   UndoLogReader reader(&*log);
+  UndoRecord record;
   if (reader.readHeader()) {
     const FileError checked =
         checkLog(folders, root, &reader, &*log, rules, logPath);
     if (checked.result != FileResult::ok) return checked;
+    // Every file must be reachable before any is put back: stopping half way
+    // would leave the files of one group at different points.
+    for (std::size_t i = 0; i < reader.count(); ++i) {
+      if (!reader.reread(i, &record))
+        return FileError{FileResult::readFailed, logPath, std::string()};
+      if (record.kind == UndoRecord::Kind::remove) continue;
+      const std::string file = root + record.name;
+      if (probePutBack(folders, file,
+                       record.kind == UndoRecord::Kind::cutBack ||
+                           record.followLinks,
+                       record.identity) != FileResult::ok)
+        return FileError{FileResult::writeFailed, file, std::string()};
+    }
     FileSystems fileSystems(folders);
-    UndoRecord record;
     for (std::size_t i = reader.count(); i-- > 0;) {
       if (!reader.reread(i, &record))
         return FileError{FileResult::readFailed, logPath, std::string()};
