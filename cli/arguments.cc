@@ -69,20 +69,28 @@ bool parseCommand(const std::vector<std::string>& args, Command* command,
   }
   command->name = words[0];
   if (command->name == "help" && words.size() == 1) return true;
-  if (command->name != "check" && command->name != "import") {
+  if (command->name != "check" && command->name != "import" &&
+      command->name != "verify") {
     *error = "unknown command " + command->name;
     return false;
   }
-  if (words.size() != 3) {
-    *error = command->name + " takes the SOURCE and the TARGET folder";
+  const bool verify = command->name == "verify";
+  if (verify ? words.size() != 2 && words.size() != 3 : words.size() != 3) {
+    *error =
+        command->name + (verify ? " takes the TARGET folder, then maybe "
+                                  "the SOURCE"
+                                : " takes the SOURCE and the TARGET folder");
     return false;
   }
-  if (words[1].empty() || words[2].empty()) {
-    *error = "an empty folder name";
-    return false;
+  for (std::size_t i = 1; i < words.size(); ++i) {
+    if (words[i].empty()) {
+      *error = "an empty folder name";
+      return false;
+    }
   }
-  command->source = asFolder(words[1]);
-  command->target = asFolder(words[2]);
+  // verify names the target first: it is about the target.
+  command->target = asFolder(words[verify ? 1 : 2]);
+  if (words.size() == 3) command->source = asFolder(words[verify ? 2 : 1]);
   return true;
 }
 
@@ -90,9 +98,10 @@ std::string whyNotInstallations(const Command& command) {
   struct stat source;
   struct stat target;
   std::string why =
-      whyNotOne(command.source, sourceIndexPath(command.source), &source);
+      whyNotOne(command.target, targetIndexPath(command.target), &target);
+  if (command.source.empty()) return why;
   if (why.empty())
-    why = whyNotOne(command.target, targetIndexPath(command.target), &target);
+    why = whyNotOne(command.source, sourceIndexPath(command.source), &source);
   if (!why.empty()) return why;
   if (source.st_dev == target.st_dev && source.st_ino == target.st_ino)
     return "the same folder twice: " + typed(command.source);

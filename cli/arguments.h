@@ -7,8 +7,8 @@
 #include <vector>
 
 struct Command {
-  std::string name;    // "check" or "import"; "help" or "version" alone
-  std::string source;  // each with its trailing "/"
+  std::string name;    // "check", "import", "verify"; "help" or "version"
+  std::string source;  // each with its trailing "/"; verify's may be empty
   std::string target;
   bool json = false;
   bool quiet = false;  // only failures and the totals

@@ -320,6 +320,61 @@ def json_lines(scratch):
                "%s --json: one object a line, ending with a line feed" % command)
 
 
+def edit(path, change):
+    with open(path, "ab+") as f:  # made when missing
+        f.seek(0)
+        data = f.read()
+    with open(path, "wb") as f:
+        f.write(change(data))
+
+
+def verify(scratch):
+    """A clean conversion verifies whole and complete; each planted problem
+    is found, named and counted, and so is a trade cut half way as a failing
+    step of the original program leaves it (counter, record, toplist line)."""
+    pair = installations.generate(os.path.join(scratch, "verify"), 0, 40, 0)
+    clean_source, clean = copy_pair(pair.source, pair.target, scratch, "verified")
+    run(["import", clean_source, clean])
+    whole = run(["verify", clean, clean_source])
+    expect(whole.returncode == 0 and whole.stdout.startswith(
+        b"the target is whole and the conversion complete"), "verify: a clean conversion")
+    half = installations.source_fields(99, "half")
+    plants = {
+        "missingStatistics": lambda t, s: os.remove(t + "/d/t/11"),
+        "oddStatistics": lambda t, s: os.truncate(t + "/d/t/12", 100),
+        "missingSummaryLine": lambda t, s: edit(t + "/d/t/sum",
+                                                lambda d: d[d.index(b"\n") + 1:]),
+        "strayCapsLine": lambda t, s: edit(t + "/d/caps", lambda d: d + b"|999|1|0|\n"),
+        "duplicateId": lambda t, s: edit(t + "/d/t/index",
+                                         lambda d: d[:996] + d[:4] + d[1000:]),
+        "counterBehind": lambda t, s: edit(t + "/d/t/i", lambda d: b"20"),
+        "partialRecord": lambda t, s: edit(t + "/d/t/index", lambda d: d + b"\0" * 10),
+        "rollbackLog": lambda t, s: (edit(t + "/d/t/convert.journal",
+                                          lambda d: b"CVUNDO1\n" + b"\0" * 8),
+                                     os.chmod(t + "/d/t/convert.journal", 0o600)),
+        "notImported": lambda t, s: edit(s + "/d/t/index",
+                                         lambda d: d + installations.source_line(
+                                             installations.source_fields(98, "new")).encode()),
+        "differs": lambda t, s: edit(t + "/d/t/index",
+                                     lambda d: d[:104] + b"X" + d[105:]),
+        # A failing step of the original program left these three only.
+        "missingCapsLine": lambda t, s: (
+            edit(s + "/d/t/index", lambda d: d + installations.source_line(half).encode()),
+            edit(t + "/d/t/index", lambda d: d + installations.target_record(99, "half", 51)),
+            edit(t + "/d/t/i", lambda d: b"51"),
+            edit(t + "/d/tl.a1", lambda d: d + installations.toplist_line(half).encode())),
+    }
+    expected_count = {"missingCapsLine": 3}
+    for kind, plant in plants.items():
+        source, target = copy_pair(clean_source, clean, scratch, "plant")
+        plant(target, source)
+        done = run(["verify", target, source, "--json"])
+        found = json.loads(done.stdout)["problems"]
+        expect(done.returncode == 1 and len(found.get(kind, [])) == expected_count.get(kind, 1),
+               "verify finds %s: %s" % (kind, found.get(kind)))
+        shutil.rmtree(os.path.dirname(target))
+
+
 SCRATCH = tempfile.mkdtemp(prefix="convert-cli-")
 
 
@@ -336,6 +391,7 @@ def main():
         log_file(scratch)
         terminal_width(scratch)
         json_lines(scratch)
+        verify(scratch)
     finally:
         shutil.rmtree(scratch)
     print("%d passed, %d failed" % (len(passes), len(failures)))

@@ -13,6 +13,7 @@
 #include "conversion/conversion_check.h"
 #include "conversion/failure_text.h"
 #include "conversion/stop_signals.h"
+#include "conversion/verification.h"
 
 #ifndef CONVERT_VERSION
 #define CONVERT_VERSION "unknown"
@@ -23,6 +24,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: convert-trades check SOURCE TARGET [--json]\n"
     "       convert-trades import SOURCE TARGET [--json] [-q]\n"
+    "       convert-trades verify TARGET [SOURCE] [--json]\n"
     "       convert-trades help | -h | --help | --version\n";
 
 constexpr const char* kHelp =
@@ -35,6 +37,12 @@ constexpr const char* kHelp =
     "          rollback log left by a cut-off run, a conversion running now.\n"
     "  import  converts: a progress bar on a terminal, one line a trade\n"
     "          into a pipe or a file, and the totals at the end.\n"
+    "  verify  reads the target, and changes nothing: whether every record\n"
+    "          has its statistics, summary, caps, toplist and history, the\n"
+    "          counter is past every identifier, and nothing belongs to no\n"
+    "          record or was left by a cut-off run; with SOURCE, whether "
+    "every\n"
+    "          trade is imported and each record is its trade's conversion.\n"
     "  -q, --quiet  import: only failures and the totals.\n"
     "  --json  one JSON object on standard output instead of text.\n"
     "\n"
@@ -42,10 +50,12 @@ constexpr const char* kHelp =
     "trailing /.\n"
     "\n"
     "Exit status:\n"
-    "  0    check: an import would run through; import: done\n"
+    "  0    check: an import would run through; import: done;\n"
+    "       verify: the target is whole (and, with SOURCE, complete)\n"
     "  1    check: an import would stop (the first line says where and why);\n"
     "       import: a step failed or a rollback log was refused (standard\n"
-    "       error says what and what to do)\n"
+    "       error says what and what to do); verify: a problem found,\n"
+    "       or the target could not be read\n"
     "  2    a wrong command line (nothing was opened)\n"
     "  128+N  import stopped by signal N (run it again to go on)\n";
 
@@ -260,6 +270,76 @@ int runCheck(const Command& command, std::ostream& out) {
   return stops ? 1 : 0;
 }
 
+// At most this many lines of each kind of problem; --json lists them all.
+constexpr std::size_t kExampleLines = 20;
+
+void writeVerifyText(const Verification& v, std::ostream& out) {
+  const uint64_t problems = v.problemCount();
+  if (problems == 0) {
+    out << "the target is whole"
+        << (v.withSource ? " and the conversion complete" : "") << ": "
+        << grouped(v.records) << " records\n";
+  } else {
+    out << grouped(problems) << " problems in " << grouped(v.flawedRecords)
+        << " of " << grouped(v.records) << " records\n";
+    for (int kind = 0; kind < kFlawKinds; ++kind)
+      if (!v.found[kind].empty())
+        out << "  " << flawName(static_cast<Flaw>(kind)) << ": "
+            << grouped(v.found[kind].size()) << '\n';
+  }
+  if (v.running)
+    out << "a conversion is running now: what it is importing may show as "
+           "missing\n";
+  for (int kind = 0; kind < kFlawKinds; ++kind) {
+    const std::vector<std::string>& lines = v.found[kind];
+    if (lines.empty()) continue;
+    out << flawName(static_cast<Flaw>(kind)) << ":\n";
+    for (std::size_t i = 0; i < lines.size() && i < kExampleLines; ++i)
+      out << "  " << lines[i] << '\n';
+    if (lines.size() > kExampleLines)
+      out << "  and " << grouped(lines.size() - kExampleLines) << " more\n";
+  }
+}
+
+void writeVerifyJson(const Verification& v, std::ostream& out) {
+  {
+    JsonObject o(out);
+    o.text("command", "verify")
+        .boolean("whole", v.problemCount() == 0)
+        .number("records", static_cast<int64_t>(v.records))
+        .number("problemRecords", static_cast<int64_t>(v.flawedRecords))
+        .boolean("running", v.running);
+    JsonObject kinds(o.member("problems"));
+    for (int kind = 0; kind < kFlawKinds; ++kind) {
+      if (v.found[kind].empty()) continue;
+      std::ostream& list = kinds.member(flawKey(static_cast<Flaw>(kind)));
+      list << '[';
+      for (std::size_t i = 0; i < v.found[kind].size(); ++i) {
+        if (i > 0) list << ',';
+        writeJsonString(list, v.found[kind][i]);
+      }
+      list << ']';
+    }
+  }
+  out << '\n';
+}
+
+int runVerify(const Command& command, std::ostream& out, std::ostream& err) {
+  Verification verification;
+  const FileError error =
+      verifyTarget(command.target, command.source, &verification);
+  if (error.result != FileResult::ok) {
+    writeFailure(err, error);
+    return 1;
+  }
+  if (command.json)
+    writeVerifyJson(verification, out);
+  else
+    writeVerifyText(verification, out);
+  out.flush();
+  return verification.problemCount() == 0 ? 0 : 1;
+}
+
 // "2026-12-10 16:30:05 UTC" and the like: when a run started, for its log.
 std::string startTime() {
   const std::time_t now = std::time(nullptr);
@@ -377,5 +457,6 @@ int runConvertTrades(const std::vector<std::string>& args,
     return 2;
   }
   if (command.name == "check") return runCheck(command, out);
+  if (command.name == "verify") return runVerify(command, out, err);
   return runImport(command, context, out, err);
 }

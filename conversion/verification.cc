@@ -1,0 +1,417 @@
+#include "conversion/verification.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "base/durable_file.h"
+#include "base/file_io.h"
+#include "base/file_journal.h"
+#include "base/folder_access.h"
+#include "base/numbers.h"
+#include "companion/caps_file.h"
+#include "companion/history_file.h"
+#include "companion/stats_file.h"
+#include "conversion/conversion.h"
+#include "conversion/installation_folders.h"
+#include "conversion/recovery_rules.h"
+#include "import/installation_paths.h"
+#include "import/source_index.h"
+#include "import/target_index.h"
+#include "import/target_log_rules.h"
+#include "import/trade_conversion.h"
+#include "import/trade_id_counter.h"
+
+namespace {
+
+constexpr std::string_view kHistoryEnd = ".his";
+
+std::string quoted(std::string_view text) {
+  std::string shown(text.substr(0, 60));
+  if (text.size() > 60) shown += "...";
+  return "\"" + shown + "\"";
+}
+
+// "record 3 (identifier 13, key "x")": a record as the lines name it.
+std::string recordName(const std::vector<TargetTrade>& records,
+                       std::size_t at) {
+  return "record " + std::to_string(at + 1) + " (identifier " +
+         toDecimalText(readInt32(records[at], kIdField)) + ", key " +
+         quoted(readText(records[at], kKeyField)) + ")";
+}
+
+// The identifier a line of the caps or summary file begins with ("|12|...").
+bool leadingId(std::string_view line, int32_t* id, std::string_view* rest) {
+  if (line.empty() || line[0] != '|') return false;
+  const std::size_t end = line.find('|', 1);
+  if (end == std::string_view::npos) return false;
+  const std::string text(line.substr(1, end - 1));
+  *rest = line.substr(end + 1);
+  return readInt32Strict(text, id) && toDecimalText(*id) == text;
+}
+
+// Hands every line of the file (without its line feed) to `take`, with its
+// number from 1; false when the file cannot be read (a missing one holds no
+// line).
+bool forEachLine(const Folders& folders, const std::string& path,
+                 const std::function<void(std::string_view, uint64_t)>& take,
+                 FileError* error) {
+  FileReader file(folders, path);
+  if (!file.isOpen()) return true;
+  std::string pending;
+  uint64_t number = 0;
+  char buffer[1 << 16];
+  for (;;) {
+    const std::size_t n = file.read(buffer, sizeof buffer);
+    pending.append(buffer, n);
+    std::size_t start = 0;
+    for (std::size_t end;
+         (end = pending.find('\n', start)) != std::string::npos;
+         start = end + 1)
+      take(std::string_view(pending).substr(start, end - start), ++number);
+    pending.erase(0, start);
+    if (n < sizeof buffer) break;
+  }
+  if (file.hasFailed()) {
+    *error = FileError(FileResult::readFailed, path);
+    return false;
+  }
+  if (!pending.empty()) take(pending, ++number);
+  return true;
+}
+
+class Verifier {
+ public:
+  Verifier(const Folders& folders, const std::string& target,
+           Verification* result)
+      : folders_(folders), target_(target), result_(result) {}
+
+  FileError run(const std::string& sourceIndex, bool withSource) {
+    FileError error;
+    if (!readTargetIndex(folders_, target_, &records_, &error)) return error;
+    result_->records = records_.size();
+    flawed_.assign(records_.size(), false);
+    for (std::size_t at = 0; at < records_.size(); ++at) {
+      const int32_t id = readInt32(records_[at], kIdField);
+      if (!byId_.emplace(id, at).second)
+        note(Flaw::duplicateId, at,
+             "identifier " + toDecimalText(id) + ": records " +
+                 std::to_string(byId_[id] + 1) + " and " +
+                 std::to_string(at + 1));
+      byKey_.emplace(readText(records_[at], kKeyField), at);
+    }
+    checkIndexEnd();
+    if (!checkCounter(&error) || !checkStatistics(&error) ||
+        !checkSummary(&error) || !checkCaps(&error) || !checkToplist(&error) ||
+        !checkHistory(&error))
+      return error;
+    checkLog(sourceIndex, withSource);
+    if (withSource) checkSource(sourceIndex);
+    result_->flawedRecords =
+        static_cast<uint64_t>(std::count(flawed_.begin(), flawed_.end(), true));
+    return FileError();
+  }
+
+ private:
+  void note(Flaw flaw, std::size_t record, std::string line) {
+    result_->found[static_cast<int>(flaw)].push_back(std::move(line));
+    if (record < flawed_.size()) flawed_[record] = true;
+  }
+
+  void checkIndexEnd() {
+    PathFacts index;
+    inspectPath(folders_, targetIndexPath(target_), &index);
+    const uint64_t partial = index.size % kTargetTradeSize;
+    if (partial != 0)
+      note(Flaw::partialRecord, records_.size() - 1,
+           "the index ends " + std::to_string(partial) + " bytes into record " +
+               std::to_string(records_.size()) + ", which starts at byte " +
+               std::to_string(index.size - partial));
+  }
+
+  bool checkCounter(FileError* error) {
+    std::string text;
+    const FileResult read =
+        readWholeFile(folders_, counterPath(target_), &text);
+    if (read == FileResult::readFailed) {
+      *error = FileError(read, counterPath(target_));
+      return false;
+    }
+    const int32_t counter = parseCounter(text);
+    for (std::size_t at = 0; at < records_.size(); ++at) {
+      const int32_t id = readInt32(records_[at], kIdField);
+      if (id > counter)
+        note(Flaw::idAboveCounter, at,
+             recordName(records_, at) + " is above the counter " +
+                 toDecimalText(counter));
+    }
+    if (!records_.empty()) {
+      const int32_t last = readInt32(records_.back(), kIdField);
+      if (counter < last)
+        note(Flaw::counterBehind, records_.size() - 1,
+             "the counter " + toDecimalText(counter) +
+                 " is below the last identifier " + toDecimalText(last));
+    }
+    return true;
+  }
+
+  bool checkStatistics(FileError* error) {
+    std::vector<std::string> names;
+    if (!listFolder(folders_, tradeFolderPath(target_), &names)) {
+      *error = FileError(FileResult::readFailed, tradeFolderPath(target_));
+      return false;
+    }
+    std::unordered_set<std::string> present;
+    for (const std::string& name : names) {
+      int32_t id = 0;
+      if (!readInt32Strict(name, &id) || toDecimalText(id) != name) continue;
+      present.insert(name);
+      if (byId_.count(id) == 0)
+        note(Flaw::strayStatistics, records_.size(),
+             statsFilePath(target_, name) + " belongs to no record");
+    }
+    for (std::size_t at = 0; at < records_.size(); ++at) {
+      const std::string idText =
+          toDecimalText(readInt32(records_[at], kIdField));
+      const std::string path = statsFilePath(target_, idText);
+      struct stat info = {};
+      if (present.count(idText) == 0) {
+        note(Flaw::missingStatistics, at,
+             recordName(records_, at) + ": " + path);
+      } else if (statPath(folders_, path, &info, false) != 0 ||
+                 !S_ISREG(info.st_mode) ||
+                 static_cast<uint64_t>(info.st_size) != kStatsFileSize) {
+        note(Flaw::oddStatistics, at,
+             recordName(records_, at) + ": " + path +
+                 (S_ISREG(info.st_mode)
+                      ? " holds " + std::to_string(info.st_size) + " bytes"
+                      : " is not a regular file"));
+      }
+    }
+    return true;
+  }
+
+  bool checkSummary(FileError* error) {
+    std::vector<bool> seen(records_.size(), false);
+    const std::string path = summaryPath(target_);
+    if (!forEachLine(
+            folders_, path,
+            [&](std::string_view line, uint64_t number) {
+              int32_t id = 0;
+              std::string_view rest;
+              const auto found =
+                  leadingId(line, &id, &rest) ? byId_.find(id) : byId_.end();
+              if (found == byId_.end())
+                note(Flaw::straySummaryLine, records_.size(),
+                     "line " + std::to_string(number) + " " + quoted(line));
+              else
+                seen[found->second] = true;
+            },
+            error))
+      return false;
+    for (std::size_t at = 0; at < records_.size(); ++at)
+      if (!seen[at])
+        note(Flaw::missingSummaryLine, at, recordName(records_, at));
+    return true;
+  }
+
+  bool checkCaps(FileError* error) {
+    std::vector<unsigned> seen(records_.size(), 0);  // a bit for each line
+    if (!forEachLine(
+            folders_, capsPath(target_),
+            [&](std::string_view line, uint64_t number) {
+              int32_t id = 0;
+              std::string_view rest;
+              const auto found =
+                  leadingId(line, &id, &rest) ? byId_.find(id) : byId_.end();
+              if (found == byId_.end() || rest.empty() || rest[0] < '1' ||
+                  rest[0] > '3')
+                note(Flaw::strayCapsLine, records_.size(),
+                     "line " + std::to_string(number) + " " + quoted(line));
+              else
+                seen[found->second] |= 1u << (rest[0] - '1');
+            },
+            error))
+      return false;
+    for (std::size_t at = 0; at < records_.size(); ++at)
+      for (unsigned n = 0; n < 3; ++n)
+        if ((seen[at] & (1u << n)) == 0)
+          note(Flaw::missingCapsLine, at,
+               recordName(records_, at) + ": line " + std::to_string(n + 1));
+    return true;
+  }
+
+  bool checkToplist(FileError* error) {
+    std::vector<bool> seen(records_.size(), false);
+    if (!forEachLine(
+            folders_, toplistPath(target_),
+            [&](std::string_view line, uint64_t number) {
+              const std::size_t end = line.find('|', 1);
+              const std::string_view key = line.empty() || line[0] != '|' ||
+                                                   end == std::string_view::npos
+                                               ? std::string_view()
+                                               : line.substr(1, end - 1);
+              const auto found = byKey_.find(key);
+              if (found != byKey_.end())
+                seen[found->second] = true;
+              else if (number > 1)  // the first line sets the width only
+                note(Flaw::strayToplistLine, records_.size(),
+                     "line " + std::to_string(number) + " " + quoted(line));
+            },
+            error))
+      return false;
+    for (std::size_t at = 0; at < records_.size(); ++at)
+      if (!seen[at])
+        note(Flaw::missingToplistLine, at, recordName(records_, at));
+    return true;
+  }
+
+  bool checkHistory(FileError* error) {
+    std::vector<std::string> names;
+    const std::string folder = historyFolderPath(target_);
+    if (!listFolder(folders_, folder, &names)) {
+      *error = FileError(FileResult::readFailed, folder);
+      return false;
+    }
+    std::unordered_set<std::string> present;
+    for (const std::string& name : names) {
+      if (name.size() <= kHistoryEnd.size() ||
+          name.compare(name.size() - kHistoryEnd.size(), kHistoryEnd.size(),
+                       kHistoryEnd) != 0)
+        continue;
+      const std::string key = name.substr(0, name.size() - kHistoryEnd.size());
+      present.insert(key);
+      if (byKey_.count(key) == 0)
+        note(Flaw::strayHistoryFile, records_.size(),
+             folder + "/" + name + " belongs to no record");
+    }
+    for (std::size_t at = 0; at < records_.size(); ++at) {
+      const std::string key(readText(records_[at], kKeyField));
+      if (isHistoryFileKey(key) && present.count(key) == 0)
+        note(Flaw::missingHistoryFile, at,
+             recordName(records_, at) + ": " + historyFilePath(target_, key));
+    }
+    return true;
+  }
+
+  void checkLog(const std::string& sourceIndex, bool withSource) {
+    RecoveryRules rules;
+    if (withSource) {
+      rules = conversionRecoveryRules(sourceIndex, kGroupTrades);
+    } else {
+      rules.isOwnRecord = isOwnUndoRecord;  // its tails need the source
+    }
+    if (isLockHeld(folders_, lockPath(target_))) {
+      result_->running = true;
+      return;
+    }
+    bool present = false;
+    const FileError verdict =
+        inspectLog(folders_, target_, journalPath(target_), rules, &present);
+    if (!present) return;
+    std::string line = journalPath(target_) + ": a run was cut off; ";
+    if (verdict.result == FileResult::ok)
+      line += withSource ? "convert-trades import accepts it and puts its "
+                           "group back"
+                         : "convert-trades import puts its group back (give "
+                           "the source to verify what it would cut off)";
+    else
+      line += "convert-trades import refuses it (" + verdict.path + ")";
+    note(Flaw::rollbackLog, records_.size(), line);
+  }
+
+  void checkSource(const std::string& sourceIndex) {
+    const KnownTradeKeys known(records_);
+    SourceTradeReader reader(sourceIndex);
+    SourceTrade trade;
+    while (reader.next(&trade)) {
+      const TradeFate fate = fateOf(trade, known);
+      if (fate == TradeFate::import) {
+        note(Flaw::notImported, records_.size(), "key " + quoted(trade.field2));
+        continue;
+      }
+      if (fate != TradeFate::skip) continue;
+      const std::size_t at = byKey_.at(trade.field2);
+      const TargetTrade made =
+          convertTrade(trade, readInt32(records_[at], kIdField), "");
+      // The identifier is the target's, the note and its date the run's.
+      const std::size_t noteEnd = kNoteField.offset + kNoteField.width;
+      if (std::memcmp(made.bytes, records_[at].bytes, kNoteField.offset) != 0 ||
+          std::memcmp(made.bytes + noteEnd, records_[at].bytes + noteEnd,
+                      kTargetTradeSize - noteEnd) != 0)
+        note(Flaw::differs, at, recordName(records_, at));
+    }
+  }
+
+  const Folders& folders_;
+  const std::string& target_;
+  Verification* result_;
+  std::vector<TargetTrade> records_;
+  std::vector<bool> flawed_;
+  std::unordered_map<int32_t, std::size_t> byId_;
+  std::unordered_map<std::string_view, std::size_t> byKey_;
+};
+
+}  // namespace
+
+const char* flawName(Flaw flaw) {
+  static const char* const kNames[kFlawKinds] = {
+      "index ending part way into a record",
+      "identifiers held twice",
+      "identifiers above the counter",
+      "counter below the last identifier",
+      "missing statistics files",
+      "statistics files of the wrong kind or size",
+      "missing summary lines",
+      "missing caps lines",
+      "missing toplist lines",
+      "missing history files",
+      "caps lines of no record",
+      "summary lines of no record",
+      "toplist lines of no record",
+      "statistics files of no record",
+      "history files of no record",
+      "rollback log of a cut-off run",
+      "source trades not imported yet",
+      "records that differ from their source trade",
+  };
+  return kNames[static_cast<int>(flaw)];
+}
+
+const char* flawKey(Flaw flaw) {
+  static const char* const kKeys[kFlawKinds] = {
+      "partialRecord",      "duplicateId",       "idAboveCounter",
+      "counterBehind",      "missingStatistics", "oddStatistics",
+      "missingSummaryLine", "missingCapsLine",   "missingToplistLine",
+      "missingHistoryFile", "strayCapsLine",     "straySummaryLine",
+      "strayToplistLine",   "strayStatistics",   "strayHistoryFile",
+      "rollbackLog",        "notImported",       "differs",
+  };
+  return kKeys[static_cast<int>(flaw)];
+}
+
+uint64_t Verification::problemCount() const {
+  uint64_t count = 0;
+  for (const std::vector<std::string>& lines : found) count += lines.size();
+  return count;
+}
+
+FileError verifyTarget(const std::string& target, const std::string& source,
+                       Verification* verification) {
+  *verification = Verification();
+  verification->withSource = !source.empty();
+  Folders folders(trustOfThisRun());
+  std::string sourceIndex;
+  FileError error;
+  if (verification->withSource) {
+    error = openSourceFolders(source, &folders);
+    if (error.result != FileResult::ok) return error;
+    if (!readSourceIndex(folders, source, &sourceIndex, &error)) return error;
+  }
+  error = openTargetFolders(target, &folders);
+  if (error.result != FileResult::ok) return error;
+  return Verifier(folders, target, verification)
+      .run(sourceIndex, verification->withSource);
+}
