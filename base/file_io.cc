@@ -419,8 +419,9 @@ FileResult truncateFileTo(const Folders& folders, const std::string& path,
 FileResult probePutBack(const Folders& folders, const std::string& path,
                         bool followLinks, FileIdentity identity) {
   struct stat info;
-  const int fd = openToPutBack(
-      folders, path, O_WRONLY | (followLinks ? 0 : O_NOFOLLOW), identity, &info);
+  const int fd =
+      openToPutBack(folders, path, O_WRONLY | (followLinks ? 0 : O_NOFOLLOW),
+                    identity, &info);
   if (fd < 0) return FileResult::openFailed;
   ::close(fd);
   return FileResult::ok;

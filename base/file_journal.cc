@@ -404,10 +404,10 @@ FileError recoverFromLog(const Folders& folders, const std::string& root,
         return FileError{FileResult::readFailed, logPath, std::string()};
       if (record.kind == UndoRecord::Kind::remove) continue;
       const std::string file = root + record.name;
-      if (probePutBack(folders, file,
-                       record.kind == UndoRecord::Kind::cutBack ||
-                           record.followLinks,
-                       record.identity) != FileResult::ok)
+      if (probePutBack(
+              folders, file,
+              record.kind == UndoRecord::Kind::cutBack || record.followLinks,
+              record.identity) != FileResult::ok)
         return FileError{FileResult::writeFailed, file, std::string()};
     }
     FileSystems fileSystems(folders);
