@@ -98,6 +98,20 @@ bool untrustedMembers(unsigned gid, const FolderTrust& trust,
   return true;
 }
 
+// The name that the entry of `id` in the system file `path` gives, or
+// `otherwise` and the number.
+std::string nameOf(const char* path, unsigned id, const char* otherwise) {
+  std::string name = otherwise + std::to_string(id);
+  forEachEntry(readSystemFile(path),
+               [&](const std::vector<std::string_view>& f) {
+                 unsigned entry = 0;
+                 if (!readId(f[2], &entry) || entry != id) return true;
+                 name = std::string(f[0]);
+                 return false;
+               });
+  return name;
+}
+
 }  // namespace
 
 bool FolderTrust::trusts(unsigned user) const {
@@ -119,27 +133,11 @@ FolderTrust trustOfThisRun() {
 }
 
 std::string groupName(unsigned gid) {
-  std::string name = "number " + std::to_string(gid);
-  forEachEntry(readSystemFile("/etc/group"),
-               [&](const std::vector<std::string_view>& f) {
-                 unsigned id = 0;
-                 if (!readId(f[2], &id) || id != gid) return true;
-                 name = std::string(f[0]);
-                 return false;
-               });
-  return name;
+  return nameOf("/etc/group", gid, "number ");
 }
 
 std::string userName(unsigned uid) {
-  std::string name = "uid " + std::to_string(uid);
-  forEachEntry(readSystemFile("/etc/passwd"),
-               [&](const std::vector<std::string_view>& f) {
-                 unsigned id = 0;
-                 if (!readId(f[2], &id) || id != uid) return true;
-                 name = std::string(f[0]);
-                 return false;
-               });
-  return name;
+  return nameOf("/etc/passwd", uid, "uid ");
 }
 
 FolderVerdict judgeFolder(const struct stat& info, FolderRule rule,

@@ -63,6 +63,19 @@ def tree(root):
     return found
 
 
+def read_all(fd):
+    """What a pseudo-terminal shows until its program ends."""
+    output = b""
+    while True:
+        try:
+            chunk = os.read(fd, 4096)
+        except OSError:
+            return output
+        if not chunk:
+            return output
+        output += chunk
+
+
 def copy_pair(source, target, scratch, name):
     work = os.path.join(scratch, name)
     shutil.copytree(source, work + "/tn3")
@@ -140,15 +153,7 @@ def terminal_and_pipe(scratch):
     pid, fd = pty.fork()
     if pid == 0:
         os.execv(TRADES, [TRADES, "import", source, target])
-    output = b""
-    while True:
-        try:
-            chunk = os.read(fd, 4096)
-        except OSError:
-            break
-        if not chunk:
-            break
-        output += chunk
+    output = read_all(fd)
     _, status = os.waitpid(pid, 0)
     text = output.decode("latin-1")
     expect(os.waitstatus_to_exitcode(status) == 0 and "\r[" in text and "trades" in text
@@ -295,15 +300,7 @@ def terminal_width(scratch):
         os.dup2(os.open(os.devnull, os.O_WRONLY), 1)
         os.execv(TRADES, [TRADES, "import", source, target])
     fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 60, 0, 0))
-    output = b""
-    while True:
-        try:
-            chunk = os.read(fd, 4096)
-        except OSError:
-            break
-        if not chunk:
-            break
-        output += chunk
+    output = read_all(fd)
     os.waitpid(pid, 0)
     frames = [frame.split(b"\x1b[K")[0] for frame in output.split(b"\r")[1:]]
     expect(frames and max(len(frame) for frame in frames) < 60,

@@ -270,9 +270,6 @@ int runCheck(const Command& command, std::ostream& out) {
   return stops ? 1 : 0;
 }
 
-// At most this many lines of each kind of problem; --json lists them all.
-constexpr std::size_t kExampleLines = 20;
-
 void writeVerifyText(const Verification& v, std::ostream& out) {
   const uint64_t problems = v.problemCount();
   if (problems == 0) {
@@ -283,9 +280,9 @@ void writeVerifyText(const Verification& v, std::ostream& out) {
     out << grouped(problems) << " problems in " << grouped(v.flawedRecords)
         << " of " << grouped(v.records) << " records\n";
     for (int kind = 0; kind < kFlawKinds; ++kind)
-      if (!v.found[kind].empty())
+      if (v.counts[kind] != 0)
         out << "  " << flawName(static_cast<Flaw>(kind)) << ": "
-            << grouped(v.found[kind].size()) << '\n';
+            << grouped(v.counts[kind]) << '\n';
   }
   if (v.running)
     out << "a conversion is running now: what it is importing may show as "
@@ -294,10 +291,9 @@ void writeVerifyText(const Verification& v, std::ostream& out) {
     const std::vector<std::string>& lines = v.found[kind];
     if (lines.empty()) continue;
     out << flawName(static_cast<Flaw>(kind)) << ":\n";
-    for (std::size_t i = 0; i < lines.size() && i < kExampleLines; ++i)
-      out << "  " << lines[i] << '\n';
-    if (lines.size() > kExampleLines)
-      out << "  and " << grouped(lines.size() - kExampleLines) << " more\n";
+    for (const std::string& line : lines) out << "  " << line << '\n';
+    if (v.counts[kind] > lines.size())
+      out << "  and " << grouped(v.counts[kind] - lines.size()) << " more\n";
   }
 }
 
@@ -326,6 +322,7 @@ void writeVerifyJson(const Verification& v, std::ostream& out) {
 
 int runVerify(const Command& command, std::ostream& out, std::ostream& err) {
   Verification verification;
+  verification.keepAll = command.json;
   const FileError error =
       verifyTarget(command.target, command.source, &verification);
   if (error.result != FileResult::ok) {

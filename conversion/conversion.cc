@@ -38,7 +38,11 @@ const int kGroupTrades = 20000;
 #endif
 
 TradeFate fateOf(const SourceTrade& trade, const KnownTradeKeys& known) {
-  if (isKnownTrade(trade, known)) return TradeFate::skip;
+  return fateOf(trade, isKnownTrade(trade, known));
+}
+
+TradeFate fateOf(const SourceTrade& trade, bool isKnown) {
+  if (isKnown) return TradeFate::skip;
   if (readNumber(trade.field1) <= 10) return TradeFate::belowThreshold;
   // A key the record cannot hold whole would never match on a later run:
   // leave it out.

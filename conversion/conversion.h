@@ -34,6 +34,8 @@ enum class TradeFate {
   import,
 };
 TradeFate fateOf(const SourceTrade& trade, const KnownTradeKeys& known);
+// The same where it is known whether the target holds the trade's key.
+TradeFate fateOf(const SourceTrade& trade, bool isKnown);
 
 // The most trades in one group.
 extern const int kGroupTrades;

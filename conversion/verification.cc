@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <functional>
-#include <unordered_map>
-#include <unordered_set>
 
 #include "base/durable_file.h"
 #include "base/file_io.h"
@@ -93,14 +92,28 @@ class Verifier {
     if (!readTargetIndex(folders_, target_, &records_, &error)) return error;
     result_->records = records_.size();
     flawed_.assign(records_.size(), false);
+    // Sorted lists rather than hash tables: memory holds little beside the
+    // records themselves.
+    byId_.reserve(records_.size());
+    byKey_.reserve(records_.size());
     for (std::size_t at = 0; at < records_.size(); ++at) {
-      const int32_t id = readInt32(records_[at], kIdField);
-      if (!byId_.emplace(id, at).second)
-        note(Flaw::duplicateId, at,
-             "identifier " + toDecimalText(id) + ": records " +
-                 std::to_string(byId_[id] + 1) + " and " +
-                 std::to_string(at + 1));
-      byKey_.emplace(readText(records_[at], kKeyField), at);
+      byId_.emplace_back(readInt32(records_[at], kIdField),
+                         static_cast<uint32_t>(at));
+      byKey_.push_back(static_cast<uint32_t>(at));
+    }
+    std::sort(byId_.begin(), byId_.end());
+    std::stable_sort(
+        byKey_.begin(), byKey_.end(),
+        [this](uint32_t a, uint32_t b) { return keyOf(a) < keyOf(b); });
+    for (std::size_t i = 1; i < byId_.size(); ++i) {
+      if (byId_[i].first != byId_[i - 1].first) continue;
+      const auto& first = byId_[i - 1];
+      const auto& again = byId_[i];
+      note(Flaw::duplicateId, again.second, [&] {
+        return "identifier " + toDecimalText(again.first) + ": records " +
+               std::to_string(first.second + 1) + " and " +
+               std::to_string(again.second + 1);
+      });
     }
     checkIndexEnd();
     if (!checkCounter(&error) || !checkStatistics(&error) ||
@@ -115,9 +128,40 @@ class Verifier {
   }
 
  private:
-  void note(Flaw flaw, std::size_t record, std::string line) {
-    result_->found[static_cast<int>(flaw)].push_back(std::move(line));
+  // Counts a problem of `record` (or of no record, past the last); its line
+  // is made only when it is kept.
+  template <typename Line>
+  void note(Flaw flaw, std::size_t record, const Line& line) {
+    const int kind = static_cast<int>(flaw);
+    if (result_->keepAll || result_->counts[kind] < kExampleLines)
+      result_->found[kind].push_back(line());
+    ++result_->counts[kind];
     if (record < flawed_.size()) flawed_[record] = true;
+  }
+
+  std::string_view keyOf(uint32_t at) const {
+    return readText(records_[at], kKeyField);
+  }
+
+  // The record holding `id`, or -1.
+  long recordOf(int32_t id) const {
+    const auto found = std::lower_bound(byId_.begin(), byId_.end(),
+                                        std::make_pair(id, uint32_t{0}));
+    return found != byId_.end() && found->first == id
+               ? static_cast<long>(found->second)
+               : -1;
+  }
+
+  // The first record holding `key`, or -1.
+  long recordOf(std::string_view key) const {
+    const auto found =
+        std::lower_bound(byKey_.begin(), byKey_.end(), key,
+                         [this](uint32_t at, std::string_view wanted) {
+                           return keyOf(at) < wanted;
+                         });
+    return found != byKey_.end() && keyOf(*found) == key
+               ? static_cast<long>(*found)
+               : -1;
   }
 
   void checkIndexEnd() {
@@ -125,10 +169,11 @@ class Verifier {
     inspectPath(folders_, targetIndexPath(target_), &index);
     const uint64_t partial = index.size % kTargetTradeSize;
     if (partial != 0)
-      note(Flaw::partialRecord, records_.size() - 1,
-           "the index ends " + std::to_string(partial) + " bytes into record " +
-               std::to_string(records_.size()) + ", which starts at byte " +
-               std::to_string(index.size - partial));
+      note(Flaw::partialRecord, records_.size() - 1, [&] {
+        return "the index ends " + std::to_string(partial) +
+               " bytes into record " + std::to_string(records_.size()) +
+               ", which starts at byte " + std::to_string(index.size - partial);
+      });
   }
 
   bool checkCounter(FileError* error) {
@@ -143,16 +188,18 @@ class Verifier {
     for (std::size_t at = 0; at < records_.size(); ++at) {
       const int32_t id = readInt32(records_[at], kIdField);
       if (id > counter)
-        note(Flaw::idAboveCounter, at,
-             recordName(records_, at) + " is above the counter " +
-                 toDecimalText(counter));
+        note(Flaw::idAboveCounter, at, [&] {
+          return recordName(records_, at) + " is above the counter " +
+                 toDecimalText(counter);
+        });
     }
     if (!records_.empty()) {
       const int32_t last = readInt32(records_.back(), kIdField);
       if (counter < last)
-        note(Flaw::counterBehind, records_.size() - 1,
-             "the counter " + toDecimalText(counter) +
-                 " is below the last identifier " + toDecimalText(last));
+        note(Flaw::counterBehind, records_.size() - 1, [&] {
+          return "the counter " + toDecimalText(counter) +
+                 " is below the last identifier " + toDecimalText(last);
+        });
     }
     return true;
   }
@@ -163,31 +210,34 @@ class Verifier {
       *error = FileError(FileResult::readFailed, tradeFolderPath(target_));
       return false;
     }
-    std::unordered_set<std::string> present;
+    std::vector<int32_t> present;
     for (const std::string& name : names) {
       int32_t id = 0;
       if (!readInt32Strict(name, &id) || toDecimalText(id) != name) continue;
-      present.insert(name);
-      if (byId_.count(id) == 0)
-        note(Flaw::strayStatistics, records_.size(),
-             statsFilePath(target_, name) + " belongs to no record");
+      present.push_back(id);
+      if (recordOf(id) < 0)
+        note(Flaw::strayStatistics, records_.size(), [&] {
+          return statsFilePath(target_, name) + " belongs to no record";
+        });
     }
+    names = std::vector<std::string>();
+    std::sort(present.begin(), present.end());
     for (std::size_t at = 0; at < records_.size(); ++at) {
-      const std::string idText =
-          toDecimalText(readInt32(records_[at], kIdField));
-      const std::string path = statsFilePath(target_, idText);
+      const int32_t id = readInt32(records_[at], kIdField);
+      const std::string path = statsFilePath(target_, toDecimalText(id));
       struct stat info = {};
-      if (present.count(idText) == 0) {
+      if (!std::binary_search(present.begin(), present.end(), id)) {
         note(Flaw::missingStatistics, at,
-             recordName(records_, at) + ": " + path);
+             [&] { return recordName(records_, at) + ": " + path; });
       } else if (statPath(folders_, path, &info, false) != 0 ||
                  !S_ISREG(info.st_mode) ||
                  static_cast<uint64_t>(info.st_size) != kStatsFileSize) {
-        note(Flaw::oddStatistics, at,
-             recordName(records_, at) + ": " + path +
+        note(Flaw::oddStatistics, at, [&] {
+          return recordName(records_, at) + ": " + path +
                  (S_ISREG(info.st_mode)
                       ? " holds " + std::to_string(info.st_size) + " bytes"
-                      : " is not a regular file"));
+                      : " is not a regular file");
+        });
       }
     }
     return true;
@@ -201,19 +251,20 @@ class Verifier {
             [&](std::string_view line, uint64_t number) {
               int32_t id = 0;
               std::string_view rest;
-              const auto found =
-                  leadingId(line, &id, &rest) ? byId_.find(id) : byId_.end();
-              if (found == byId_.end())
-                note(Flaw::straySummaryLine, records_.size(),
-                     "line " + std::to_string(number) + " " + quoted(line));
+              const long at = leadingId(line, &id, &rest) ? recordOf(id) : -1;
+              if (at < 0)
+                note(Flaw::straySummaryLine, records_.size(), [&] {
+                  return "line " + std::to_string(number) + " " + quoted(line);
+                });
               else
-                seen[found->second] = true;
+                seen[static_cast<std::size_t>(at)] = true;
             },
             error))
       return false;
     for (std::size_t at = 0; at < records_.size(); ++at)
       if (!seen[at])
-        note(Flaw::missingSummaryLine, at, recordName(records_, at));
+        note(Flaw::missingSummaryLine, at,
+             [&] { return recordName(records_, at); });
     return true;
   }
 
@@ -224,22 +275,22 @@ class Verifier {
             [&](std::string_view line, uint64_t number) {
               int32_t id = 0;
               std::string_view rest;
-              const auto found =
-                  leadingId(line, &id, &rest) ? byId_.find(id) : byId_.end();
-              if (found == byId_.end() || rest.empty() || rest[0] < '1' ||
-                  rest[0] > '3')
-                note(Flaw::strayCapsLine, records_.size(),
-                     "line " + std::to_string(number) + " " + quoted(line));
+              const long at = leadingId(line, &id, &rest) ? recordOf(id) : -1;
+              if (at < 0 || rest.empty() || rest[0] < '1' || rest[0] > '3')
+                note(Flaw::strayCapsLine, records_.size(), [&] {
+                  return "line " + std::to_string(number) + " " + quoted(line);
+                });
               else
-                seen[found->second] |= 1u << (rest[0] - '1');
+                seen[static_cast<std::size_t>(at)] |= 1u << (rest[0] - '1');
             },
             error))
       return false;
     for (std::size_t at = 0; at < records_.size(); ++at)
       for (unsigned n = 0; n < 3; ++n)
         if ((seen[at] & (1u << n)) == 0)
-          note(Flaw::missingCapsLine, at,
-               recordName(records_, at) + ": line " + std::to_string(n + 1));
+          note(Flaw::missingCapsLine, at, [&] {
+            return recordName(records_, at) + ": line " + std::to_string(n + 1);
+          });
     return true;
   }
 
@@ -253,18 +304,20 @@ class Verifier {
                                                    end == std::string_view::npos
                                                ? std::string_view()
                                                : line.substr(1, end - 1);
-              const auto found = byKey_.find(key);
-              if (found != byKey_.end())
-                seen[found->second] = true;
+              const long at = recordOf(key);
+              if (at >= 0)
+                seen[static_cast<std::size_t>(at)] = true;
               else if (number > 1)  // the first line sets the width only
-                note(Flaw::strayToplistLine, records_.size(),
-                     "line " + std::to_string(number) + " " + quoted(line));
+                note(Flaw::strayToplistLine, records_.size(), [&] {
+                  return "line " + std::to_string(number) + " " + quoted(line);
+                });
             },
             error))
       return false;
     for (std::size_t at = 0; at < records_.size(); ++at)
       if (!seen[at])
-        note(Flaw::missingToplistLine, at, recordName(records_, at));
+        note(Flaw::missingToplistLine, at,
+             [&] { return recordName(records_, at); });
     return true;
   }
 
@@ -275,23 +328,30 @@ class Verifier {
       *error = FileError(FileResult::readFailed, folder);
       return false;
     }
-    std::unordered_set<std::string> present;
-    for (const std::string& name : names) {
+    // The names become the keys they give, sorted, in place.
+    std::size_t keys = 0;
+    for (std::string& name : names) {
       if (name.size() <= kHistoryEnd.size() ||
           name.compare(name.size() - kHistoryEnd.size(), kHistoryEnd.size(),
                        kHistoryEnd) != 0)
         continue;
-      const std::string key = name.substr(0, name.size() - kHistoryEnd.size());
-      present.insert(key);
-      if (byKey_.count(key) == 0)
-        note(Flaw::strayHistoryFile, records_.size(),
-             folder + "/" + name + " belongs to no record");
+      name.resize(name.size() - kHistoryEnd.size());
+      if (recordOf(std::string_view(name)) < 0)
+        note(Flaw::strayHistoryFile, records_.size(), [&] {
+          return historyFilePath(target_, name) + " belongs to no record";
+        });
+      names[keys++] = std::move(name);
     }
+    names.resize(keys);
+    std::sort(names.begin(), names.end());
     for (std::size_t at = 0; at < records_.size(); ++at) {
       const std::string key(readText(records_[at], kKeyField));
-      if (isHistoryFileKey(key) && present.count(key) == 0)
-        note(Flaw::missingHistoryFile, at,
-             recordName(records_, at) + ": " + historyFilePath(target_, key));
+      if (isHistoryFileKey(key) &&
+          !std::binary_search(names.begin(), names.end(), key))
+        note(Flaw::missingHistoryFile, at, [&] {
+          return recordName(records_, at) + ": " +
+                 historyFilePath(target_, key);
+        });
     }
     return true;
   }
@@ -319,29 +379,34 @@ class Verifier {
                            "the source to verify what it would cut off)";
     else
       line += "convert-trades import refuses it (" + verdict.path + ")";
-    note(Flaw::rollbackLog, records_.size(), line);
+    note(Flaw::rollbackLog, records_.size(), [&] { return line; });
   }
 
   void checkSource(const std::string& sourceIndex) {
-    const KnownTradeKeys known(records_);
+    // One date for every record made here: the note is left out anyway.
+    const std::time_t now = std::time(nullptr);
+    std::tm localTime{};
+    localtime_r(&now, &localTime);
     SourceTradeReader reader(sourceIndex);
     SourceTrade trade;
     while (reader.next(&trade)) {
-      const TradeFate fate = fateOf(trade, known);
+      const long held = recordOf(std::string_view(trade.field2));
+      const TradeFate fate = fateOf(trade, held >= 0);
       if (fate == TradeFate::import) {
-        note(Flaw::notImported, records_.size(), "key " + quoted(trade.field2));
+        note(Flaw::notImported, records_.size(),
+             [&] { return "key " + quoted(trade.field2); });
         continue;
       }
       if (fate != TradeFate::skip) continue;
-      const std::size_t at = byKey_.at(trade.field2);
-      const TargetTrade made =
-          convertTrade(trade, readInt32(records_[at], kIdField), "");
+      const std::size_t at = static_cast<std::size_t>(held);
+      const TargetTrade made = buildTargetTrade(
+          trade, readInt32(records_[at], kIdField), "", localTime);
       // The identifier is the target's, the note and its date the run's.
       const std::size_t noteEnd = kNoteField.offset + kNoteField.width;
       if (std::memcmp(made.bytes, records_[at].bytes, kNoteField.offset) != 0 ||
           std::memcmp(made.bytes + noteEnd, records_[at].bytes + noteEnd,
                       kTargetTradeSize - noteEnd) != 0)
-        note(Flaw::differs, at, recordName(records_, at));
+        note(Flaw::differs, at, [&] { return recordName(records_, at); });
     }
   }
 
@@ -350,8 +415,10 @@ class Verifier {
   Verification* result_;
   std::vector<TargetTrade> records_;
   std::vector<bool> flawed_;
-  std::unordered_map<int32_t, std::size_t> byId_;
-  std::unordered_map<std::string_view, std::size_t> byKey_;
+  // Record numbers (32 bits: memory holds little beside the records): by
+  // identifier, and sorted by key.
+  std::vector<std::pair<int32_t, uint32_t>> byId_;
+  std::vector<uint32_t> byKey_;
 };
 
 }  // namespace
@@ -394,13 +461,15 @@ const char* flawKey(Flaw flaw) {
 
 uint64_t Verification::problemCount() const {
   uint64_t count = 0;
-  for (const std::vector<std::string>& lines : found) count += lines.size();
+  for (const uint64_t kind : counts) count += kind;
   return count;
 }
 
 FileError verifyTarget(const std::string& target, const std::string& source,
                        Verification* verification) {
+  const bool keepAll = verification->keepAll;
   *verification = Verification();
+  verification->keepAll = keepAll;
   verification->withSource = !source.empty();
   Folders folders(trustOfThisRun());
   std::string sourceIndex;

@@ -38,11 +38,17 @@ constexpr int kFlawKinds = static_cast<int>(Flaw::differs) + 1;
 const char* flawName(Flaw flaw);
 const char* flawKey(Flaw flaw);
 
+// The most lines of each kind kept, unless all are asked for.
+constexpr std::size_t kExampleLines = 20;
+
 struct Verification {
+  bool keepAll = false;  // every problem's line, not only the first ones
   uint64_t records = 0;
   bool withSource = false;
   bool running = false;  // a conversion holds the target now
-  // Each kind's problems, one line each, in the order met.
+  // Each kind's count of problems, and their lines in the order met: the
+  // first kExampleLines, or all with `keepAll`.
+  uint64_t counts[kFlawKinds] = {};
   std::vector<std::string> found[kFlawKinds];
   // Records (by position in the index) with at least one problem.
   uint64_t flawedRecords = 0;
@@ -51,7 +57,8 @@ struct Verification {
 };
 
 // Verifies the target at `target` (typed with its "/"), and with a non-empty
-// `source` the conversion from it. ok, or what could not be read.
+// `source` the conversion from it, keeping lines as `verification->keepAll`
+// says. ok, or what could not be read.
 FileError verifyTarget(const std::string& target, const std::string& source,
                        Verification* verification);
 
