@@ -1,9 +1,9 @@
 #include "conversion/verification.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <ctime>
-#include <functional>
 
 #include "base/durable_file.h"
 #include "base/file_io.h"
@@ -41,22 +41,35 @@ std::string recordName(const std::vector<TargetTrade>& records,
          quoted(readText(records[at], kKeyField)) + ")";
 }
 
-// The identifier a line of the caps or summary file begins with ("|12|...").
+// The identifier a line of the caps or summary file begins with ("|12|..."),
+// written as the program writes numbers (no leading zero, no plus sign).
 bool leadingId(std::string_view line, int32_t* id, std::string_view* rest) {
-  if (line.empty() || line[0] != '|') return false;
-  const std::size_t end = line.find('|', 1);
-  if (end == std::string_view::npos) return false;
-  const std::string text(line.substr(1, end - 1));
-  *rest = line.substr(end + 1);
-  return readInt32Strict(text, id) && toDecimalText(*id) == text;
+  if (line.size() < 3 || line[0] != '|') return false;
+  std::size_t at = 1;
+  const bool negative = line[at] == '-';
+  if (negative) ++at;
+  const std::size_t digits = at;
+  int64_t value = 0;
+  for (; at < line.size() && line[at] >= '0' && line[at] <= '9'; ++at) {
+    value = value * 10 + (line[at] - '0');
+    if (value > int64_t{INT32_MAX} + 1) return false;
+  }
+  if (at == digits || at == line.size() || line[at] != '|' ||
+      (line[digits] == '0' && (at - digits > 1 || negative)))
+    return false;
+  value = negative ? -value : value;
+  if (value > INT32_MAX) return false;
+  *id = static_cast<int32_t>(value);
+  *rest = line.substr(at + 1);
+  return true;
 }
 
 // Hands every line of the file (without its line feed) to `take`, with its
 // number from 1; false when the file cannot be read (a missing one holds no
 // line).
+template <typename Take>
 bool forEachLine(const Folders& folders, const std::string& path,
-                 const std::function<void(std::string_view, uint64_t)>& take,
-                 FileError* error) {
+                 const Take& take, FileError* error) {
   FileReader file(folders, path);
   if (!file.isOpen()) return true;
   std::string pending;
@@ -96,10 +109,13 @@ class Verifier {
     // records themselves.
     byId_.reserve(records_.size());
     byKey_.reserve(records_.size());
+    keyLengths_.reserve(records_.size());
     for (std::size_t at = 0; at < records_.size(); ++at) {
       byId_.emplace_back(readInt32(records_[at], kIdField),
                          static_cast<uint32_t>(at));
       byKey_.push_back(static_cast<uint32_t>(at));
+      keyLengths_.push_back(
+          static_cast<uint8_t>(readText(records_[at], kKeyField).size()));
     }
     std::sort(byId_.begin(), byId_.end());
     std::stable_sort(
@@ -140,7 +156,9 @@ class Verifier {
   }
 
   std::string_view keyOf(uint32_t at) const {
-    return readText(records_[at], kKeyField);
+    return std::string_view(
+        reinterpret_cast<const char*>(records_[at].bytes) + kKeyField.offset,
+        keyLengths_[at]);
   }
 
   // The record holding `id`, or -1.
@@ -340,7 +358,8 @@ class Verifier {
         note(Flaw::strayHistoryFile, records_.size(), [&] {
           return historyFilePath(target_, name) + " belongs to no record";
         });
-      names[keys++] = std::move(name);
+      if (&names[keys] != &name) names[keys] = std::move(name);
+      ++keys;
     }
     names.resize(keys);
     std::sort(names.begin(), names.end());
@@ -419,6 +438,7 @@ class Verifier {
   // identifier, and sorted by key.
   std::vector<std::pair<int32_t, uint32_t>> byId_;
   std::vector<uint32_t> byKey_;
+  std::vector<uint8_t> keyLengths_;  // a key is at most 99 bytes
 };
 
 }  // namespace
