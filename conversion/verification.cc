@@ -105,6 +105,7 @@ class Verifier {
     if (!readTargetIndex(folders_, target_, &records_, &error)) return error;
     result_->records = records_.size();
     flawed_.assign(records_.size(), false);
+    checkIndexEnd();
     // Sorted lists rather than hash tables: memory holds little beside the
     // records themselves.
     byId_.reserve(records_.size());
@@ -131,15 +132,15 @@ class Verifier {
                std::to_string(again.second + 1);
       });
     }
-    checkIndexEnd();
     if (!checkCounter(&error) || !checkStatistics(&error) ||
         !checkSummary(&error) || !checkCaps(&error) || !checkToplist(&error) ||
         !checkHistory(&error))
       return error;
     checkLog(sourceIndex, withSource);
     if (withSource) checkSource(sourceIndex);
-    result_->flawedRecords =
-        static_cast<uint64_t>(std::count(flawed_.begin(), flawed_.end(), true));
+    result_->flawedRecords = static_cast<uint64_t>(std::count(
+                                 flawed_.begin(), flawed_.end(), true)) +
+                             partialRecords_;
     return FileError();
   }
 
@@ -182,16 +183,21 @@ class Verifier {
                : -1;
   }
 
+  // A record cut short is reported as such, and is no record to look for
+  // files of.
   void checkIndexEnd() {
     PathFacts index;
     inspectPath(folders_, targetIndexPath(target_), &index);
     const uint64_t partial = index.size % kTargetTradeSize;
-    if (partial != 0)
-      note(Flaw::partialRecord, records_.size() - 1, [&] {
-        return "the index ends " + std::to_string(partial) +
-               " bytes into record " + std::to_string(records_.size()) +
-               ", which starts at byte " + std::to_string(index.size - partial);
-      });
+    if (partial == 0 || records_.empty()) return;
+    note(Flaw::partialRecord, records_.size(), [&] {
+      return "the index ends " + std::to_string(partial) +
+             " bytes into record " + std::to_string(records_.size()) +
+             ", which starts at byte " + std::to_string(index.size - partial);
+    });
+    records_.pop_back();
+    flawed_.pop_back();
+    ++partialRecords_;
   }
 
   bool checkCounter(FileError* error) {
@@ -402,6 +408,7 @@ class Verifier {
   }
 
   void checkSource(const std::string& sourceIndex) {
+    compared_.assign(records_.size(), false);
     // One date for every record made here: the note is left out anyway.
     const std::time_t now = std::time(nullptr);
     std::tm localTime{};
@@ -418,6 +425,9 @@ class Verifier {
       }
       if (fate != TradeFate::skip) continue;
       const std::size_t at = static_cast<std::size_t>(held);
+      // A key the source holds twice is its first trade's in the target.
+      if (compared_[at]) continue;
+      compared_[at] = true;
       const TargetTrade made = buildTargetTrade(
           trade, readInt32(records_[at], kIdField), "", localTime);
       // The identifier is the target's, the note and its date the run's.
@@ -434,6 +444,8 @@ class Verifier {
   Verification* result_;
   std::vector<TargetTrade> records_;
   std::vector<bool> flawed_;
+  uint64_t partialRecords_ = 0;
+  std::vector<bool> compared_;  // records a source trade was compared with
   // Record numbers (32 bits: memory holds little beside the records): by
   // identifier, and sorted by key.
   std::vector<std::pair<int32_t, uint32_t>> byId_;
