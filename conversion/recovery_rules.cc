@@ -83,10 +83,12 @@ class GroupTail {
   }
 
   bool isGroupId(int32_t id) {
+    // The identifiers rise: issue them up to `id`, then look it up.
     int32_t issued = 0;
-    for (std::size_t k = 0; groupId(k, &issued) && issued <= id; ++k)
-      if (issued == id) return true;
-    return false;
+    while ((sequence_.empty() || sequence_.back() < id) &&
+           groupId(sequence_.size(), &issued)) {
+    }
+    return std::binary_search(sequence_.begin(), sequence_.end(), id);
   }
 
   // "|key|field17|field18|field19|" of every source trade, by key.
@@ -109,12 +111,19 @@ class GroupTail {
   // over while the group ran.
   bool loadIds(uint64_t size, FileReader* file) {
     loaded_ = LoadedTradeIds();
-    char id[4];
-    for (uint64_t at = 0; at + kTargetTradeSize <= size;
-         at += kTargetTradeSize) {
-      if (!file->readAt(at + kIdField.offset, id, sizeof id)) return false;
-      loaded_.inFileOrder.push_back(
-          decodeInt32(reinterpret_cast<const unsigned char*>(id)));
+    // A batch of records at a time: one read, not one for each identifier.
+    constexpr uint64_t kBatch = 256;
+    std::vector<char> batch(kBatch * kTargetTradeSize);
+    const uint64_t records = size / kTargetTradeSize;
+    for (uint64_t first = 0; first < records; first += kBatch) {
+      const uint64_t count = std::min(kBatch, records - first);
+      if (!file->readAt(first * kTargetTradeSize, batch.data(),
+                        static_cast<std::size_t>(count * kTargetTradeSize)))
+        return false;
+      for (uint64_t i = 0; i < count; ++i)
+        loaded_.inFileOrder.push_back(
+            decodeInt32(reinterpret_cast<const unsigned char*>(
+                &batch[i * kTargetTradeSize + kIdField.offset])));
     }
     loaded_.sorted = loaded_.inFileOrder;
     std::sort(loaded_.sorted.begin(), loaded_.sorted.end());
