@@ -231,20 +231,26 @@ FileResult readWholeFile(const Folders& folders, const std::string& path,
 
 namespace {
 
-// Appends `bytes` through `fd`, opened for appending to a file of
+// The file `path` of `folders` that was appended to, `identity`, for a cut
+// after its descriptor is closed.
+struct Appended {
+  const Folders& folders;
+  const std::string& path;
+  FileIdentity identity;
+};
+
+// Appends `bytes` through `fd`, opened for appending to the file `file` of
 // `sizeBefore` bytes, and closes it.
-FileResult appendAndClose(int fd, std::string_view bytes, uint64_t sizeBefore) {
+FileResult appendAndClose(int fd, std::string_view bytes, uint64_t sizeBefore,
+                          const Appended& file) {
   const bool written = writeAll(fd, bytes);
   // A partial record would shift every later record: cut the file back.
   if (!written) (void)cutBackTo(fd, sizeBefore);
-  // A second descriptor of the same file outlives the close, which can
-  // report a lost write (a network file system does): then whatever of the
-  // bytes did land is taken out through it, never through the path again.
-  const int spare = written ? ::fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1;
   const bool closed = closeChecked(fd);
-  if (spare >= 0) {
-    if (!closed) (void)cutBackTo(spare, sizeBefore);
-    ::close(spare);
+  if (written && !closed) {
+    // The close reported a lost write (a network file system does): take out
+    // whatever of the bytes did land, in that very file only.
+    (void)truncateFileTo(file.folders, file.path, sizeBefore, file.identity);
   }
   return written && closed ? FileResult::ok : FileResult::writeFailed;
 }
@@ -270,16 +276,20 @@ FileResult appendBlock(const Folders& folders, const std::string& path,
     padded.append(filler.substr(partial)).append(block);
     bytes = padded;
   }
-  return appendAndClose(fd, bytes, sizeBefore);
+  return appendAndClose(fd, bytes, sizeBefore,
+                        Appended{folders, path, outcome->identity});
 }
 
 AppendableFile::AppendableFile(const Folders& folders, const std::string& path)
-    : FileReader(folders, path, O_RDWR | O_APPEND) {}
+    : FileReader(folders, path, O_RDWR | O_APPEND),
+      folders_(folders),
+      path_(path) {}
 
 FileResult AppendableFile::appendAndClose(std::string_view block) {
   if (!isOpen()) return FileResult::openFailed;
   const uint64_t sizeBefore = size();
-  return ::appendAndClose(release(), block, sizeBefore);
+  return ::appendAndClose(release(), block, sizeBefore,
+                          Appended{folders_, path_, identity()});
 }
 
 RewritableFile::RewritableFile(const Folders& folders, const std::string& path)

@@ -108,6 +108,10 @@ class AppendableFile : public FileReader {
   // Appends `block` and closes the file. On writeFailed the file has been cut
   // back to its size at the open.
   FileResult appendAndClose(std::string_view block);
+
+ private:
+  const Folders& folders_;
+  std::string path_;
 };
 
 // A regular file that exists, opened for reading and writing through one

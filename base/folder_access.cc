@@ -50,17 +50,6 @@ FileResult resultOf(FolderDanger danger) {
   return FileResult::ok;
 }
 
-// The folder part of `path` ("a/b" of "a/b/c"); false for a bare name or a
-// path that ends in "/".
-bool splitFolder(const std::string& path, std::string* folder,
-                 std::size_t* nameAt) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos || slash + 1 == path.size()) return false;
-  *folder = slash == 0 ? "/" : path.substr(0, slash);
-  *nameAt = slash + 1;
-  return true;
-}
-
 // A walk in progress: the folder reached, as a descriptor and as the path
 // that shows it.
 struct Walk {
@@ -228,10 +217,21 @@ int Folders::locate(const std::string& path, const char** name,
     errno = zeroByteError;
     return -1;
   }
-  std::string folder;
-  std::size_t nameAt = 0;
-  const Entry* entry =
-      splitFolder(path, &folder, &nameAt) ? find(folder) : nullptr;
+  // The folder part ("a/b" of "a/b/c"; "/" of "/c"), compared in place; a
+  // bare name or a path ending in "/" lies in none of these folders.
+  const std::size_t slash = path.rfind('/');
+  const Entry* entry = nullptr;
+  if (slash != std::string::npos && slash + 1 < path.size()) {
+    const std::size_t size = slash == 0 ? 1 : slash;
+    for (const Entry& candidate : entries_) {
+      if (candidate.path.size() == size &&
+          path.compare(0, size, candidate.path) == 0) {
+        entry = &candidate;
+        break;
+      }
+    }
+  }
+  const std::size_t nameAt = slash + 1;
   if (entry == nullptr || entry->fd < 0) {
     errno = entry == nullptr ? ENOENT : entry->openError;
     return -1;
