@@ -17,4 +17,9 @@ std::string summaryLine(int32_t id);
 bool appendSummaryLine(const std::string& targetPath, int32_t id,
                        FileJournal* journal, FileError* error);
 
+// The identifier a summary or caps line begins with ("|12|..."), written as
+// the program writes numbers (no leading zero, no plus sign), and in `rest`
+// what follows its bar. False for any other line.
+bool readLineId(std::string_view line, int32_t* id, std::string_view* rest);
+
 #endif  // CONVERT_COMPANION_SUMMARY_FILE_H_

@@ -35,16 +35,6 @@ std::string shown(std::string_view line) {
   return "\"" + text + "\"";
 }
 
-// The number between the first two bars of a line ("|12|..."), when it is
-// one the conversion writes.
-bool leadingId(std::string_view line, int32_t* id) {
-  if (line.empty() || line[0] != '|') return false;
-  const std::size_t end = line.find('|', 1);
-  if (end == std::string_view::npos) return false;
-  const std::string text(line.substr(1, end - 1));
-  return readInt32Strict(text, id) && toDecimalText(*id) == text;
-}
-
 // What the log and the files show of the group a cut-off run left.
 class GroupTail {
  public:
@@ -192,7 +182,8 @@ class GroupTail {
              std::string_view::npos;
     }
     int32_t id = 0;
-    if (!leadingId(line, &id))
+    std::string_view afterId;
+    if (!readLineId(line, &id, &afterId))
       return !whole &&
              line.find_first_not_of("|-0123456789") == std::string::npos;
     if (!isGroupId(id)) return false;

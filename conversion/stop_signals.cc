@@ -28,32 +28,37 @@ void installStopHandlers() {
   }
 }
 
+namespace {
+
+// Each stop signal's name, and what it means in words.
+struct StopSignalText {
+  int signal;
+  const char* name;
+  const char* words;
+};
+constexpr StopSignalText kStopSignalTexts[] = {
+    {SIGINT, "SIGINT", "interrupted (Ctrl-C)"},
+    {SIGTERM, "SIGTERM", "terminated"},
+    {SIGHUP, "SIGHUP", "hung up"},
+    {SIGXCPU, "SIGXCPU", "CPU time limit"},
+};
+
+const StopSignalText* textOf(int signal) {
+  for (const StopSignalText& text : kStopSignalTexts)
+    if (text.signal == signal) return &text;
+  return nullptr;
+}
+
+}  // namespace
+
 const char* stopSignalName(int signal) {
-  switch (signal) {
-    case SIGINT:
-      return "SIGINT";
-    case SIGTERM:
-      return "SIGTERM";
-    case SIGHUP:
-      return "SIGHUP";
-    case SIGXCPU:
-      return "SIGXCPU";
-  }
-  return "";
+  const StopSignalText* text = textOf(signal);
+  return text ? text->name : "";
 }
 
 const char* stopSignalWords(int signal) {
-  switch (signal) {
-    case SIGINT:
-      return "interrupted (Ctrl-C)";
-    case SIGTERM:
-      return "terminated";
-    case SIGHUP:
-      return "hung up";
-    case SIGXCPU:
-      return "CPU time limit";
-  }
-  return "stopped";
+  const StopSignalText* text = textOf(signal);
+  return text ? text->words : "stopped";
 }
 
 bool isStopRequested() { return stopRequested != 0; }

@@ -13,6 +13,7 @@
 #include "companion/caps_file.h"
 #include "companion/history_file.h"
 #include "companion/stats_file.h"
+#include "companion/summary_file.h"
 #include "conversion/conversion.h"
 #include "conversion/installation_folders.h"
 #include "conversion/recovery_rules.h"
@@ -39,29 +40,6 @@ std::string recordName(const std::vector<TargetTrade>& records,
   return "record " + std::to_string(at + 1) + " (identifier " +
          toDecimalText(readInt32(records[at], kIdField)) + ", key " +
          quoted(readText(records[at], kKeyField)) + ")";
-}
-
-// The identifier a line of the caps or summary file begins with ("|12|..."),
-// written as the program writes numbers (no leading zero, no plus sign).
-bool leadingId(std::string_view line, int32_t* id, std::string_view* rest) {
-  if (line.size() < 3 || line[0] != '|') return false;
-  std::size_t at = 1;
-  const bool negative = line[at] == '-';
-  if (negative) ++at;
-  const std::size_t digits = at;
-  int64_t value = 0;
-  for (; at < line.size() && line[at] >= '0' && line[at] <= '9'; ++at) {
-    value = value * 10 + (line[at] - '0');
-    if (value > int64_t{INT32_MAX} + 1) return false;
-  }
-  if (at == digits || at == line.size() || line[at] != '|' ||
-      (line[digits] == '0' && (at - digits > 1 || negative)))
-    return false;
-  value = negative ? -value : value;
-  if (value > INT32_MAX) return false;
-  *id = static_cast<int32_t>(value);
-  *rest = line.substr(at + 1);
-  return true;
 }
 
 // Hands every line of the file (without its line feed) to `take`, with its
@@ -154,6 +132,18 @@ class Verifier {
       result_->found[kind].push_back(line());
     ++result_->counts[kind];
     if (record < flawed_.size()) flawed_[record] = true;
+  }
+
+  // A line of a file that belongs to no record.
+  void noteStrayLine(Flaw flaw, uint64_t number, std::string_view line) {
+    note(flaw, records_.size(),
+         [&] { return "line " + std::to_string(number) + " " + quoted(line); });
+  }
+
+  // The records whose line no file held.
+  void noteUnseen(Flaw flaw, const std::vector<bool>& seen) {
+    for (std::size_t at = 0; at < records_.size(); ++at)
+      if (!seen[at]) note(flaw, at, [&] { return recordName(records_, at); });
   }
 
   std::string_view keyOf(uint32_t at) const {
@@ -275,20 +265,15 @@ class Verifier {
             [&](std::string_view line, uint64_t number) {
               int32_t id = 0;
               std::string_view rest;
-              const long at = leadingId(line, &id, &rest) ? recordOf(id) : -1;
+              const long at = readLineId(line, &id, &rest) ? recordOf(id) : -1;
               if (at < 0)
-                note(Flaw::straySummaryLine, records_.size(), [&] {
-                  return "line " + std::to_string(number) + " " + quoted(line);
-                });
+                noteStrayLine(Flaw::straySummaryLine, number, line);
               else
                 seen[static_cast<std::size_t>(at)] = true;
             },
             error))
       return false;
-    for (std::size_t at = 0; at < records_.size(); ++at)
-      if (!seen[at])
-        note(Flaw::missingSummaryLine, at,
-             [&] { return recordName(records_, at); });
+    noteUnseen(Flaw::missingSummaryLine, seen);
     return true;
   }
 
@@ -299,11 +284,9 @@ class Verifier {
             [&](std::string_view line, uint64_t number) {
               int32_t id = 0;
               std::string_view rest;
-              const long at = leadingId(line, &id, &rest) ? recordOf(id) : -1;
+              const long at = readLineId(line, &id, &rest) ? recordOf(id) : -1;
               if (at < 0 || rest.empty() || rest[0] < '1' || rest[0] > '3')
-                note(Flaw::strayCapsLine, records_.size(), [&] {
-                  return "line " + std::to_string(number) + " " + quoted(line);
-                });
+                noteStrayLine(Flaw::strayCapsLine, number, line);
               else
                 seen[static_cast<std::size_t>(at)] |= 1u << (rest[0] - '1');
             },
@@ -332,16 +315,11 @@ class Verifier {
               if (at >= 0)
                 seen[static_cast<std::size_t>(at)] = true;
               else if (number > 1)  // the first line sets the width only
-                note(Flaw::strayToplistLine, records_.size(), [&] {
-                  return "line " + std::to_string(number) + " " + quoted(line);
-                });
+                noteStrayLine(Flaw::strayToplistLine, number, line);
             },
             error))
       return false;
-    for (std::size_t at = 0; at < records_.size(); ++at)
-      if (!seen[at])
-        note(Flaw::missingToplistLine, at,
-             [&] { return recordName(records_, at); });
+    noteUnseen(Flaw::missingToplistLine, seen);
     return true;
   }
 
