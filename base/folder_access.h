@@ -1,6 +1,6 @@
 // How every file is reached: through the folders of the run, walked and
-// checked once at its start. The system calls under file_io and durable_file;
-// nothing else makes them.
+// checked once at its start. The system calls under file_io and
+// journal/durable_file; nothing else makes them.
 #ifndef CONVERT_BASE_FOLDER_ACCESS_H_
 #define CONVERT_BASE_FOLDER_ACCESS_H_
 

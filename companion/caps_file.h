@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "base/file_journal.h"
 #include "import/source_index.h"
+#include "journal/file_journal.h"
 
 // "|id|1|field13|\n|id|2|field14|\n|id|3|field15|\n".
 std::string capsLines(int32_t id, const SourceTrade& trade);

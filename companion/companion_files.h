@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "base/file_journal.h"
 #include "import/source_index.h"
+#include "journal/file_journal.h"
 
 // Appends the toplist line and the caps lines, writes the statistics file
 // (mode 0777), appends the summary line, creates the history file with mode

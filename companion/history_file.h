@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "base/file_journal.h"
+#include "journal/file_journal.h"
 
 // True when the key names a history file inside the history folder: it holds
 // no '/'.

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "base/file_journal.h"
+#include "journal/file_journal.h"
 
 // One slot of the statistics file: fourteen 32-bit integers, all created as
 // zero.

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "base/file_journal.h"
+#include "journal/file_journal.h"
 
 // "|id" followed by 42 times "|0", a closing '|' and a line feed.
 std::string summaryLine(int32_t id);

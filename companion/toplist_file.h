@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "base/file_journal.h"
 #include "import/source_index.h"
+#include "journal/file_journal.h"
 
 // Tracks the break index of a text fed in chunks: the number of the first
 // '|'-separated piece, numbered from -1, that holds a line feed. A line feed in

@@ -6,9 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "base/durable_file.h"
 #include "base/file_io.h"
-#include "base/file_journal.h"
 #include "base/folder_access.h"
 #include "base/numbers.h"
 #include "companion/companion_files.h"
@@ -20,6 +18,8 @@
 #include "import/target_index.h"
 #include "import/trade_conversion.h"
 #include "import/trade_id_counter.h"
+#include "journal/durable_file.h"
+#include "journal/file_journal.h"
 
 // A group of trades is made durable at once: one sync for many trades, and
 // after a kill or a power cut the next run imports the whole group again. It

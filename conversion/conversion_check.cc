@@ -7,10 +7,8 @@
 #include <optional>
 #include <vector>
 
-#include "base/file_journal.h"
 #include "base/folder_access.h"
 #include "base/numbers.h"
-#include "base/undo_log.h"
 #include "companion/caps_file.h"
 #include "companion/stats_file.h"
 #include "companion/summary_file.h"
@@ -20,6 +18,8 @@
 #include "conversion/recovery_rules.h"
 #include "import/installation_paths.h"
 #include "import/trade_id_counter.h"
+#include "journal/file_journal.h"
+#include "journal/undo_log.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "base/file_journal.h"
+#include "journal/file_journal.h"
 
 // The rules for a log in a target that the source index `sourceIndex` (which
 // must outlive them) is converted into, by groups of at most

@@ -5,9 +5,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "base/durable_file.h"
 #include "base/file_io.h"
-#include "base/file_journal.h"
 #include "base/folder_access.h"
 #include "base/numbers.h"
 #include "companion/caps_file.h"
@@ -23,6 +21,8 @@
 #include "import/target_log_rules.h"
 #include "import/trade_conversion.h"
 #include "import/trade_id_counter.h"
+#include "journal/durable_file.h"
+#include "journal/file_journal.h"
 
 namespace {
 

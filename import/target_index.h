@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "base/file_io.h"
-#include "base/file_journal.h"
 #include "import/source_index.h"
 #include "import/target_trade.h"
+#include "journal/file_journal.h"
 
 // Reads the target's trade index whole into `records`, of any size. A short
 // last record holds the bytes read and keeps its initial values after them.

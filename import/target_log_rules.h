@@ -4,7 +4,7 @@
 #ifndef CONVERT_IMPORT_TARGET_LOG_RULES_H_
 #define CONVERT_IMPORT_TARGET_LOG_RULES_H_
 
-#include "base/undo_log.h"
+#include "journal/undo_log.h"
 
 // True when `record` names a file the conversion writes (relative to the
 // target: the fixed files, "d/t/" and an identifier's decimal text, "d/h/" and

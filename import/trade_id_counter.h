@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "base/file_journal.h"
 #include "import/target_trade.h"
+#include "journal/file_journal.h"
 
 // The identifiers of the records loaded at the start of the run.
 struct LoadedTradeIds {

@@ -1,8 +1,9 @@
 #!/bin/bash
 # Fails when an #include goes the wrong way between folders. Includes go down only:
 #   base/        nothing of ours but base/
-#   import/      base/, import/
-#   companion/   base/, import/, companion/
+#   journal/     base/, journal/
+#   import/      base/, journal/, import/
+#   companion/   base/, journal/, import/, companion/
 #   conversion/  all of the above and conversion/
 #   cgi/, cli/   all of the above and their own folder, never each other
 # and no product file includes the test support in testing/.
@@ -14,11 +15,12 @@ allowed() {  # folder, then the pattern of what its files may include
 }
 wrong=$( {
   allowed base 'base/[^"]*'
-  allowed import 'base/[^"]*|import/[^"]*'
-  allowed companion 'base/[^"]*|import/[^"]*|companion/[^"]*'
-  allowed conversion 'base/[^"]*|import/[^"]*|companion/[^"]*|conversion/[^"]*'
-  allowed cgi 'base/[^"]*|import/[^"]*|companion/[^"]*|conversion/[^"]*|cgi/[^"]*'
-  allowed cli 'base/[^"]*|import/[^"]*|companion/[^"]*|conversion/[^"]*|cli/[^"]*'
+  allowed journal 'base/[^"]*|journal/[^"]*'
+  allowed import 'base/[^"]*|journal/[^"]*|import/[^"]*'
+  allowed companion 'base/[^"]*|journal/[^"]*|import/[^"]*|companion/[^"]*'
+  allowed conversion 'base/[^"]*|journal/[^"]*|import/[^"]*|companion/[^"]*|conversion/[^"]*'
+  allowed cgi 'base/[^"]*|journal/[^"]*|import/[^"]*|companion/[^"]*|conversion/[^"]*|cgi/[^"]*'
+  allowed cli 'base/[^"]*|journal/[^"]*|import/[^"]*|companion/[^"]*|conversion/[^"]*|cli/[^"]*'
 })
 if [ -n "$wrong" ]; then
   echo "includes that go the wrong way:" >&2

@@ -11,8 +11,8 @@
 #include <functional>
 #include <optional>
 
-#include "base/undo_log.h"
 #include "import/installation_paths.h"
+#include "journal/undo_log.h"
 #include "testing/cgi_runner.h"
 #include "testing/expected_import.h"
 #include "testing/expected_page.h"

@@ -1,4 +1,4 @@
-#include "base/file_journal.h"
+#include "journal/file_journal.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -2,8 +2,8 @@
 // the changes it covers, so that a run cut off by a kill or a power cut can be
 // put back by the next one. Each record puts one file back as it was before
 // the group.
-#ifndef CONVERT_BASE_UNDO_LOG_H_
-#define CONVERT_BASE_UNDO_LOG_H_
+#ifndef CONVERT_JOURNAL_UNDO_LOG_H_
+#define CONVERT_JOURNAL_UNDO_LOG_H_
 
 #include <cstdint>
 #include <string>
@@ -87,4 +87,4 @@ class UndoLogReader {
 FileResult applyUndoRecord(const Folders& folders, const std::string& root,
                            const UndoRecord& record);
 
-#endif  // CONVERT_BASE_UNDO_LOG_H_
+#endif  // CONVERT_JOURNAL_UNDO_LOG_H_

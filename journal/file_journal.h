@@ -1,8 +1,8 @@
 // The changes that units of work (imported trades) make to files, kept so that
 // every file can be put back: the unit in hand when one of its steps fails,
 // and a whole group of units when the run is cut off by a kill or a power cut.
-#ifndef CONVERT_BASE_FILE_JOURNAL_H_
-#define CONVERT_BASE_FILE_JOURNAL_H_
+#ifndef CONVERT_JOURNAL_FILE_JOURNAL_H_
+#define CONVERT_JOURNAL_FILE_JOURNAL_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
-#include "base/durable_file.h"
 #include "base/file_io.h"
-#include "base/undo_log.h"
+#include "journal/durable_file.h"
+#include "journal/undo_log.h"
 
 // Every change goes through the journal, to a file whose path starts with
 // `root`. Units are gathered into groups. Before the first change of a group
@@ -173,4 +173,4 @@ FileError inspectLog(const Folders& folders, const std::string& root,
                      const std::string& logPath, const RecoveryRules& rules,
                      bool* present);
 
-#endif  // CONVERT_BASE_FILE_JOURNAL_H_
+#endif  // CONVERT_JOURNAL_FILE_JOURNAL_H_

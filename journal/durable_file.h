@@ -1,8 +1,8 @@
 // Durability and locking: the rollback log's file, the syncs that make a
 // group of changes durable, and the lock that keeps two runs over one target
 // apart.
-#ifndef CONVERT_BASE_DURABLE_FILE_H_
-#define CONVERT_BASE_DURABLE_FILE_H_
+#ifndef CONVERT_JOURNAL_DURABLE_FILE_H_
+#define CONVERT_JOURNAL_DURABLE_FILE_H_
 
 #include <cstdint>
 #include <functional>
@@ -106,4 +106,4 @@ class RunLock {
 // Whether a run holds the lock at `path` now; changes nothing.
 bool isLockHeld(const Folders& folders, const std::string& path);
 
-#endif  // CONVERT_BASE_DURABLE_FILE_H_
+#endif  // CONVERT_JOURNAL_DURABLE_FILE_H_

@@ -1,4 +1,4 @@
-#include "base/durable_file.h"
+#include "journal/durable_file.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

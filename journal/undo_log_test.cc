@@ -1,4 +1,4 @@
-#include "base/undo_log.h"
+#include "journal/undo_log.h"
 
 #include <gtest/gtest.h>
 
