@@ -128,14 +128,14 @@ int keepIfOwnRegular(int fd, struct stat* info) {
 // Opens the regular file that is at `path` (not through a link) for reading
 // and writing, and reads it whole into `old`.
 int openReplaced(const Folders& folders, const std::string& path,
-                 ReplacedFile* old, FileResult* why) {
+                 ReplacedFile* old, FileError* why) {
   struct stat info;
   const int fd =
       keepIfOwnRegular(openPath(folders, path, kReplaceFlags), &info);
   // A file too large to keep in the log is left alone, never read whole.
   if (fd < 0 || static_cast<uint64_t>(info.st_size) > kMaxReplacedBytes) {
     if (fd >= 0) ::close(fd);
-    *why = FileResult::openFailed;
+    *why = FileError(FileResult::openFailed, path);
     return -1;
   }
   old->existed = true;
@@ -144,7 +144,7 @@ int openReplaced(const Folders& folders, const std::string& path,
   old->bytes.clear();
   if (!readToEnd(fd, static_cast<uint64_t>(info.st_size), &old->bytes)) {
     ::close(fd);
-    *why = FileResult::readFailed;
+    *why = FileError(FileResult::readFailed, path);
     return -1;
   }
   return fd;
@@ -170,7 +170,8 @@ FileReader::FileReader(const Folders& folders, const std::string& path,
                  followLinks ? O_RDONLY : O_RDONLY | O_NOFOLLOW) {}
 
 FileReader::FileReader(const Folders& folders, const std::string& path,
-                       int flags) {
+                       int flags)
+    : path_(path) {
   struct stat info;
   fd_ = keepIfRegular(openPath(folders, path, flags), &info,
                       (flags & O_ACCMODE) != O_RDONLY);
@@ -193,11 +194,11 @@ std::size_t FileReader::read(char* buffer, std::size_t capacity) {
   return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
-FileResult FileReader::readAll(std::string* contents) {
+FileError FileReader::readAll(std::string* contents) {
   contents->clear();
-  if (fd_ < 0) return FileResult::openFailed;
+  if (fd_ < 0) return FileError(FileResult::openFailed, path_);
   if (!readToEnd(fd_, size_, contents)) failed_ = true;
-  return failed_ ? FileResult::readFailed : FileResult::ok;
+  return failedUnless(!failed_, FileResult::readFailed, path_);
 }
 
 bool FileReader::readAt(uint64_t offset, char* buffer, std::size_t count) {
@@ -221,11 +222,10 @@ int FileReader::release() {
   return fd;
 }
 
-FileResult readWholeFile(const Folders& folders, const std::string& path,
-                         std::string* contents, bool followLinks) {
+FileError readWholeFile(const Folders& folders, const std::string& path,
+                        std::string* contents, bool followLinks) {
   contents->clear();
   FileReader reader(folders, path, followLinks);
-  if (!reader.isOpen()) return FileResult::openFailed;
   return reader.readAll(contents);
 }
 
@@ -241,8 +241,8 @@ struct Appended {
 
 // Appends `bytes` through `fd`, opened for appending to the file `file` of
 // `sizeBefore` bytes, and closes it.
-FileResult appendAndClose(int fd, std::string_view bytes, uint64_t sizeBefore,
-                          const Appended& file) {
+FileError appendAndClose(int fd, std::string_view bytes, uint64_t sizeBefore,
+                         const Appended& file) {
   const bool written = writeAll(fd, bytes);
   // A partial record would shift every later record: cut the file back.
   if (!written) (void)cutBackTo(fd, sizeBefore);
@@ -252,18 +252,18 @@ FileResult appendAndClose(int fd, std::string_view bytes, uint64_t sizeBefore,
     // whatever of the bytes did land, in that very file only.
     (void)truncateFileTo(file.folders, file.path, sizeBefore, file.identity);
   }
-  return written && closed ? FileResult::ok : FileResult::writeFailed;
+  return failedUnless(written && closed, FileResult::writeFailed, file.path);
 }
 
 }  // namespace
 
-FileResult appendBlock(const Folders& folders, const std::string& path,
-                       std::string_view block, std::string_view filler,
-                       AppendOutcome* outcome) {
+FileError appendBlock(const Folders& folders, const std::string& path,
+                      std::string_view block, std::string_view filler,
+                      AppendOutcome* outcome) {
   bool created = false;
   struct stat info;
   const int fd = openForAppending(folders, path, &created, &info);
-  if (fd < 0) return FileResult::openFailed;
+  if (fd < 0) return FileError(FileResult::openFailed, path);
   const uint64_t sizeBefore = created ? 0 : static_cast<uint64_t>(info.st_size);
   outcome->sizeBefore = sizeBefore;
   outcome->created = created;
@@ -281,23 +281,21 @@ FileResult appendBlock(const Folders& folders, const std::string& path,
 }
 
 AppendableFile::AppendableFile(const Folders& folders, const std::string& path)
-    : FileReader(folders, path, O_RDWR | O_APPEND),
-      folders_(folders),
-      path_(path) {}
+    : FileReader(folders, path, O_RDWR | O_APPEND), folders_(folders) {}
 
-FileResult AppendableFile::appendAndClose(std::string_view block) {
-  if (!isOpen()) return FileResult::openFailed;
+FileError AppendableFile::appendAndClose(std::string_view block) {
+  if (!isOpen()) return FileError(FileResult::openFailed, path());
   const uint64_t sizeBefore = size();
   return ::appendAndClose(release(), block, sizeBefore,
-                          Appended{folders_, path_, identity()});
+                          Appended{folders_, path(), identity()});
 }
 
 RewritableFile::RewritableFile(const Folders& folders, const std::string& path)
     : FileReader(folders, path, kUpdateFlags) {}
 
-FileResult RewritableFile::rewriteAndClose(std::string_view bytes,
-                                           uint64_t sizeBefore) {
-  if (!isOpen()) return FileResult::openFailed;
+FileError RewritableFile::rewriteAndClose(std::string_view bytes,
+                                          uint64_t sizeBefore) {
+  if (!isOpen()) return FileError(FileResult::openFailed, path());
   const int fd = release();
   // Never emptied first: a rewrite of the same length makes no page of the
   // file anew, where emptying a small file for every trade costs a page
@@ -306,7 +304,7 @@ FileResult RewritableFile::rewriteAndClose(std::string_view bytes,
   if (written && sizeBefore > bytes.size())
     written = ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0;
   const bool closed = closeChecked(fd);
-  return written && closed ? FileResult::ok : FileResult::writeFailed;
+  return failedUnless(written && closed, FileResult::writeFailed, path());
 }
 
 namespace {
@@ -333,9 +331,9 @@ bool isZeroFileMode0777(int fd, const struct stat& info, std::size_t size) {
 
 }  // namespace
 
-FileResult createFileMode0777(const Folders& folders, const std::string& path,
-                              std::size_t size, const KeepReplaced& keep,
-                              ReplacedFile* replaced) {
+FileError createFileMode0777(const Folders& folders, const std::string& path,
+                             std::size_t size, const KeepReplaced& keep,
+                             ReplacedFile* replaced) {
   *replaced = ReplacedFile();
   int fd = createExclusive(folders, path, O_WRONLY);
   if (fd < 0 && errno == EEXIST) {
@@ -355,29 +353,33 @@ FileResult createFileMode0777(const Folders& folders, const std::string& path,
         replaced->unchanged = true;
         replaced->mode = 0777;
         replaced->identity = identityOf(info);
-        return FileResult::ok;
+        return FileError();
       }
     }
-    FileResult why = FileResult::ok;
+    FileError why;
     fd = openReplaced(folders, path, replaced, &why);
     if (fd < 0) return why;
     // What it held is kept first; an empty file has nothing to keep.
-    if (!replaced->bytes.empty() &&
-        (!keep(*replaced) || ::ftruncate(fd, 0) != 0)) {
-      ::close(fd);
-      return FileResult::writeFailed;
+    if (!replaced->bytes.empty()) {
+      FileError kept = keep(*replaced);
+      if (kept.ok() && ::ftruncate(fd, 0) != 0)
+        kept = FileError(FileResult::writeFailed, path);
+      if (!kept.ok()) {
+        ::close(fd);
+        return kept;
+      }
     }
   } else if (fd >= 0) {
     struct stat info;
     if (::fstat(fd, &info) == 0) replaced->identity = identityOf(info);
   }
-  if (fd < 0) return FileResult::openFailed;
+  if (fd < 0) return FileError(FileResult::openFailed, path);
   bool written = size == 0 || reserveZeros(fd, size);
   // Through the descriptor that made the file: exactly this file, with no
   // path to look up again (and no /proc, which a chroot may lack).
   if (written) written = ::fchmod(fd, 0777) == 0;
   const bool closed = closeChecked(fd);
-  return written && closed ? FileResult::ok : FileResult::writeFailed;
+  return failedUnless(written && closed, FileResult::writeFailed, path);
 }
 
 namespace {
@@ -398,77 +400,78 @@ int openToPutBack(const Folders& folders, const std::string& path, int flags,
 
 }  // namespace
 
-FileResult putBackFile(const Folders& folders, const std::string& path,
-                       const PutBack& old) {
+FileError putBackFile(const Folders& folders, const std::string& path,
+                      const PutBack& old) {
   struct stat info;
   const int fd = openToPutBack(folders, path,
                                O_WRONLY | (old.followLinks ? 0 : O_NOFOLLOW),
                                old.identity, &info);
   const std::string_view bytes = old.bytes;
-  if (fd < 0) return FileResult::openFailed;
+  if (fd < 0) return FileError(FileResult::openFailed, path);
   bool written = writeAll(fd, bytes, 0);
   if (written && static_cast<uint64_t>(info.st_size) != bytes.size())
     written = ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0;
   if (written && old.restoresMode)
     written = ::fchmod(fd, static_cast<mode_t>(old.mode)) == 0;
   const bool closed = closeChecked(fd);
-  return written && closed ? FileResult::ok : FileResult::writeFailed;
+  return failedUnless(written && closed, FileResult::writeFailed, path);
 }
 
-FileResult truncateFileTo(const Folders& folders, const std::string& path,
-                          uint64_t size, FileIdentity identity) {
+FileError truncateFileTo(const Folders& folders, const std::string& path,
+                         uint64_t size, FileIdentity identity) {
   // Follows a symbolic link as the append did.
   struct stat info;
   const int fd = openToPutBack(folders, path, O_WRONLY, identity, &info);
-  if (fd < 0) return FileResult::openFailed;
+  if (fd < 0) return FileError(FileResult::openFailed, path);
   const bool cut = cutBackTo(fd, size);
   const bool closed = closeChecked(fd);
-  return cut && closed ? FileResult::ok : FileResult::writeFailed;
+  return failedUnless(cut && closed, FileResult::writeFailed, path);
 }
 
-FileResult probePutBack(const Folders& folders, const std::string& path,
-                        bool followLinks, FileIdentity identity) {
+FileError probePutBack(const Folders& folders, const std::string& path,
+                       bool followLinks, FileIdentity identity) {
   struct stat info;
   const int fd =
       openToPutBack(folders, path, O_WRONLY | (followLinks ? 0 : O_NOFOLLOW),
                     identity, &info);
-  if (fd < 0) return FileResult::openFailed;
-  ::close(fd);
-  return FileResult::ok;
+  if (fd >= 0) ::close(fd);
+  return failedUnless(fd >= 0, FileResult::openFailed, path);
 }
 
-FileResult removeFile(const Folders& folders, const std::string& path) {
-  if (holdsZeroByte(path)) return FileResult::openFailed;
-  if (unlinkPath(folders, path) == 0 || errno == ENOENT) return FileResult::ok;
-  return FileResult::writeFailed;
+FileError removeFile(const Folders& folders, const std::string& path) {
+  if (holdsZeroByte(path)) return FileError(FileResult::openFailed, path);
+  return failedUnless(unlinkPath(folders, path) == 0 || errno == ENOENT,
+                      FileResult::writeFailed, path);
 }
 
-bool readPathState(const Folders& folders, const std::string& path,
-                   PathState* state) {
+FileError readPathState(const Folders& folders, const std::string& path,
+                        PathState* state) {
   *state = PathState();
-  if (holdsZeroByte(path)) return true;  // no file can be there
+  if (holdsZeroByte(path)) return FileError();  // no file can be there
   struct stat info;
-  if (statPath(folders, path, &info, false) != 0) return errno == ENOENT;
+  if (statPath(folders, path, &info, false) != 0)
+    return failedUnless(errno == ENOENT, FileResult::openFailed, path);
   // A link is taken for what it leads to, as an append follows it.
   if (S_ISLNK(info.st_mode) && statPath(folders, path, &info, true) != 0) {
     state->kind = PathState::Kind::other;
-    return true;
+    return FileError();
   }
   state->kind =
       S_ISREG(info.st_mode) ? PathState::Kind::regular : PathState::Kind::other;
   state->size = static_cast<uint64_t>(info.st_size);
   if (S_ISREG(info.st_mode)) state->identity = identityOf(info);
-  return true;
+  return FileError();
 }
 
-bool inspectPath(const Folders& folders, const std::string& path,
-                 PathFacts* facts) {
+FileError inspectPath(const Folders& folders, const std::string& path,
+                      PathFacts* facts) {
   *facts = PathFacts();
   struct stat info;
   if (statPath(folders, path, &info, true) != 0) {
-    if (errno != ENOENT && errno != ENOTDIR) return false;
+    if (errno != ENOENT && errno != ENOTDIR)
+      return FileError(FileResult::openFailed, path);
     facts->isDanglingLink = statPath(folders, path, &info, false) == 0;
-    return true;
+    return FileError();
   }
   facts->exists = true;
   facts->isRegular = S_ISREG(info.st_mode);
@@ -487,13 +490,13 @@ bool inspectPath(const Folders& folders, const std::string& path,
     facts->writable = ::faccessat(at, name, W_OK, AT_EACCESS) == 0;
   }
   if (ownFd) ::close(at);
-  return true;
+  return FileError();
 }
 
-bool freeSpaceOf(const Folders& folders, const std::string& folder,
-                 uint64_t* bytes, uint64_t* blockSize) {
+FileError freeSpaceOf(const Folders& folders, const std::string& folder,
+                      uint64_t* bytes, uint64_t* blockSize) {
   const int fd = folders.openFolder(folder, O_PATH);
-  if (fd < 0) return false;
+  if (fd < 0) return FileError(FileResult::openFailed, folder);
   struct statvfs info;
   const bool known = ::fstatvfs(fd, &info) == 0;
   ::close(fd);
@@ -501,11 +504,11 @@ bool freeSpaceOf(const Folders& folders, const std::string& folder,
     *bytes = static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
     *blockSize = info.f_frsize;
   }
-  return known;
+  return failedUnless(known, FileResult::readFailed, folder);
 }
 
-int probeChange(const Folders& folders, const std::string& path,
-                ChangeOpen how) {
+FileError probeChange(const Folders& folders, const std::string& path,
+                      ChangeOpen how) {
   struct stat info;
   int fd = -1;
   switch (how) {
@@ -521,26 +524,29 @@ int probeChange(const Folders& folders, const std::string& path,
   }
   if (fd >= 0) {
     ::close(fd);
-    return 0;
+    return FileError();
   }
-  const int error = errno;
-  if (error != ENOENT || how == ChangeOpen::update) return error;
+  FileError failed(FileResult::openFailed, path);
+  failed.systemError = errno;
+  if (failed.systemError != ENOENT || how == ChangeOpen::update) return failed;
   // Missing: made in its folder, which this user must be able to write.
   const char* name = nullptr;
   const int at = folders.locate(path, &name, EINVAL);
-  if (at < 0) return errno;
-  return ::faccessat(at, ".", W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
+  if (at >= 0 && ::faccessat(at, ".", W_OK | X_OK, AT_EACCESS) == 0)
+    return FileError();
+  failed.systemError = errno;
+  return failed;
 }
 
-bool listFolder(const Folders& folders, const std::string& folder,
-                std::vector<std::string>* names) {
+FileError listFolder(const Folders& folders, const std::string& folder,
+                     std::vector<std::string>* names) {
   names->clear();
   const int fd = folders.openFolder(folder, O_RDONLY);
-  if (fd < 0) return false;
+  if (fd < 0) return FileError(FileResult::openFailed, folder);
   DIR* listing = ::fdopendir(fd);
   if (listing == nullptr) {
     ::close(fd);
-    return false;
+    return FileError(FileResult::openFailed, folder);
   }
   errno = 0;
   while (const dirent* entry = ::readdir(listing)) {
@@ -549,5 +555,5 @@ bool listFolder(const Folders& folders, const std::string& folder,
   }
   const bool read = errno == 0;
   ::closedir(listing);
-  return read;
+  return failedUnless(read, FileResult::readFailed, folder);
 }

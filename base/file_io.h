@@ -28,8 +28,8 @@ struct FileIdentity {
 // zero byte, does not exist, cannot be read or is not a regular file (or is a
 // symbolic link, unless `followLinks`); readFailed when a read fails with an
 // error other than the end of the file.
-FileResult readWholeFile(const Folders& folders, const std::string& path,
-                         std::string* contents, bool followLinks = true);
+FileError readWholeFile(const Folders& folders, const std::string& path,
+                        std::string* contents, bool followLinks = true);
 
 // A regular file opened for reading, closed when the object goes away.
 class FileReader {
@@ -57,7 +57,8 @@ class FileReader {
   // then tells.
   std::size_t read(char* buffer, std::size_t capacity);
   // Reads the rest of the file into `contents`: readFailed on a read error.
-  FileResult readAll(std::string* contents);
+  FileError readAll(std::string* contents);
+  const std::string& path() const { return path_; }
   // True once a read has failed with an error other than the end of the file.
   bool hasFailed() const { return failed_; }
   // Reads exactly `count` bytes at `offset`: false at the end of the file or
@@ -72,6 +73,7 @@ class FileReader {
   int release();
 
  private:
+  std::string path_;
   int fd_ = -1;
   bool failed_ = false;
   uint64_t size_ = 0;
@@ -95,9 +97,9 @@ struct AppendOutcome {
 // adds nothing). Nothing is created through a dangling symbolic link. On
 // writeFailed the file has been cut back to its size before the call, so a
 // partial write never stays behind. `outcome` is filled on ok and writeFailed.
-FileResult appendBlock(const Folders& folders, const std::string& path,
-                       std::string_view block, std::string_view filler,
-                       AppendOutcome* outcome);
+FileError appendBlock(const Folders& folders, const std::string& path,
+                      std::string_view block, std::string_view filler,
+                      AppendOutcome* outcome);
 
 // A regular file that exists, opened to be read from its start and then
 // appended to, through one descriptor (never created; a symbolic link is
@@ -107,11 +109,10 @@ class AppendableFile : public FileReader {
   AppendableFile(const Folders& folders, const std::string& path);
   // Appends `block` and closes the file. On writeFailed the file has been cut
   // back to its size at the open.
-  FileResult appendAndClose(std::string_view block);
+  FileError appendAndClose(std::string_view block);
 
  private:
   const Folders& folders_;
-  std::string path_;
 };
 
 // A regular file that exists, opened for reading and writing through one
@@ -122,7 +123,7 @@ class RewritableFile : public FileReader {
   RewritableFile(const Folders& folders, const std::string& path);
   // Writes `bytes` over the start of the file and cuts off what is left of its
   // `sizeBefore` bytes after them, keeping its inode and mode, then closes it.
-  FileResult rewriteAndClose(std::string_view bytes, uint64_t sizeBefore);
+  FileError rewriteAndClose(std::string_view bytes, uint64_t sizeBefore);
 };
 
 // What creating a file replaced: whether a file of that name existed, the
@@ -137,9 +138,9 @@ struct ReplacedFile {
   FileIdentity identity;  // of the file made or replaced
 };
 
-// Called with what a create is about to replace, before it is changed: false
-// when it could not be kept, and the file must stay as it is.
-using KeepReplaced = std::function<bool(const ReplacedFile&)>;
+// Called with what a create is about to replace, before it is changed: what
+// failed when it could not be kept, and the file must stay as it is.
+using KeepReplaced = std::function<FileError(const ReplacedFile&)>;
 
 // Creates the file as `size` zero bytes with mode 0777 (an empty file with
 // size 0), not following a symbolic link. A file of that name is used only
@@ -148,13 +149,13 @@ using KeepReplaced = std::function<bool(const ReplacedFile&)>;
 // (`replaced->unchanged`). Any other is read into `replaced` first (openFailed
 // when it is larger than kMaxReplacedBytes, or readFailed when the read
 // fails; nothing has been changed then); when it holds bytes they are handed
-// to `keep` before it is emptied, and when `keep` returns false it is left as
-// it is and the result is writeFailed. `replaced` tells what was there on ok
+// to `keep` before it is emptied, and when `keep` fails it is left as it is
+// and the result is what `keep` returned. `replaced` tells what was there on ok
 // and writeFailed.
 constexpr std::size_t kMaxReplacedBytes = 1 << 20;
-FileResult createFileMode0777(const Folders& folders, const std::string& path,
-                              std::size_t size, const KeepReplaced& keep,
-                              ReplacedFile* replaced);
+FileError createFileMode0777(const Folders& folders, const std::string& path,
+                             std::size_t size, const KeepReplaced& keep,
+                             ReplacedFile* replaced);
 
 // What putBackFile writes back: the whole file's bytes, through a symbolic
 // link at the path only when `followLinks`, and its mode when `restoresMode`,
@@ -171,24 +172,24 @@ struct PutBack {
 // Writes `old.bytes` back as the whole file at `path`, in the same inode,
 // with its mode when it restores one. Never creates the file: a missing one,
 // or one that is not `old.identity`, is openFailed.
-FileResult putBackFile(const Folders& folders, const std::string& path,
-                       const PutBack& old);
+FileError putBackFile(const Folders& folders, const std::string& path,
+                      const PutBack& old);
 
 // Cuts the regular file at `path` (through a symbolic link, as it was
 // appended to) back to `size` bytes when it is longer; never lengthens it. A
 // missing file, or one that is not `identity` when that is known, is
 // openFailed.
-FileResult truncateFileTo(const Folders& folders, const std::string& path,
-                          uint64_t size, FileIdentity identity);
+FileError truncateFileTo(const Folders& folders, const std::string& path,
+                         uint64_t size, FileIdentity identity);
 
 // Whether putBackFile (with `followLinks`) or truncateFileTo could reach the
 // file `identity` at `path`, changing nothing: ok, or openFailed.
-FileResult probePutBack(const Folders& folders, const std::string& path,
-                        bool followLinks, FileIdentity identity);
+FileError probePutBack(const Folders& folders, const std::string& path,
+                       bool followLinks, FileIdentity identity);
 
 // Removes the file (not what a symbolic link there points to). A file that is
 // not there counts as removed.
-FileResult removeFile(const Folders& folders, const std::string& path);
+FileError removeFile(const Folders& folders, const std::string& path);
 
 // The state of a path, not following a final symbolic link for `kind`.
 struct PathState {
@@ -196,9 +197,10 @@ struct PathState {
   uint64_t size = 0;      // of a regular file, through a symbolic link
   FileIdentity identity;  // of a regular file
 };
-// False when the state cannot be learnt (an error other than a missing path).
-bool readPathState(const Folders& folders, const std::string& path,
-                   PathState* state);
+// openFailed when the state cannot be learnt (an error other than a missing
+// path).
+FileError readPathState(const Folders& folders, const std::string& path,
+                        PathState* state);
 
 // What a check before a change sees at a path (through a symbolic link).
 struct PathFacts {
@@ -213,19 +215,20 @@ struct PathFacts {
   bool readable = false;  // by this user
   bool writable = false;  // by this user
 };
-// False when the state cannot be learnt (an error other than a missing path).
-bool inspectPath(const Folders& folders, const std::string& path,
-                 PathFacts* facts);
+// openFailed when the state cannot be learnt (an error other than a missing
+// path).
+FileError inspectPath(const Folders& folders, const std::string& path,
+                      PathFacts* facts);
 
 // The bytes this user may still write on the file system that holds the
 // folder `folder`, one of `folders`, and the size of its blocks.
-bool freeSpaceOf(const Folders& folders, const std::string& folder,
-                 uint64_t* bytes, uint64_t* blockSize);
+FileError freeSpaceOf(const Folders& folders, const std::string& folder,
+                      uint64_t* bytes, uint64_t* blockSize);
 
 // The names in the folder `folder`, one of `folders` ("." and ".." left
-// out); false when it cannot be read.
-bool listFolder(const Folders& folders, const std::string& folder,
-                std::vector<std::string>* names);
+// out).
+FileError listFolder(const Folders& folders, const std::string& folder,
+                     std::vector<std::string>* names);
 
 // How an operation opens a file it changes: appendBlock (created when
 // missing), AppendableFile and RewritableFile (the file must exist), and
@@ -233,12 +236,12 @@ bool listFolder(const Folders& folders, const std::string& folder,
 enum class ChangeOpen { append, update, create };
 
 // Opens `path` as the operation `how` does, with its flags and its checks,
-// and closes it again, changing nothing: 0 when the operation's open would
+// and closes it again, changing nothing: ok when the operation's open would
 // succeed (for a missing file that it creates: when this user may create
-// files in its folder), otherwise the error number its open would fail with
-// (EINVAL: not a regular file of one link; ELOOP: a symbolic link where the
-// program creates a file; EPERM: a file of another user).
-int probeChange(const Folders& folders, const std::string& path,
-                ChangeOpen how);
+// files in its folder), otherwise openFailed with the error number its open
+// would fail with (EINVAL: not a regular file of one link; ELOOP: a symbolic
+// link where the program creates a file; EPERM: a file of another user).
+FileError probeChange(const Folders& folders, const std::string& path,
+                      ChangeOpen how);
 
 #endif  // CONVERT_BASE_FILE_IO_H_

@@ -17,7 +17,7 @@ namespace {
 FileResult append(const Folders& folders, const std::string& path,
                   std::string_view bytes) {
   AppendOutcome outcome;
-  return appendBlock(folders, path, bytes, std::string_view(), &outcome);
+  return appendBlock(folders, path, bytes, std::string_view(), &outcome).result;
 }
 
 // Reads the file and writes `bytes` in its place, as the counter is.
@@ -25,16 +25,18 @@ FileResult rewrite(const Folders& folders, const std::string& path,
                    std::string_view bytes) {
   RewritableFile file(folders, path);
   std::string old;
-  const FileResult read = file.readAll(&old);
-  if (read != FileResult::ok) return read;
-  return file.rewriteAndClose(bytes, old.size());
+  const FileError read = file.readAll(&old);
+  if (!read.ok()) return read.result;
+  return file.rewriteAndClose(bytes, old.size()).result;
 }
 
-const KeepReplaced kKeepNothing = [](const ReplacedFile&) { return true; };
+const KeepReplaced kKeepNothing = [](const ReplacedFile&) {
+  return FileError();
+};
 
 FileResult createEmpty(const Folders& folders, const std::string& path) {
   ReplacedFile replaced;
-  return createFileMode0777(folders, path, 0, kKeepNothing, &replaced);
+  return createFileMode0777(folders, path, 0, kKeepNothing, &replaced).result;
 }
 
 }  // namespace
@@ -46,7 +48,8 @@ TEST(FileIoTest, PathWithZeroByteIsNeverOpened) {
   writeFile(prefix, "keep");
   const std::string path = prefix + std::string("\0tail", 5);
   std::string contents;
-  EXPECT_EQ(FileResult::openFailed, readWholeFile(folders, path, &contents));
+  EXPECT_EQ(FileResult::openFailed,
+            readWholeFile(folders, path, &contents).result);
   EXPECT_EQ(FileResult::openFailed, append(folders, path, "x"));
   EXPECT_EQ(FileResult::openFailed, rewrite(folders, path, "x"));
   EXPECT_NE(FileResult::ok, createEmpty(folders, path));
@@ -72,12 +75,14 @@ TEST(FileIoTest, OnlyRegularFilesOpenAndNothingWaits) {
   for (const std::string& path : {fifo, socketPath, device, dangling}) {
     std::string contents;
     ReplacedFile replaced;
-    EXPECT_EQ(FileResult::openFailed, readWholeFile(folders, path, &contents))
+    EXPECT_EQ(FileResult::openFailed,
+              readWholeFile(folders, path, &contents).result)
         << path;
     EXPECT_EQ(FileResult::openFailed, append(folders, path, "x")) << path;
     EXPECT_EQ(FileResult::openFailed, rewrite(folders, path, "x")) << path;
-    EXPECT_EQ(FileResult::openFailed,
-              createFileMode0777(folders, path, 8, kKeepNothing, &replaced))
+    EXPECT_EQ(
+        FileResult::openFailed,
+        createFileMode0777(folders, path, 8, kKeepNothing, &replaced).result)
         << path;
     EXPECT_NE(FileResult::ok, createEmpty(folders, path)) << path;
   }
@@ -130,7 +135,7 @@ TEST(FileIoTest, DirectoriesDoNotOpenAsFiles) {
   const Folders folders = foldersFor({dir.path()});
   std::string contents;
   EXPECT_EQ(FileResult::openFailed,
-            readWholeFile(folders, dir.path(), &contents));
+            readWholeFile(folders, dir.path(), &contents).result);
   EXPECT_EQ(FileResult::openFailed, append(folders, dir.path(), "x"));
   EXPECT_FALSE(FileReader(folders, dir.path()).isOpen());
 }
@@ -150,7 +155,7 @@ TEST(FileIoTest, AppendBlockCompletesAPartialUnitFirst) {
     writeFile(path, c.before);
     AppendOutcome outcome;
     EXPECT_EQ(FileResult::ok,
-              appendBlock(folders, path, "BBBB", "1234", &outcome))
+              appendBlock(folders, path, "BBBB", "1234", &outcome).result)
         << c.before;
     EXPECT_EQ(c.after, readFile(path)) << c.before;
     EXPECT_EQ(c.before.size(), outcome.sizeBefore) << c.before;
@@ -166,8 +171,9 @@ TEST(FileIoTest, NothingIsCreatedOrPutBackThroughALink) {
   ASSERT_EQ(0, chmod(victim.c_str(), 0600));
   const std::string link = dir.path() + "link";
   ASSERT_EQ(0, symlink(victim.c_str(), link.c_str()));
-  EXPECT_EQ(FileResult::openFailed,
-            putBackFile(folders, link, PutBack{"x", false, true, 0777, {}}));
+  EXPECT_EQ(
+      FileResult::openFailed,
+      putBackFile(folders, link, PutBack{"x", false, true, 0777, {}}).result);
   EXPECT_NE(FileResult::ok, createEmpty(folders, link));
   // A file put back or cut back after its change is the very file changed:
   // not one a link swapped in since leads to, and never one made anew.
@@ -180,9 +186,10 @@ TEST(FileIoTest, NothingIsCreatedOrPutBackThroughALink) {
     if (swapped) {
       ASSERT_EQ(0, symlink(victim.c_str(), counter.c_str()));
     }
-    EXPECT_EQ(FileResult::openFailed, putBackFile(folders, counter, old));
     EXPECT_EQ(FileResult::openFailed,
-              truncateFileTo(folders, counter, 0, changed));
+              putBackFile(folders, counter, old).result);
+    EXPECT_EQ(FileResult::openFailed,
+              truncateFileTo(folders, counter, 0, changed).result);
     EXPECT_EQ(swapped, std::filesystem::is_symlink(counter));
   }
   EXPECT_EQ("keep", readFile(victim));
@@ -196,7 +203,7 @@ TEST(FileIoTest, RegularFilesAreReadWholeBeyondTheirFirstPiece) {
   const std::string big((3 << 20) + 7, 'x');
   writeFile(path, big);
   std::string contents;
-  ASSERT_EQ(FileResult::ok, readWholeFile(folders, path, &contents));
+  ASSERT_EQ(FileResult::ok, readWholeFile(folders, path, &contents).result);
   EXPECT_EQ(big.size(), contents.size());
 }
 
@@ -216,9 +223,10 @@ TEST(FileIoTest, ZeroFileReplacesLongerAndShorterFilesOnDiskAndTmpfs) {
                                     folders, path, kZeros.size(),
                                     [&](const ReplacedFile& before) {
                                       kept = before.bytes;
-                                      return true;
+                                      return FileError();
                                     },
-                                    &replaced))
+                                    &replaced)
+                                    .result)
           << parent << " " << old.size();
       // Handed over before it was changed.
       EXPECT_EQ(existed ? old : "nothing", kept) << parent << " " << old.size();
@@ -242,9 +250,10 @@ TEST(FileIoTest, CreatedEmptyFileIsOpenToEveryone) {
                                 folders, path, 0,
                                 [&](const ReplacedFile& before) {
                                   kept = before.bytes;
-                                  return true;
+                                  return FileError();
                                 },
-                                &replaced));
+                                &replaced)
+                                .result);
   EXPECT_EQ("old", kept);
   EXPECT_EQ("", readFile(path));
   EXPECT_EQ(0777, fileMode(path));

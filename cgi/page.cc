@@ -1,6 +1,6 @@
 #include "cgi/page.h"
 
-#include "conversion/failure_text.h"
+#include "conversion/run_failure.h"
 
 namespace {
 
@@ -52,16 +52,16 @@ constexpr std::string_view kPageHeadAfterScript =
     "</form>\n";
 
 // An error block is its start, the path, and its end.
-void writeErrorBlockStart(std::ostream& page, FileResult result) {
+void writeErrorBlockStart(std::ostream& page, Failure reason) {
   page << "<div align=center>\n<font style=\"font:normal 8pt arial;\";><font "
           "style=\"color:red;\"><b>Error</b></font><br>\n"
-       << failureLead(result) << " <b>";
+       << failureLead(reason) << " <b>";
 }
 
-void writeErrorBlockEnd(std::ostream& page, const FileError& error,
+void writeErrorBlockEnd(std::ostream& page, const RunFailure& failure,
                         std::string_view returnLink) {
   page << "</b><br>\n";
-  writeEscaped(page, failureAdvice(error));
+  writeEscaped(page, failureAdvice(failure));
   page << "<br>\n<br><br>\n";
   if (!returnLink.empty()) {
     page << "<a href=\"";
@@ -72,17 +72,6 @@ void writeErrorBlockEnd(std::ostream& page, const FileError& error,
   }
   page << "</font></div></body>\n</html>";
   page.flush();
-}
-
-void writeErrorBlock(std::ostream& page, const FileError& error,
-                     std::string_view returnLink) {
-  writeErrorBlockStart(page, error.result);
-  writeEscaped(page, error.path);
-  writeErrorBlockEnd(page, error, returnLink);
-}
-
-FileError errorAt(FileResult result, std::string_view path) {
-  return FileError{result, std::string(path), std::string()};
 }
 
 }  // namespace
@@ -139,20 +128,20 @@ void writeWaitingLine(std::ostream& page) {
   page.flush();
 }
 
-void writeSkippingLine(std::ostream& page, std::string_view key) {
-  page << "skipping ";
+void writeAlreadyInTargetLine(std::ostream& page, std::string_view key) {
+  page << kSkippingWord;
   writeEscaped(page, key);
-  page << " - already exists in database<br>";
+  page << kAlreadyInTargetWords << "<br>";
 }
 
 void writeUnstorableKeyLine(std::ostream& page, std::string_view key) {
-  page << "skipping ";
+  page << kSkippingWord;
   writeEscaped(page, key);
-  page << " - trade key cannot be stored<br>";
+  page << kUnstorableKeyWords << "<br>";
 }
 
 void writeAddedLine(std::ostream& page, std::string_view key) {
-  page << "added ";
+  page << kAddedWord;
   writeEscaped(page, key);
   page << "<br>";
   page.flush();
@@ -186,34 +175,22 @@ void writeStopBlock(std::ostream& page, std::string_view source,
   page.flush();
 }
 
-void writeFileErrorPage(std::ostream& page, std::string_view path,
-                        std::string_view returnLink) {
-  writeErrorBlock(page, errorAt(FileResult::openFailed, path), returnLink);
-}
-
 void writeFileErrorPage(std::ostream& page,
                         const std::vector<std::string>& folderPieces,
                         std::string_view name, std::string_view returnLink) {
-  writeErrorBlockStart(page, FileResult::openFailed);
+  RunFailure failure;
+  failure.reason = Failure::openFailed;
+  failure.path = std::string(name);
+  writeErrorBlockStart(page, failure.reason);
   // Escaping goes byte by byte: the pieces show as the joined path would.
   for (const std::string& piece : folderPieces) writeEscaped(page, piece);
   writeEscaped(page, name);
-  writeErrorBlockEnd(page, errorAt(FileResult::openFailed, name), returnLink);
+  writeErrorBlockEnd(page, failure, returnLink);
 }
 
-void writeNoFreeIdPage(std::ostream& page, std::string_view counterPath) {
-  writeErrorBlock(page, errorAt(FileResult::noFreeId, counterPath),
-                  kReturnLink);
-}
-
-bool reportFileResult(std::ostream& page, FileResult result,
-                      std::string_view path, std::string_view returnLink) {
-  return reportFailure(page, errorAt(result, path), returnLink);
-}
-
-bool reportFailure(std::ostream& page, const FileError& error,
-                   std::string_view returnLink) {
-  if (error.result == FileResult::ok) return true;
-  writeErrorBlock(page, error, returnLink);
-  return false;
+void writeFailurePage(std::ostream& page, const RunFailure& failure,
+                      std::string_view returnLink) {
+  writeErrorBlockStart(page, failure.reason);
+  writeEscaped(page, failure.path);
+  writeErrorBlockEnd(page, failure, returnLink);
 }

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "base/file_io.h"
+#include "conversion/conversion_report.h"
 
 // The return link shown inside the trade loop.
 inline constexpr std::string_view kReturnLink = "convert.cgi";
@@ -30,7 +30,7 @@ void writeLoadingLine(std::ostream& page);
 void writeWaitingLine(std::ostream& page);
 
 // The line for a trade the target already holds. No flush.
-void writeSkippingLine(std::ostream& page, std::string_view key);
+void writeAlreadyInTargetLine(std::ostream& page, std::string_view key);
 
 // The line for a trade whose key the target record cannot hold. No flush.
 void writeUnstorableKeyLine(std::ostream& page, std::string_view key);
@@ -47,27 +47,15 @@ void writeClosingBlock(std::ostream& page);
 void writeStopBlock(std::ostream& page, std::string_view source,
                     std::string_view target);
 
-// The error block for a file that will not open, which ends the page; flushes.
-// The return link is empty (no link shown) or kReturnLink.
-void writeFileErrorPage(std::ostream& page, std::string_view path,
-                        std::string_view returnLink);
+// The error block of a failure, which ends the page; flushes. The return
+// link is empty (no link shown) or kReturnLink.
+void writeFailurePage(std::ostream& page, const RunFailure& failure,
+                      std::string_view returnLink);
 
-// The same block for the file `name` of a folder held in pieces (a form
-// value), showing the path they make without joining them.
+// The error block for the file `name` of a folder held in pieces (a form
+// value) that will not open, showing the path they make without joining them.
 void writeFileErrorPage(std::ostream& page,
                         const std::vector<std::string>& folderPieces,
                         std::string_view name, std::string_view returnLink);
-
-// The same block for a counter file that has no identifier left to issue.
-void writeNoFreeIdPage(std::ostream& page, std::string_view counterPath);
-
-// Reports a failed file operation with the matching error block. Returns true,
-// writing nothing, when `result` is ok.
-bool reportFileResult(std::ostream& page, FileResult result,
-                      std::string_view path, std::string_view returnLink);
-
-// The same for a failure with its detail (a folder or a lock of another user).
-bool reportFailure(std::ostream& page, const FileError& error,
-                   std::string_view returnLink);
 
 #endif  // CONVERT_CGI_PAGE_H_

@@ -35,7 +35,8 @@ TEST(PageTest, EveryTextMatchesItsGoldenFile) {
       {"incorrect form data", writeIncorrectFormData, incorrectFormData()},
       {"loading line", writeLoadingLine, loadingLine()},
       {"waiting line", writeWaitingLine, waitingLine()},
-      {"skipping line", [](std::ostream& p) { writeSkippingLine(p, "<k>"); },
+      {"skipping line",
+       [](std::ostream& p) { writeAlreadyInTargetLine(p, "<k>"); },
        skippingLine("&lt;k&gt;")},
       {"unstorable key",
        [](std::ostream& p) { writeUnstorableKeyLine(p, "'"); },
@@ -43,77 +44,64 @@ TEST(PageTest, EveryTextMatchesItsGoldenFile) {
       {"added line", [](std::ostream& p) { writeAddedLine(p, "a&b"); },
        addedLine("a&amp;b")},
       {"closing block", writeClosingBlock, closingBlock()},
-      {"open error, no link",
-       [](std::ostream& p) { writeFileErrorPage(p, "/x/<d>/t/index", ""); },
-       errorBlock(ErrorLead::openFailed, "/x/&lt;d&gt;/t/index", false)},
-      {"open error, link",
-       [](std::ostream& p) { writeFileErrorPage(p, "/x/d/caps", kReturnLink); },
-       errorBlock(ErrorLead::openFailed, "/x/d/caps", true)},
-      {"read error",
-       [](std::ostream& p) {
-         EXPECT_FALSE(reportFileResult(p, FileResult::readFailed, "/x/d/tl.a1",
-                                       kReturnLink));
-       },
-       errorBlock(ErrorLead::readFailed, "/x/d/tl.a1", true)},
-      {"write error",
-       [](std::ostream& p) {
-         EXPECT_FALSE(
-             reportFileResult(p, FileResult::writeFailed, "/x/d/t/sum", ""));
-       },
-       errorBlock(ErrorLead::writeFailed, "/x/d/t/sum", false)},
-      {"no free id", [](std::ostream& p) { writeNoFreeIdPage(p, "/x/d/t/i"); },
-       errorBlock(ErrorLead::noFreeId, "/x/d/t/i", true)},
-      {"folder others can change",
-       [](std::ostream& p) {
-         reportFileResult(p, FileResult::othersCanChange, "/x/<d>",
-                          kReturnLink);
-       },
-       errorBlock(ErrorLead::othersCanChange, "/x/&lt;d&gt;", true)},
-      {"folder of another user's group, escaped",
-       [](std::ostream& p) {
-         reportFailure(p, {FileResult::groupCanChange, "/x/d/t", "<g>"},
-                       kReturnLink);
-       },
-       errorBlock(ErrorLead::groupCanChange, "/x/d/t", true, "&lt;g&gt;")},
-      {"folder of another user",
-       [](std::ostream& p) {
-         reportFailure(p, {FileResult::otherOwner, "/x", "bob"}, kReturnLink);
-       },
-       errorBlock(ErrorLead::otherOwner, "/x", true, "bob")},
-      {"lock of another user",
-       [](std::ostream& p) {
-         reportFailure(p, {FileResult::otherUsersLock, "/x/l", "bob"}, "");
-       },
-       errorBlock(ErrorLead::otherUsersLock, "/x/l", false, "bob")},
-      {"log of someone else",
-       [](std::ostream& p) {
-         reportFileResult(p, FileResult::notOwnLog, "/x/d/t/log", kReturnLink);
-       },
-       errorBlock(ErrorLead::notOwnLog, "/x/d/t/log", true)},
-      {"unknown records in the index",
-       [](std::ostream& p) {
-         reportFailure(p, {FileResult::unknownTail, "/x/d/t/index", "record 3"},
-                       kReturnLink);
-       },
-       errorBlock(ErrorLead::unknownTail, "/x/d/t/index", true, "record 3")},
-      {"log of another user",
-       [](std::ostream& p) {
-         reportFailure(p, {FileResult::otherUsersLog, "/x/d/t/log", "bob"},
-                       kReturnLink);
-       },
-       errorBlock(ErrorLead::otherUsersLog, "/x/d/t/log", true, "bob")},
       {"stop block",
        [](std::ostream& p) { writeStopBlock(p, "/a/\"tn3/", "/b/<kv2>/"); },
        stopBlock("/a/&quot;tn3/", "/b/&lt;kv2&gt;/")},
-      {"ok reports nothing",
+      {"open error in a folder held in pieces",
        [](std::ostream& p) {
-         EXPECT_TRUE(reportFileResult(p, FileResult::ok, "/x", kReturnLink));
+         writeFileErrorPage(p, {"/x/", "<d>/"}, "t/index", "");
        },
-       ""},
+       errorBlock(ErrorLead::openFailed, "/x/&lt;d&gt;/t/index", false)},
   };
   for (const auto& c : cases) {
     std::ostringstream page;
     c.write(page);
     EXPECT_EQ(c.expected, page.str()) << c.name;
+  }
+}
+
+TEST(PageTest, EveryFailureHasItsErrorBlock) {
+  const struct {
+    Failure reason;
+    ErrorLead lead;
+    const char* path;
+    const char* detail;
+    bool link;
+    const char* shownPath;
+    const char* shownDetail;
+  } cases[] = {
+      {Failure::openFailed, ErrorLead::openFailed, "/x/<d>/t/index", "", false,
+       "/x/&lt;d&gt;/t/index", ""},
+      {Failure::readFailed, ErrorLead::readFailed, "/x/d/tl.a1", "", true,
+       "/x/d/tl.a1", ""},
+      {Failure::writeFailed, ErrorLead::writeFailed, "/x/d/t/sum", "", false,
+       "/x/d/t/sum", ""},
+      {Failure::noFreeId, ErrorLead::noFreeId, "/x/d/t/i", "", true, "/x/d/t/i",
+       ""},
+      {Failure::othersCanChange, ErrorLead::othersCanChange, "/x/<d>", "", true,
+       "/x/&lt;d&gt;", ""},
+      {Failure::groupCanChange, ErrorLead::groupCanChange, "/x/d/t", "<g>",
+       true, "/x/d/t", "&lt;g&gt;"},
+      {Failure::otherOwner, ErrorLead::otherOwner, "/x", "bob", true, "/x",
+       "bob"},
+      {Failure::otherUsersLock, ErrorLead::otherUsersLock, "/x/l", "bob", false,
+       "/x/l", "bob"},
+      {Failure::notOwnLog, ErrorLead::notOwnLog, "/x/d/t/log", "", true,
+       "/x/d/t/log", ""},
+      {Failure::unknownTail, ErrorLead::unknownTail, "/x/d/t/index", "record 3",
+       true, "/x/d/t/index", "record 3"},
+      {Failure::otherUsersLog, ErrorLead::otherUsersLog, "/x/d/t/log", "bob",
+       true, "/x/d/t/log", "bob"},
+  };
+  for (const auto& c : cases) {
+    RunFailure failure;
+    failure.reason = c.reason;
+    failure.path = c.path;
+    failure.detail = c.detail;
+    std::ostringstream page;
+    writeFailurePage(page, failure, c.link ? kReturnLink : "");
+    EXPECT_EQ(errorBlock(c.lead, c.shownPath, c.link, c.shownDetail),
+              page.str())
+        << c.path;
   }
 }

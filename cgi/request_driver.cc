@@ -41,10 +41,11 @@ bool failFolderNamingNoFile(std::ostream& page,
   std::string sourceIndex;
   Folders folders(trustOfThisRun());
   FileError error = openSourceFolders(form[0].text(), &folders);
-  if (error.result != FileResult::ok) {
-    reportFailure(page, error, kReturnLink);
-  } else if (!readSourceIndex(folders, form[0].text(), &sourceIndex, &error)) {
-    reportFailure(page, error, "");
+  if (!error.ok()) {
+    writeFailurePage(page, failureOf(error), kReturnLink);
+  } else if (!(error = readSourceIndex(folders, form[0].text(), &sourceIndex))
+                  .ok()) {
+    writeFailurePage(page, failureOf(error), "");
   } else if (form[1].holdsZeroByte()) {
     writeFileErrorPage(page, form[1].pieces(), targetIndexPath(""), "");
   } else {
@@ -58,17 +59,17 @@ bool failFolderNamingNoFile(std::ostream& page,
 class PageReport : public ConversionReport {
  public:
   explicit PageReport(std::ostream& page) : page_(page) {}
-  void skipping(const std::string& key) override {
-    writeSkippingLine(page_, key);
+  void alreadyInTarget(const std::string& key) override {
+    writeAlreadyInTargetLine(page_, key);
   }
   void unstorableKey(const std::string& key) override {
     writeUnstorableKeyLine(page_, key);
   }
   void added(const std::string& key) override { writeAddedLine(page_, key); }
   void waiting() override { writeWaitingLine(page_); }
-  void failed(const FileError& error, RunStage stage) override {
-    reportFailure(
-        page_, error,
+  void failed(const RunFailure& failure, RunStage stage) override {
+    writeFailurePage(
+        page_, failure,
         stage == RunStage::readingIndex ? std::string_view() : kReturnLink);
   }
 

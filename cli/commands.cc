@@ -11,7 +11,7 @@
 #include "cli/terminal_report.h"
 #include "conversion/conversion.h"
 #include "conversion/conversion_check.h"
-#include "conversion/failure_text.h"
+#include "conversion/run_failure.h"
 #include "conversion/stop_signals.h"
 #include "conversion/verification.h"
 
@@ -60,17 +60,10 @@ constexpr const char* kHelp =
     "  128+N  import stopped by signal N (run it again to go on)\n";
 
 // "Unable to open file PATH" and what to do, as the page says it.
-std::string failureText(const FileError& error) {
-  std::string text(failureLead(error.result));
-  text.append(" ").append(error.path);
+std::string failureText(const RunFailure& failure) {
+  std::string text(failureLead(failure.reason));
+  text.append(" ").append(failure.path);
   return text;
-}
-
-// A put-back that failed, as opposed to a log or a tail refused whole.
-bool isPutBackFailure(const FileError& error) {
-  return error.result == FileResult::openFailed ||
-         error.result == FileResult::readFailed ||
-         error.result == FileResult::writeFailed;
 }
 
 // The system's reason, in its own words, and what it calls for.
@@ -85,20 +78,20 @@ void writeSystemReason(std::ostream& err, int systemError) {
            "again.\n";
 }
 
-void writeFailure(std::ostream& err, const FileError& error) {
-  err << failureText(error) << '\n';
-  writeSystemReason(err, error.systemError);
-  err << failureAdvice(error) << '\n';
+void writeFailure(std::ostream& err, const RunFailure& failure) {
+  err << failureText(failure) << '\n';
+  writeSystemReason(err, failure.systemError);
+  err << failureAdvice(failure) << '\n';
 }
 
-void writeErrorJson(JsonObject* object, const FileError& error) {
-  if (error.result == FileResult::ok) {
+void writeErrorJson(JsonObject* object, const RunFailure& failure) {
+  if (failure.ok()) {
     object->null("stop");
     return;
   }
   std::ostream& out = object->member("stop");
   JsonObject stop(out);
-  stop.text("path", error.path).text("reason", failureLead(error.result));
+  stop.text("path", failure.path).text("reason", failureLead(failure.reason));
 }
 
 std::string grouped(uint64_t value) {
@@ -117,7 +110,7 @@ void writeCheckJson(const ConversionCheck& check, uint64_t bytes, bool stops,
     writeErrorJson(&o, check.stop);
     o.number("sourceTrades", static_cast<int64_t>(check.sourceTrades))
         .number("toImport", static_cast<int64_t>(check.toImport))
-        .number("alreadyInTarget", static_cast<int64_t>(check.toSkip))
+        .number("alreadyInTarget", static_cast<int64_t>(check.alreadyInTarget))
         .number("passedOver", static_cast<int64_t>(check.belowThreshold +
                                                    check.unstorableKeys))
         .number("belowThreshold", static_cast<int64_t>(check.belowThreshold))
@@ -142,7 +135,7 @@ void writeCheckJson(const ConversionCheck& check, uint64_t bytes, bool stops,
     {
       JsonObject log(o.member("rollbackLog"));
       log.boolean("present", check.logPresent)
-          .boolean("accepted", check.logVerdict.result == FileResult::ok)
+          .boolean("accepted", check.logVerdict.ok())
           .number("tradesToPutBack", static_cast<int64_t>(check.toPutBack));
     }
     o.boolean("running", check.running);
@@ -214,10 +207,11 @@ void writeCheckText(const ConversionCheck& check, uint64_t bytes, bool stops,
   } else if (!stops) {
     out << "an import would run through\n";
   } else {
-    std::string why = failureLead(check.stop.result).data();
-    for (const CheckProblem& problem : check.problems)
-      if (problem.path == check.stop.path && problem.stopsImport)
-        why = problem.why;
+    // At a file the import changes, the check's own words say why.
+    const std::string why =
+        check.stop.isCallFailure() && !check.stop.detail.empty()
+            ? check.stop.detail
+            : std::string(failureLead(check.stop.reason));
     out << "an import would stop at " << check.stop.path << ": " << why << '\n';
   }
   if (check.running)
@@ -227,7 +221,7 @@ void writeCheckText(const ConversionCheck& check, uint64_t bytes, bool stops,
   if (check.firstId != 0 || check.lastId != 0)
     out << " (identifiers " << check.firstId << " to " << check.lastId << ")";
   out << '\n'
-      << "already in the target: " << grouped(check.toSkip) << '\n'
+      << "already in the target: " << grouped(check.alreadyInTarget) << '\n'
       << "passed over:           "
       << grouped(check.belowThreshold + check.unstorableKeys)
       << " (first field not a number above 10: "
@@ -245,7 +239,7 @@ void writeCheckText(const ConversionCheck& check, uint64_t bytes, bool stops,
     out << "in use by the running conversion\n";
   else if (!check.logPresent)
     out << "none\n";
-  else if (check.logVerdict.result == FileResult::ok)
+  else if (check.logVerdict.ok())
     out << "left by a cut-off run: the import first puts back "
         << grouped(check.toPutBack)
         << " trades of its group (the figures above are after that)\n";
@@ -259,7 +253,7 @@ void writeCheckText(const ConversionCheck& check, uint64_t bytes, bool stops,
 int runCheck(const Command& command, std::ostream& out) {
   ConversionCheck check;
   checkConversion(command.source, command.target, &check);
-  const bool stops = check.stop.result != FileResult::ok || check.noSpace;
+  const bool stops = !check.stop.ok() || check.noSpace;
   const uint64_t bytes =
       check.statisticsBytes + check.recordBytes + check.lineBytes;
   if (command.json)
@@ -323,10 +317,10 @@ void writeVerifyJson(const Verification& v, std::ostream& out) {
 int runVerify(const Command& command, std::ostream& out, std::ostream& err) {
   Verification verification;
   verification.keepAll = command.json;
-  const FileError error =
+  const RunFailure failure =
       verifyTarget(command.target, command.source, &verification);
-  if (error.result != FileResult::ok) {
-    writeFailure(err, error);
+  if (!failure.ok()) {
+    writeFailure(err, failure);
     return 1;
   }
   if (command.json)
@@ -381,7 +375,8 @@ int runImport(const Command& command, const CliContext& context,
         o.null("signal");
       }
       o.number("added", static_cast<int64_t>(report.addedCount()))
-          .number("skipped", static_cast<int64_t>(report.skippedCount()))
+          .number("skipped",
+                  static_cast<int64_t>(report.alreadyInTargetCount()))
           .number("passedOver", static_cast<int64_t>(report.passedOverCount()));
       char text[32];
       std::snprintf(text, sizeof text, "%.3f", seconds);
@@ -393,7 +388,7 @@ int runImport(const Command& command, const CliContext& context,
     std::snprintf(text, sizeof text,
                   "added %s, skipped %s, passed over %s, %.2f seconds",
                   grouped(report.addedCount()).c_str(),
-                  grouped(report.skippedCount()).c_str(),
+                  grouped(report.alreadyInTargetCount()).c_str(),
                   grouped(report.passedOverCount()).c_str(), seconds);
     out << text << ": " << command.source << " into " << command.target << '\n';
   }
@@ -405,8 +400,7 @@ int runImport(const Command& command, const CliContext& context,
     const RunStage stage = report.failedStage();
     if (stage == RunStage::importing)
       err << "The target holds whole trades: fix the cause and run again.\n";
-    else if (stage == RunStage::recovering &&
-             isPutBackFailure(report.failure()))
+    else if (stage == RunStage::recovering && report.failure().isCallFailure())
       err << "The target may hold a trade cut half way, which its rollback "
              "log puts back: fix the cause and run again.\n";
     return 1;

@@ -60,17 +60,17 @@ void TerminalReport::waiting() {
        << std::flush;
 }
 
-void TerminalReport::skipping(const std::string& key) {
-  ++skipped_;
+void TerminalReport::alreadyInTarget(const std::string& key) {
+  ++alreadyInTarget_;
   if (options_.lines)
-    out_ << "skipping " << key << " - already exists in database\n";
+    out_ << kSkippingWord << key << kAlreadyInTargetWords << '\n';
   stepDone();
 }
 
 void TerminalReport::unstorableKey(const std::string& key) {
   ++passedOver_;
   if (options_.lines)
-    out_ << "skipping " << key << " - trade key cannot be stored\n";
+    out_ << kSkippingWord << key << kUnstorableKeyWords << '\n';
   stepDone();
 }
 
@@ -81,7 +81,7 @@ void TerminalReport::belowThreshold(const std::string&) {
 
 void TerminalReport::added(const std::string& key) {
   if (added_++ == 0) firstImport_ = Clock::now();
-  if (options_.lines) out_ << "added " << key << '\n';
+  if (options_.lines) out_ << kAddedWord << key << '\n';
   stepDone();
 }
 
@@ -91,8 +91,8 @@ void TerminalReport::groupEnded() {
   if (options_.lines) out_.flush();
 }
 
-void TerminalReport::failed(const FileError& error, RunStage stage) {
-  failure_ = error;
+void TerminalReport::failed(const RunFailure& failure, RunStage stage) {
+  failure_ = failure;
   failedStage_ = stage;
 }
 
@@ -119,7 +119,7 @@ void TerminalReport::stepDone() {
         "passed over), %.0f added a second, %s elapsed\n",
         static_cast<unsigned long long>(done_),
         static_cast<unsigned long long>(added_),
-        static_cast<unsigned long long>(skipped_),
+        static_cast<unsigned long long>(alreadyInTarget_),
         static_cast<unsigned long long>(passedOver_), rate,
         minutesAndSeconds(std::chrono::duration<double>(now - start_).count())
             .c_str());

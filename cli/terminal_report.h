@@ -28,21 +28,21 @@ class TerminalReport : public ConversionReport {
   bool wantsTradeCount() const override { return options_.bar; }
   void counted(uint64_t trades) override { total_ = trades; }
   void waiting() override;
-  void skipping(const std::string& key) override;
+  void alreadyInTarget(const std::string& key) override;
   void unstorableKey(const std::string& key) override;
   void belowThreshold(const std::string& key) override;
   void added(const std::string& key) override;
   void groupEnded() override;
-  void failed(const FileError& error, RunStage stage) override;
+  void failed(const RunFailure& failure, RunStage stage) override;
 
   // Takes the bar off the terminal's last line, for what follows, and writes
   // out what the lines hold so far.
   void end();
 
   uint64_t addedCount() const { return added_; }
-  uint64_t skippedCount() const { return skipped_; }
+  uint64_t alreadyInTargetCount() const { return alreadyInTarget_; }
   uint64_t passedOverCount() const { return passedOver_; }
-  const FileError& failure() const { return failure_; }
+  const RunFailure& failure() const { return failure_; }
   RunStage failedStage() const { return failedStage_; }
 
  private:
@@ -59,9 +59,9 @@ class TerminalReport : public ConversionReport {
   uint64_t total_ = 0;
   uint64_t done_ = 0;
   uint64_t added_ = 0;
-  uint64_t skipped_ = 0;
+  uint64_t alreadyInTarget_ = 0;
   uint64_t passedOver_ = 0;
-  FileError failure_;
+  RunFailure failure_;
   RunStage failedStage_ = RunStage::importing;
   Clock::time_point start_;
   Clock::time_point firstImport_;

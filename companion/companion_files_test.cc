@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "companion/caps_file.h"
 #include "import/installation_paths.h"
 #include "import/source_index.h"
 #include "testing/expected_import.h"
@@ -21,13 +20,6 @@ SourceTrade tradeOf(const std::string& key, const std::string& c13,
 }
 }  // namespace
 
-TEST(CapsLinesTest, KeepSignsAndDefaultToZero) {
-  EXPECT_EQ("|11|1|0|\n|11|2|5|\n|11|3|-7|\n",
-            capsLines(11, tradeOf("k", "", "5", "-7")));
-  EXPECT_EQ("|-3|1|0|\n|-3|2|0|\n|-3|3|2|\n",
-            capsLines(-3, tradeOf("k", "abc", "0", "2x")));
-}
-
 TEST(WriteCompanionFilesTest, WritesEveryFileInOrder) {
   TempDir dir;
   const std::string t = dir.path();
@@ -35,13 +27,12 @@ TEST(WriteCompanionFilesTest, WritesEveryFileInOrder) {
   writeFile(statsFilePath(t, "11"), "old statistics");
   writeFile(historyFilePath(t, "K"), "old history");
   const mode_t oldMask = umask(077);
-  FileError error;
   const Folders folders = foldersOf(dir.path());
   FileJournal journal(folders);
-  const bool ok =
-      writeCompanionFiles(t, tradeOf("K", "1", "2", "3"), 11, &journal, &error);
+  const FileError error =
+      writeCompanionFiles(t, tradeOf("K", "1", "2", "3"), 11, &journal);
   umask(oldMask);
-  ASSERT_TRUE(ok);
+  ASSERT_TRUE(error.ok());
   EXPECT_EQ("|1|2|3|4|5|6|\n|K|v17|v18|v19|||\n", readFile(toplistPath(t)));
   EXPECT_EQ("|11|1|1|\n|11|2|2|\n|11|3|3|\n", readFile(capsPath(t)));
   EXPECT_EQ(std::string(80640, '\0'), readFile(statsFilePath(t, "11")));
@@ -60,11 +51,10 @@ TEST(WriteCompanionFilesTest, ShellCharactersNameOnlyTheFile) {
   makeDirectories(tradeFolderPath(t));
   makeDirectories(historyFolderPath(t));
   const std::string key = "k ;$(touch z)`touch w`'\"&<>";
-  FileError error;
   const Folders folders = foldersOf(t);
   FileJournal journal(folders);
-  ASSERT_TRUE(writeCompanionFiles(t, tradeOf(key, "1", "2", "3"), 12, &journal,
-                                  &error));
+  ASSERT_TRUE(
+      writeCompanionFiles(t, tradeOf(key, "1", "2", "3"), 12, &journal).ok());
   EXPECT_EQ(0777, fileMode(historyFilePath(t, key)));
   EXPECT_EQ(0777, fileMode(statsFilePath(t, "12")));
   for (const char* stray : {"x", "y", "z", "w"}) {
@@ -80,11 +70,11 @@ TEST(WriteCompanionFilesTest, KeyWithSlashGetsNoHistoryFile) {
   makeDirectories(historyFolderPath(t));
   makeDirectories(tradeFolderPath(t));
   makeDirectories(t + "x");
-  FileError error;
   const Folders folders = foldersOf(t);
   FileJournal journal(folders);
   ASSERT_TRUE(writeCompanionFiles(t, tradeOf("../../x/evil", "1", "2", "3"), 13,
-                                  &journal, &error));
+                                  &journal)
+                  .ok());
   EXPECT_FALSE(fileExists(t + "x/evil.his"));
   EXPECT_FALSE(fileExists(dir.path() + "x/evil.his"));
   EXPECT_EQ(0777, fileMode(statsFilePath(t, "13")));
@@ -107,18 +97,17 @@ TEST(WriteCompanionFilesTest, FailingStepsEndWithTheirErrorBlockAndUndo) {
     makeDirectories(c.blocked(dir.path()));
     const FileTree before = readTree(dir.path());
     const std::string survivor = c.survivor("");  // the name in `before`
-    FileError error;
     const Folders folders = foldersOf(dir.path());
     FileJournal journal(folders);
-    EXPECT_FALSE(writeCompanionFiles(dir.path(), trade, 11, &journal, &error))
-        << c.name;
+    const FileError error =
+        writeCompanionFiles(dir.path(), trade, 11, &journal);
     EXPECT_EQ(FileResult::openFailed, error.result) << c.name;
     EXPECT_EQ(c.blocked(dir.path()), error.path) << c.name;
     EXPECT_NE(readFile(c.survivor(dir.path())),
               before.count(survivor) ? before.at(survivor).bytes : "")
         << c.name;
     EXPECT_FALSE(fileExists(historyFilePath(dir.path(), "K"))) << c.name;
-    journal.rollback();
+    EXPECT_TRUE(journal.rollback().ok()) << c.name;
     EXPECT_EQ(describeTree(before), describeTree(readTree(dir.path())))
         << c.name;
   }
@@ -128,9 +117,29 @@ TEST(WriteCompanionFilesTest, MissingHistoryDirectoryIsNotAnError) {
   TempDir dir;
   writeFile(toplistPath(dir.path()), "");
   makeDirectories(tradeFolderPath(dir.path()));
-  FileError error;
   const Folders folders = foldersOf(dir.path());
   FileJournal journal(folders);
-  EXPECT_TRUE(writeCompanionFiles(dir.path(), tradeOf("K", "1", "2", "3"), 11,
-                                  &journal, &error));
+  EXPECT_TRUE(
+      writeCompanionFiles(dir.path(), tradeOf("K", "1", "2", "3"), 11, &journal)
+          .ok());
+}
+
+TEST(WriteCompanionFilesTest, ToplistLinesTakeTheWidthOfItsFirstLine) {
+  TempDir dir;
+  const std::string t = dir.path();
+  makeDirectories(tradeFolderPath(t));
+  const Folders folders = foldersOf(t);
+  FileJournal journal(folders);
+  const SourceTrade trade = tradeOf("k", "1", "2", "3");
+  // A missing toplist is never created.
+  EXPECT_EQ(toplistPath(t), writeCompanionFiles(t, trade, 11, &journal).path);
+  EXPECT_FALSE(fileExists(toplistPath(t)));
+  writeFile(toplistPath(t), "");
+  ASSERT_TRUE(writeCompanionFiles(t, trade, 11, &journal).ok());
+  ASSERT_TRUE(writeCompanionFiles(t, trade, 12, &journal).ok());
+  EXPECT_EQ("|k|v17|v18|v19|\n|k|v17|v18|v19|\n", readFile(toplistPath(t)));
+  writeFile(toplistPath(t), "Top list\n|1|2|3|4|5|6|\n");
+  ASSERT_TRUE(writeCompanionFiles(t, trade, 13, &journal).ok());
+  EXPECT_EQ("Top list\n|1|2|3|4|5|6|\n|k|v17|v18|v19|||\n",
+            readFile(toplistPath(t)));
 }

@@ -12,6 +12,7 @@
 #include "companion/companion_files.h"
 #include "conversion/installation_folders.h"
 #include "conversion/recovery_rules.h"
+#include "conversion/run_failure.h"
 #include "conversion/stop_signals.h"
 #include "import/installation_paths.h"
 #include "import/source_index.h"
@@ -23,12 +24,12 @@
 
 // A group of trades is made durable at once: one sync for many trades, and
 // after a kill or a power cut the next run imports the whole group again. It
-// ends after this many trades or this long, whichever comes first. Every sync
+// ends after this many trades or this long, whichever comes first: every sync
 // writes out again the blocks of the two large folders that the group's new
-// files went into: with groups of 500 trades a conversion on a disk wrote
-// 4.4 KB per trade instead of 1.8, with groups of two seconds 1.9. The first
-// group is short and each one after it twice as long, up to that: a run that
-// a host's limit kills after a second or two has still kept most of its work.
+// files went into, so short groups would write those many times over. The
+// first group is short and each one after it twice as long, up to that: a run
+// that a host's limit kills after a second or two has still kept most of its
+// work.
 #ifdef CONVERT_GROUP_TRADES_FOR_TESTS
 // A build for the fault sweep ends its groups sooner, so that a small run has
 // several and the log is written over older groups.
@@ -42,7 +43,7 @@ TradeFate fateOf(const SourceTrade& trade, const KnownTradeKeys& known) {
 }
 
 TradeFate fateOf(const SourceTrade& trade, bool isKnown) {
-  if (isKnown) return TradeFate::skip;
+  if (isKnown) return TradeFate::alreadyInTarget;
   if (readNumber(trade.field1) <= 10) return TradeFate::belowThreshold;
   // A key the record cannot hold whole would never match on a later run:
   // leave it out.
@@ -55,32 +56,28 @@ namespace {
 constexpr auto kFirstGroupTime = std::chrono::milliseconds(250);
 constexpr auto kGroupTime = std::chrono::milliseconds(2000);
 
-// Reports the failed step and ends the run there.
-// Whether `error` is a system call's failure, whose number errno still holds
-// when the failing step has just returned.
-bool isCallFailure(const FileError& error) {
-  return error.result == FileResult::openFailed ||
-         error.result == FileResult::readFailed ||
-         error.result == FileResult::writeFailed;
-}
-
-RunEnd failedAt(FileError error, RunStage stage, ConversionReport* report) {
-  if (error.systemError == 0 && isCallFailure(error)) error.systemError = errno;
-  report->failed(error, stage);
+// Reports the failed step and ends the run there. The error number of a
+// failed call is taken as the failing step left it, unless the step kept its
+// own.
+RunEnd failedAt(RunFailure failure, RunStage stage, ConversionReport* report) {
+  if (failure.systemError == 0 && failure.isCallFailure())
+    failure.systemError = errno;
+  report->failed(failure, stage);
   return RunEnd::failed;
 }
 
 // Imports one trade: a new identifier, its record and its companion files, all
-// changed through `journal`. False, with `error` filled, when a step failed.
-bool importTrade(const std::string& target, const SourceTrade& trade,
-                 const LoadedTradeIds& loadedIds,
-                 const std::string& remoteAddress, FileJournal* journal,
-                 FileError* error) {
+// changed through `journal`. Names the step that failed.
+RunFailure importTrade(const std::string& target, const SourceTrade& trade,
+                       const LoadedTradeIds& loadedIds,
+                       const std::string& remoteAddress, FileJournal* journal) {
   int32_t id = 0;
-  if (!nextTradeId(target, loadedIds, journal, &id, error)) return false;
+  const TradeIdError issued = nextTradeId(target, loadedIds, journal, &id);
+  if (!issued.ok()) return failureOf(issued);
   const TargetTrade record = convertTrade(trade, id, remoteAddress);
-  if (!appendTargetTrade(target, record, journal, error)) return false;
-  return writeCompanionFiles(target, trade, id, journal, error);
+  FileError error = appendTargetTrade(target, record, journal);
+  if (error.ok()) error = writeCompanionFiles(target, trade, id, journal);
+  return failureOf(error);
 }
 
 uint64_t countTrades(std::string_view sourceIndex) {
@@ -102,9 +99,7 @@ RunEnd importTrades(const Folders& folders, const std::string& target,
   SourceTradeReader sourceTrades(sourceIndex);
   SourceTrade trade;
   FileJournal journal(folders, target, journalPath(target),
-                      {targetIndexPath(target), toplistPath(target),
-                       capsPath(target), summaryPath(target)});
-  FileError error;
+                      appendedFilePaths(target));
   int groupTrades = 0;
   auto groupStart = std::chrono::steady_clock::now();
   std::chrono::milliseconds groupTime = kFirstGroupTime;
@@ -116,8 +111,8 @@ RunEnd importTrades(const Folders& folders, const std::string& target,
       break;
     }
     switch (fateOf(trade, known)) {
-      case TradeFate::skip:
-        report->skipping(trade.field2);
+      case TradeFate::alreadyInTarget:
+        report->alreadyInTarget(trade.field2);
         continue;
       case TradeFate::belowThreshold:
         report->belowThreshold(trade.field2);
@@ -129,16 +124,18 @@ RunEnd importTrades(const Folders& folders, const std::string& target,
         break;
     }
     if (groupTrades == 0) groupStart = std::chrono::steady_clock::now();
-    if (!importTrade(target, trade, loadedIds, remoteAddress, &journal,
-                     &error)) {
+    RunFailure failure =
+        importTrade(target, trade, loadedIds, remoteAddress, &journal);
+    if (!failure.ok()) {
       // A trade is imported whole or not at all: a half trade's record would
       // make every later run skip it, and its missing files would never be
       // written. The undo's calls must not hide why the step failed.
-      if (isCallFailure(error)) error.systemError = errno;
-      const bool undone = journal.rollback();
+      if (failure.isCallFailure()) failure.systemError = errno;
+      const FileError undone = journal.rollback();
       // An undo cut short is finished by the next run, from the log.
-      return failedAt(
-          error, undone ? RunStage::importing : RunStage::recovering, report);
+      return failedAt(failure,
+                      undone.ok() ? RunStage::importing : RunStage::recovering,
+                      report);
     }
     journal.commit();
     report->added(trade.field2);
@@ -146,18 +143,17 @@ RunEnd importTrades(const Folders& folders, const std::string& target,
         std::chrono::steady_clock::now() - groupStart >= groupTime) {
       // A group that cannot be made durable stays covered by the log: the
       // next run puts it back and imports it again.
-      const FileResult ended = journal.endGroup();
-      if (!succeeded(ended, journal.failedPath(""), &error))
-        return failedAt(error, RunStage::importing, report);
+      const FileError ended = journal.endGroup();
+      if (!ended.ok())
+        return failedAt(failureOf(ended), RunStage::importing, report);
       report->groupEnded();
       groupTrades = 0;
       groupTime = std::min(groupTime * 2, kGroupTime);
     }
   }
-  // Finished first: the path names the log only once it has failed.
-  const FileResult finished = journal.finish();
-  if (!succeeded(finished, journal.failedPath(""), &error))
-    return failedAt(error, RunStage::importing, report);
+  const FileError finished = journal.finish();
+  if (!finished.ok())
+    return failedAt(failureOf(finished), RunStage::importing, report);
   return stopped ? RunEnd::stopped : RunEnd::finished;
 }
 
@@ -173,34 +169,38 @@ RunEnd convertInstallations(const std::string& source,
   // log of their own: touch nothing there.
   Folders folders(trustOfThisRun());
   FileError error = openSourceFolders(source, &folders);
-  if (error.result != FileResult::ok)
-    return failedAt(error, RunStage::preparing, report);
+  if (!error.ok())
+    return failedAt(failureOf(error), RunStage::preparing, report);
   // The source index is read whole and closed now; its trades are taken from
   // the text one at a time, so that memory holds the text and one trade.
   std::string sourceIndex;
-  if (!readSourceIndex(folders, source, &sourceIndex, &error))
-    return failedAt(error, RunStage::readingIndex, report);
+  error = readSourceIndex(folders, source, &sourceIndex);
+  if (!error.ok())
+    return failedAt(failureOf(error), RunStage::readingIndex, report);
   error = openTargetFolders(target, &folders);
-  if (error.result != FileResult::ok)
-    return failedAt(error, RunStage::preparing, report);
+  if (!error.ok())
+    return failedAt(failureOf(error), RunStage::preparing, report);
   // A second run over the same target (a double-click, a reload) waits here,
   // saying so, then sees this run's trades in the index it loads.
   RunLock lock;
-  error = lock.take(folders, lockPath(target),
-                    LockWait{[report] { report->waiting(); }, isStopRequested});
-  if (error.result != FileResult::ok)
-    return failedAt(error, RunStage::preparing, report);
+  const JournalError locked =
+      lock.take(folders, lockPath(target),
+                LockWait{[report] { report->waiting(); }, isStopRequested});
+  if (!locked.ok())
+    return failedAt(failureOf(locked), RunStage::preparing, report);
   if (!lock.isHeld() && isStopRequested()) return RunEnd::stopped;
   // A run that was cut off left its group's log: put every file back first,
   // so that the group's trades are imported again, whole. Only the group's
   // own records and lines are cut off, told apart by the source's keys.
-  error = recoverFromLog(folders, target, journalPath(target),
-                         conversionRecoveryRules(sourceIndex, kGroupTrades));
-  if (error.result != FileResult::ok)
-    return failedAt(error, RunStage::recovering, report);
+  const JournalError recovered =
+      recoverFromLog(folders, target, journalPath(target),
+                     conversionRecoveryRules(sourceIndex, kGroupTrades));
+  if (!recovered.ok())
+    return failedAt(failureOf(recovered), RunStage::recovering, report);
   std::vector<TargetTrade> targetTrades;
-  if (!readTargetIndex(folders, target, &targetTrades, &error))
-    return failedAt(error, RunStage::readingIndex, report);
+  error = readTargetIndex(folders, target, &targetTrades);
+  if (!error.ok())
+    return failedAt(failureOf(error), RunStage::readingIndex, report);
   if (report->wantsTradeCount()) report->counted(countTrades(sourceIndex));
   return importTrades(folders, target, sourceIndex, targetTrades, remoteAddress,
                       report);

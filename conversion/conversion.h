@@ -28,9 +28,9 @@ RunEnd convertInstallations(const std::string& source,
 
 // What the conversion does with a source trade.
 enum class TradeFate {
-  skip,            // the target holds its key
-  belowThreshold,  // its first field is not a number above 10
-  unstorableKey,   // the target record cannot hold its key whole
+  alreadyInTarget,  // the target holds its key
+  belowThreshold,   // its first field is not a number above 10
+  unstorableKey,    // the target record cannot hold its key whole
   import,
 };
 TradeFate fateOf(const SourceTrade& trade, const KnownTradeKeys& known);

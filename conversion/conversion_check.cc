@@ -9,10 +9,7 @@
 
 #include "base/folder_access.h"
 #include "base/numbers.h"
-#include "companion/caps_file.h"
-#include "companion/stats_file.h"
-#include "companion/summary_file.h"
-#include "companion/toplist_file.h"
+#include "companion/companion_formats.h"
 #include "conversion/conversion.h"
 #include "conversion/installation_folders.h"
 #include "conversion/recovery_rules.h"
@@ -38,10 +35,12 @@ std::string ownerAndMode(const PathFacts& facts) {
 // flags and its checks.
 std::string whyNotChangeable(const Folders& folders, const std::string& path,
                              ChangeOpen how) {
-  const int error = probeChange(folders, path, how);
-  if (error == 0) return std::string();
+  const FileError probed = probeChange(folders, path, how);
+  if (probed.ok()) return std::string();
+  const int error = probed.systemError;
+  // What cannot be learnt of the file or its folder is left out of the words.
   PathFacts facts;
-  inspectPath(folders, path, &facts);
+  (void)inspectPath(folders, path, &facts);
   switch (error) {
     case ENOENT:
       if (facts.isDanglingLink) return "a symbolic link that leads nowhere";
@@ -50,7 +49,7 @@ std::string whyNotChangeable(const Folders& folders, const std::string& path,
       if (!facts.exists) {
         const std::string folder = folderOf(path);
         PathFacts parent;
-        inspectPath(folders, folder, &parent);
+        (void)inspectPath(folders, folder, &parent);
         return "this user cannot create files in " + folder + " (" +
                ownerAndMode(parent) + ")";
       }
@@ -78,8 +77,8 @@ void notePath(const Folders& folders, ConversionCheck* check,
   const std::string why = whyNotChangeable(folders, path, how);
   if (why.empty()) return;
   check->problems.push_back(CheckProblem{path, why, true});
-  if (check->stop.result == FileResult::ok)
-    check->stop = FileError{FileResult::openFailed, path};
+  if (check->stop.ok())
+    check->stop = failureOf(FileError(FileResult::openFailed, path, why));
 }
 
 // Measures the toplist's break index as the import does, from its head.
@@ -119,7 +118,7 @@ uint64_t roundUp(uint64_t bytes, uint64_t block) {
 uint64_t growth(const Folders& folders, const std::string& path, uint64_t added,
                 uint64_t block) {
   PathFacts facts;
-  inspectPath(folders, path, &facts);
+  (void)inspectPath(folders, path, &facts);  // not learnt: it grows whole
   return roundUp(facts.size + added, block) - roundUp(facts.size, block);
 }
 
@@ -141,8 +140,8 @@ void walkTrades(const std::string& counterText, bool counterRead,
   while (reader.next(&trade)) {
     ++check->sourceTrades;
     switch (fateOf(trade, known)) {
-      case TradeFate::skip:
-        ++check->toSkip;
+      case TradeFate::alreadyInTarget:
+        ++check->alreadyInTarget;
         continue;
       case TradeFate::belowThreshold:
         ++check->belowThreshold;
@@ -156,8 +155,8 @@ void walkTrades(const std::string& counterText, bool counterRead,
     ++check->toImport;
     int32_t id = 0;
     if (!counterRead || !nextFreeId(counter, loadedIds, &id)) {
-      if (counterRead && check->stop.result == FileResult::ok)
-        check->stop = FileError{FileResult::noFreeId, "counter"};
+      if (counterRead && check->stop.ok())
+        check->stop.reason = Failure::noFreeId;
       continue;
     }
     counter = id;
@@ -181,30 +180,34 @@ void checkConversion(const std::string& source, const std::string& target,
                      ConversionCheck* check) {
   *check = ConversionCheck();
   Folders folders(trustOfThisRun());
-  check->stop = openSourceFolders(source, &folders);
-  if (check->stop.result != FileResult::ok) return;
+  check->stop = failureOf(openSourceFolders(source, &folders));
+  if (!check->stop.ok()) return;
   std::string sourceIndex;
-  if (!readSourceIndex(folders, source, &sourceIndex, &check->stop)) return;
-  check->stop = openTargetFolders(target, &folders);
-  if (check->stop.result != FileResult::ok) return;
+  check->stop = failureOf(readSourceIndex(folders, source, &sourceIndex));
+  if (!check->stop.ok()) return;
+  check->stop = failureOf(openTargetFolders(target, &folders));
+  if (!check->stop.ok()) return;
   check->running = isLockHeld(folders, lockPath(target));
   // A running conversion's log is its own, in use: not a cut-off run's.
   if (!check->running) {
-    check->logVerdict = inspectLog(
-        folders, target, journalPath(target),
-        conversionRecoveryRules(sourceIndex, kGroupTrades), &check->logPresent);
-    if (check->logVerdict.result != FileResult::ok) {
+    check->logVerdict =
+        failureOf(inspectLog(folders, target, journalPath(target),
+                             conversionRecoveryRules(sourceIndex, kGroupTrades),
+                             &check->logPresent));
+    if (!check->logVerdict.ok()) {
       check->stop = check->logVerdict;
       return;
     }
   }
   std::vector<TargetTrade> targetTrades;
-  if (!readTargetIndex(folders, target, &targetTrades, &check->stop)) return;
+  check->stop = failureOf(readTargetIndex(folders, target, &targetTrades));
+  if (!check->stop.ok()) return;
   std::string counterText;
-  bool counterRead = readWholeFile(folders, counterPath(target),
-                                   &counterText) == FileResult::ok;
+  bool counterRead =
+      readWholeFile(folders, counterPath(target), &counterText).ok();
+  // A size not learnt counts as none: the figures are estimates.
   PathFacts index;
-  inspectPath(folders, targetIndexPath(target), &index);
+  (void)inspectPath(folders, targetIndexPath(target), &index);
   uint64_t indexSize = index.size;
   // The figures after the import puts the cut-off group back, from its log.
   std::optional<uint64_t> loggedSize;
@@ -229,7 +232,7 @@ void checkConversion(const std::string& source, const std::string& target,
   uint64_t appended[3] = {0, 0, 0};  // toplist, caps, summary
   walkTrades(counterText, counterRead, scanner, sourceIndex, targetTrades,
              indexSize, check, &ids, appended);
-  if (check->stop.result == FileResult::noFreeId)
+  if (check->stop.reason == Failure::noFreeId)
     check->stop.path = counterPath(target);
   if (!ids.empty()) {
     check->firstId = ids.front();
@@ -238,7 +241,7 @@ void checkConversion(const std::string& source, const std::string& target,
   const std::string tradeFolder = tradeFolderPath(target);
   uint64_t block = 0;
   check->freeSpaceKnown =
-      freeSpaceOf(folders, tradeFolder, &check->freeBytes, &block);
+      freeSpaceOf(folders, tradeFolder, &check->freeBytes, &block).ok();
   if (check->toImport == 0) return;
   check->spaceNeeded =
       check->toImport * (roundUp(kStatsFileSize, block) + 2 * kBytesPerName) +
@@ -249,8 +252,8 @@ void checkConversion(const std::string& source, const std::string& target,
   check->noSpace =
       check->freeSpaceKnown && check->spaceNeeded > check->freeBytes;
   // In the order the first imported trade meets them.
-  const FileError noFreeId = check->stop;
-  check->stop = FileError();
+  const RunFailure noFreeId = check->stop;
+  check->stop = RunFailure();
   notePath(folders, check, counterPath(target), ChangeOpen::update);
   notePath(folders, check, targetIndexPath(target), ChangeOpen::append);
   notePath(folders, check, toplistPath(target), ChangeOpen::update);
@@ -263,7 +266,8 @@ void checkConversion(const std::string& source, const std::string& target,
   // A history file that cannot be made is passed over.
   const std::string historyFolder = historyFolderPath(target);
   PathFacts history;
-  if (!inspectPath(folders, historyFolder, &history) || !history.isDirectory)
+  if (!inspectPath(folders, historyFolder, &history).ok() ||
+      !history.isDirectory)
     check->problems.push_back(
         CheckProblem{historyFolder,
                      "the history folder is missing: no history files", false});
@@ -273,5 +277,5 @@ void checkConversion(const std::string& source, const std::string& target,
                      "this user cannot create history files here (" +
                          ownerAndMode(history) + ")",
                      false});
-  if (check->stop.result == FileResult::ok) check->stop = noFreeId;
+  if (check->stop.ok()) check->stop = noFreeId;
 }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "base/file_io.h"
+#include "conversion/run_failure.h"
 
 // A file the import would write or create that this user could not.
 struct CheckProblem {
@@ -19,10 +19,10 @@ struct CheckProblem {
 struct ConversionCheck {
   uint64_t sourceTrades = 0;
   uint64_t toImport = 0;
-  uint64_t toSkip = 0;          // already in the target
-  uint64_t belowThreshold = 0;  // first field not a number above 10
-  uint64_t unstorableKeys = 0;  // a key the record cannot hold
-  int32_t firstId = 0;          // of the trades to import, when any
+  uint64_t alreadyInTarget = 0;  // already in the target
+  uint64_t belowThreshold = 0;   // first field not a number above 10
+  uint64_t unstorableKeys = 0;   // a key the record cannot hold
+  int32_t firstId = 0;           // of the trades to import, when any
   int32_t lastId = 0;
   // The bytes the import would add to the target's file system.
   uint64_t statisticsBytes = 0;
@@ -36,14 +36,16 @@ struct ConversionCheck {
   bool freeSpaceKnown = false;
   uint64_t freeBytes = 0;
   bool logPresent = false;  // a rollback log
-  FileError logVerdict;     // ok when the import would accept it
+  RunFailure logVerdict;    // ok when the import would accept it
   // Trades that the import first puts back, as the log left by a cut-off run
   // says; the figures above are those after that.
   uint64_t toPutBack = 0;
   bool running = false;  // a conversion holds the target now
   std::vector<CheckProblem> problems;
-  // Where the import would stop, and why; ok when it would run through.
-  FileError stop;
+  // Where the import would stop, and why; ok when it would run through. At a
+  // file the import changes, the detail says why in plain words, as its
+  // problem does.
+  RunFailure stop;
 };
 
 // Fills `check` for an import from `source` into `target` (each typed with

@@ -6,8 +6,18 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
-#include "base/file_io.h"
+#include "conversion/run_failure.h"
+
+// The words around a trade's key in its line, the same on the page and on
+// the terminal: "skipping KEY - already exists in database", "added KEY".
+inline constexpr std::string_view kSkippingWord = "skipping ";
+inline constexpr std::string_view kAlreadyInTargetWords =
+    " - already exists in database";
+inline constexpr std::string_view kUnstorableKeyWords =
+    " - trade key cannot be stored";
+inline constexpr std::string_view kAddedWord = "added ";
 
 // Where a run was when a step failed.
 enum class RunStage {
@@ -35,7 +45,7 @@ class ConversionReport {
   virtual void waiting() {}
 
   // A trade the target already holds.
-  virtual void skipping(const std::string& key) = 0;
+  virtual void alreadyInTarget(const std::string& key) = 0;
   // A trade whose key the target record cannot hold whole: passed over.
   virtual void unstorableKey(const std::string& key) = 0;
   // A trade whose first field is not a number above 10: passed over.
@@ -45,7 +55,7 @@ class ConversionReport {
   // The trades added so far are durable.
   virtual void groupEnded() {}
   // A step failed and ended the run at `stage`.
-  virtual void failed(const FileError& error, RunStage stage) = 0;
+  virtual void failed(const RunFailure& failure, RunStage stage) = 0;
 };
 
 #endif  // CONVERT_CONVERSION_CONVERSION_REPORT_H_

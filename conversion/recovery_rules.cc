@@ -9,9 +9,7 @@
 
 #include "base/coding.h"
 #include "base/numbers.h"
-#include "companion/caps_file.h"
-#include "companion/summary_file.h"
-#include "companion/toplist_file.h"
+#include "companion/companion_formats.h"
 #include "import/installation_paths.h"
 #include "import/source_index.h"
 #include "import/target_log_rules.h"

@@ -8,10 +8,7 @@
 #include "base/file_io.h"
 #include "base/folder_access.h"
 #include "base/numbers.h"
-#include "companion/caps_file.h"
-#include "companion/history_file.h"
-#include "companion/stats_file.h"
-#include "companion/summary_file.h"
+#include "companion/companion_formats.h"
 #include "conversion/conversion.h"
 #include "conversion/installation_folders.h"
 #include "conversion/recovery_rules.h"
@@ -43,13 +40,13 @@ std::string recordName(const std::vector<TargetTrade>& records,
 }
 
 // Hands every line of the file (without its line feed) to `take`, with its
-// number from 1; false when the file cannot be read (a missing one holds no
-// line).
+// number from 1; readFailed when the file cannot be read (a missing one holds
+// no line).
 template <typename Take>
-bool forEachLine(const Folders& folders, const std::string& path,
-                 const Take& take, FileError* error) {
+FileError forEachLine(const Folders& folders, const std::string& path,
+                      const Take& take) {
   FileReader file(folders, path);
-  if (!file.isOpen()) return true;
+  if (!file.isOpen()) return FileError();
   std::string pending;
   uint64_t number = 0;
   char buffer[1 << 16];
@@ -64,12 +61,9 @@ bool forEachLine(const Folders& folders, const std::string& path,
     pending.erase(0, start);
     if (n < sizeof buffer) break;
   }
-  if (file.hasFailed()) {
-    *error = FileError(FileResult::readFailed, path);
-    return false;
-  }
+  if (file.hasFailed()) return FileError(FileResult::readFailed, path);
   if (!pending.empty()) take(pending, ++number);
-  return true;
+  return FileError();
 }
 
 class Verifier {
@@ -79,8 +73,8 @@ class Verifier {
       : folders_(folders), target_(target), result_(result) {}
 
   FileError run(const std::string& sourceIndex, bool withSource) {
-    FileError error;
-    if (!readTargetIndex(folders_, target_, &records_, &error)) return error;
+    FileError error = readTargetIndex(folders_, target_, &records_);
+    if (!error.ok()) return error;
     result_->records = records_.size();
     flawed_.assign(records_.size(), false);
     checkIndexEnd();
@@ -110,10 +104,13 @@ class Verifier {
                std::to_string(again.second + 1);
       });
     }
-    if (!checkCounter(&error) || !checkStatistics(&error) ||
-        !checkSummary(&error) || !checkCaps(&error) || !checkToplist(&error) ||
-        !checkHistory(&error))
-      return error;
+    for (FileError (Verifier::*check)() :
+         {&Verifier::checkCounter, &Verifier::checkStatistics,
+          &Verifier::checkSummary, &Verifier::checkCaps,
+          &Verifier::checkToplist, &Verifier::checkHistory}) {
+      error = (this->*check)();
+      if (!error.ok()) return error;
+    }
     checkLog(sourceIndex, withSource);
     if (withSource) checkSource(sourceIndex);
     result_->flawedRecords = static_cast<uint64_t>(std::count(
@@ -176,8 +173,8 @@ class Verifier {
   // A record cut short is reported as such, and is no record to look for
   // files of.
   void checkIndexEnd() {
-    PathFacts index;
-    inspectPath(folders_, targetIndexPath(target_), &index);
+    PathFacts index;  // the records were read: a size not learnt is whole
+    (void)inspectPath(folders_, targetIndexPath(target_), &index);
     const uint64_t partial = index.size % kTargetTradeSize;
     if (partial == 0 || records_.empty()) return;
     note(Flaw::partialRecord, records_.size(), [&] {
@@ -190,14 +187,12 @@ class Verifier {
     ++partialRecords_;
   }
 
-  bool checkCounter(FileError* error) {
+  // A counter that is missing or does not open counts as 10, as it does for
+  // the import.
+  FileError checkCounter() {
     std::string text;
-    const FileResult read =
-        readWholeFile(folders_, counterPath(target_), &text);
-    if (read == FileResult::readFailed) {
-      *error = FileError(read, counterPath(target_));
-      return false;
-    }
+    const FileError read = readWholeFile(folders_, counterPath(target_), &text);
+    if (read.result == FileResult::readFailed) return read;
     const int32_t counter = parseCounter(text);
     for (std::size_t at = 0; at < records_.size(); ++at) {
       const int32_t id = readInt32(records_[at], kIdField);
@@ -215,15 +210,13 @@ class Verifier {
                  " is below the last identifier " + toDecimalText(last);
         });
     }
-    return true;
+    return FileError();
   }
 
-  bool checkStatistics(FileError* error) {
+  FileError checkStatistics() {
     std::vector<std::string> names;
-    if (!listFolder(folders_, tradeFolderPath(target_), &names)) {
-      *error = FileError(FileResult::readFailed, tradeFolderPath(target_));
-      return false;
-    }
+    if (!listFolder(folders_, tradeFolderPath(target_), &names).ok())
+      return FileError(FileResult::readFailed, tradeFolderPath(target_));
     std::vector<int32_t> present;
     for (const std::string& name : names) {
       int32_t id = 0;
@@ -254,82 +247,76 @@ class Verifier {
         });
       }
     }
-    return true;
+    return FileError();
   }
 
-  bool checkSummary(FileError* error) {
+  FileError checkSummary() {
     std::vector<bool> seen(records_.size(), false);
-    const std::string path = summaryPath(target_);
-    if (!forEachLine(
-            folders_, path,
-            [&](std::string_view line, uint64_t number) {
-              int32_t id = 0;
-              std::string_view rest;
-              const long at = readLineId(line, &id, &rest) ? recordOf(id) : -1;
-              if (at < 0)
-                noteStrayLine(Flaw::straySummaryLine, number, line);
-              else
-                seen[static_cast<std::size_t>(at)] = true;
-            },
-            error))
-      return false;
+    const FileError read = forEachLine(
+        folders_, summaryPath(target_),
+        [&](std::string_view line, uint64_t number) {
+          int32_t id = 0;
+          std::string_view rest;
+          const long at = readLineId(line, &id, &rest) ? recordOf(id) : -1;
+          if (at < 0)
+            noteStrayLine(Flaw::straySummaryLine, number, line);
+          else
+            seen[static_cast<std::size_t>(at)] = true;
+        });
+    if (!read.ok()) return read;
     noteUnseen(Flaw::missingSummaryLine, seen);
-    return true;
+    return FileError();
   }
 
-  bool checkCaps(FileError* error) {
+  FileError checkCaps() {
     std::vector<unsigned> seen(records_.size(), 0);  // a bit for each line
-    if (!forEachLine(
-            folders_, capsPath(target_),
-            [&](std::string_view line, uint64_t number) {
-              int32_t id = 0;
-              std::string_view rest;
-              const long at = readLineId(line, &id, &rest) ? recordOf(id) : -1;
-              if (at < 0 || rest.empty() || rest[0] < '1' || rest[0] > '3')
-                noteStrayLine(Flaw::strayCapsLine, number, line);
-              else
-                seen[static_cast<std::size_t>(at)] |= 1u << (rest[0] - '1');
-            },
-            error))
-      return false;
+    const FileError read = forEachLine(
+        folders_, capsPath(target_),
+        [&](std::string_view line, uint64_t number) {
+          int32_t id = 0;
+          std::string_view rest;
+          const long at = readLineId(line, &id, &rest) ? recordOf(id) : -1;
+          if (at < 0 || rest.empty() || rest[0] < '1' || rest[0] > '3')
+            noteStrayLine(Flaw::strayCapsLine, number, line);
+          else
+            seen[static_cast<std::size_t>(at)] |= 1u << (rest[0] - '1');
+        });
+    if (!read.ok()) return read;
     for (std::size_t at = 0; at < records_.size(); ++at)
       for (unsigned n = 0; n < 3; ++n)
         if ((seen[at] & (1u << n)) == 0)
           note(Flaw::missingCapsLine, at, [&] {
             return recordName(records_, at) + ": line " + std::to_string(n + 1);
           });
-    return true;
+    return FileError();
   }
 
-  bool checkToplist(FileError* error) {
+  FileError checkToplist() {
     std::vector<bool> seen(records_.size(), false);
-    if (!forEachLine(
-            folders_, toplistPath(target_),
-            [&](std::string_view line, uint64_t number) {
-              const std::size_t end = line.find('|', 1);
-              const std::string_view key = line.empty() || line[0] != '|' ||
-                                                   end == std::string_view::npos
-                                               ? std::string_view()
-                                               : line.substr(1, end - 1);
-              const long at = recordOf(key);
-              if (at >= 0)
-                seen[static_cast<std::size_t>(at)] = true;
-              else if (number > 1)  // the first line sets the width only
-                noteStrayLine(Flaw::strayToplistLine, number, line);
-            },
-            error))
-      return false;
+    const FileError read = forEachLine(
+        folders_, toplistPath(target_),
+        [&](std::string_view line, uint64_t number) {
+          const std::size_t end = line.find('|', 1);
+          const std::string_view key =
+              line.empty() || line[0] != '|' || end == std::string_view::npos
+                  ? std::string_view()
+                  : line.substr(1, end - 1);
+          const long at = recordOf(key);
+          if (at >= 0)
+            seen[static_cast<std::size_t>(at)] = true;
+          else if (number > 1)  // the first line sets the width only
+            noteStrayLine(Flaw::strayToplistLine, number, line);
+        });
+    if (!read.ok()) return read;
     noteUnseen(Flaw::missingToplistLine, seen);
-    return true;
+    return FileError();
   }
 
-  bool checkHistory(FileError* error) {
+  FileError checkHistory() {
     std::vector<std::string> names;
     const std::string folder = historyFolderPath(target_);
-    if (!listFolder(folders_, folder, &names)) {
-      *error = FileError(FileResult::readFailed, folder);
-      return false;
-    }
+    if (!listFolder(folders_, folder, &names).ok())
+      return FileError(FileResult::readFailed, folder);
     // The names become the keys they give, sorted, in place.
     std::size_t keys = 0;
     for (std::string& name : names) {
@@ -356,7 +343,7 @@ class Verifier {
                  historyFilePath(target_, key);
         });
     }
-    return true;
+    return FileError();
   }
 
   void checkLog(const std::string& sourceIndex, bool withSource) {
@@ -371,11 +358,11 @@ class Verifier {
       return;
     }
     bool present = false;
-    const FileError verdict =
-        inspectLog(folders_, target_, journalPath(target_), rules, &present);
+    const RunFailure verdict = failureOf(
+        inspectLog(folders_, target_, journalPath(target_), rules, &present));
     if (!present) return;
     std::string line = journalPath(target_) + ": a run was cut off; ";
-    if (verdict.result == FileResult::ok)
+    if (verdict.ok())
       line += withSource ? "convert-trades import accepts it and puts its "
                            "group back"
                          : "convert-trades import puts its group back (give "
@@ -401,7 +388,7 @@ class Verifier {
              [&] { return "key " + quoted(trade.field2); });
         continue;
       }
-      if (fate != TradeFate::skip) continue;
+      if (fate != TradeFate::alreadyInTarget) continue;
       const std::size_t at = static_cast<std::size_t>(held);
       // A key the source holds twice is its first trade's in the target.
       if (compared_[at]) continue;
@@ -475,8 +462,8 @@ uint64_t Verification::problemCount() const {
   return count;
 }
 
-FileError verifyTarget(const std::string& target, const std::string& source,
-                       Verification* verification) {
+RunFailure verifyTarget(const std::string& target, const std::string& source,
+                        Verification* verification) {
   const bool keepAll = verification->keepAll;
   *verification = Verification();
   verification->keepAll = keepAll;
@@ -486,11 +473,11 @@ FileError verifyTarget(const std::string& target, const std::string& source,
   FileError error;
   if (verification->withSource) {
     error = openSourceFolders(source, &folders);
-    if (error.result != FileResult::ok) return error;
-    if (!readSourceIndex(folders, source, &sourceIndex, &error)) return error;
+    if (error.ok()) error = readSourceIndex(folders, source, &sourceIndex);
   }
-  error = openTargetFolders(target, &folders);
-  if (error.result != FileResult::ok) return error;
-  return Verifier(folders, target, verification)
-      .run(sourceIndex, verification->withSource);
+  if (error.ok()) error = openTargetFolders(target, &folders);
+  if (error.ok())
+    error = Verifier(folders, target, verification)
+                .run(sourceIndex, verification->withSource);
+  return failureOf(error);
 }

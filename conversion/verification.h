@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "base/file_error.h"
+#include "conversion/run_failure.h"
 
 // The kinds of problem, in the order they are reported.
 enum class Flaw {
@@ -59,7 +59,7 @@ struct Verification {
 // Verifies the target at `target` (typed with its "/"), and with a non-empty
 // `source` the conversion from it, keeping lines as `verification->keepAll`
 // says. ok, or what could not be read.
-FileError verifyTarget(const std::string& target, const std::string& source,
-                       Verification* verification);
+RunFailure verifyTarget(const std::string& target, const std::string& source,
+                        Verification* verification);
 
 #endif  // CONVERT_CONVERSION_VERIFICATION_H_

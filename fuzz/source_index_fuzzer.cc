@@ -7,8 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "companion/caps_file.h"
-#include "companion/toplist_file.h"
+#include "companion/companion_formats.h"
 #include "import/source_index.h"
 #include "import/target_trade.h"
 #include "import/trade_conversion.h"

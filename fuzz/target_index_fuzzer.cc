@@ -19,9 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   writeFile(targetIndexPath(target),
             std::string(reinterpret_cast<const char*>(data), size));
   static const Folders folders = foldersFor({tradeFolderPath(target)});
-  FileError error;
   std::vector<TargetTrade> records;
-  if (!readTargetIndex(folders, target, &records, &error)) std::abort();
+  if (!readTargetIndex(folders, target, &records).ok()) std::abort();
 
   // Every byte of the file lands in its record; a short last record keeps its
   // initial values after the bytes read.

@@ -33,6 +33,15 @@ std::string historyFolderPath(const std::string& target) {
   return target + "d/h";
 }
 
+bool isHistoryFileKey(std::string_view key) {
+  return key.find('/') == std::string_view::npos;
+}
+
+std::vector<std::string> appendedFilePaths(const std::string& target) {
+  return {targetIndexPath(target), toplistPath(target), capsPath(target),
+          summaryPath(target)};
+}
+
 std::string dataFolderPath(const std::string& target) { return target + "d"; }
 
 std::string tradeFolderPath(const std::string& target) {

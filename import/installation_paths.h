@@ -6,6 +6,8 @@
 #define CONVERT_IMPORT_INSTALLATION_PATHS_H_
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 // The trade index: text in a source installation, 996-byte records in a
 // target.
@@ -23,6 +25,13 @@ std::string summaryPath(const std::string& target);
 std::string statsFilePath(const std::string& target, const std::string& idText);
 std::string historyFilePath(const std::string& target, const std::string& key);
 std::string historyFolderPath(const std::string& target);
+// Whether a trade with key `key` has a history file: a key holding '/' would
+// name a file outside the history folder.
+bool isHistoryFileKey(std::string_view key);
+
+// The files a run appends to, each cut back to its old size when a trade is
+// undone: the index, the toplist, the caps and the summary file.
+std::vector<std::string> appendedFilePaths(const std::string& target);
 
 // The installation's data folder, which holds every file the conversion
 // writes, in itself or in its trade and history folders.

@@ -106,8 +106,7 @@ std::vector<SourceTrade> parseSourceIndex(std::string_view contents) {
   return trades;
 }
 
-bool readSourceIndex(const Folders& folders, const std::string& sourcePath,
-                     std::string* contents, FileError* error) {
-  const std::string path = sourceIndexPath(sourcePath);
-  return succeeded(readWholeFile(folders, path, contents), path, error);
+FileError readSourceIndex(const Folders& folders, const std::string& sourcePath,
+                          std::string* contents) {
+  return readWholeFile(folders, sourceIndexPath(sourcePath), contents);
 }

@@ -63,9 +63,8 @@ class SourceTradeReader {
 std::vector<SourceTrade> parseSourceIndex(std::string_view contents);
 
 // Reads the source's trade index whole into `contents`; its trades are taken
-// with SourceTradeReader. When the file cannot be opened or read, fills
-// `error` and returns false.
-bool readSourceIndex(const Folders& folders, const std::string& sourcePath,
-                     std::string* contents, FileError* error);
+// with SourceTradeReader. Fails when the file cannot be opened or read.
+FileError readSourceIndex(const Folders& folders, const std::string& sourcePath,
+                          std::string* contents);
 
 #endif  // CONVERT_IMPORT_SOURCE_INDEX_H_

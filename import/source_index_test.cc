@@ -80,9 +80,9 @@ TEST(ParseSourceIndexTest, TextKeepsSpacesAndDuplicateKeysStay) {
 }
 
 TEST(ReadSourceIndexTest, MissingFileIsAnOpenFailure) {
-  FileError error;
   std::string contents;
-  EXPECT_FALSE(readSourceIndex(Folders(), "/nonexistent/", &contents, &error));
+  const FileError error =
+      readSourceIndex(Folders(), "/nonexistent/", &contents);
   EXPECT_EQ(FileResult::openFailed, error.result);
   EXPECT_EQ(sourceIndexPath("/nonexistent/"), error.path);
 }

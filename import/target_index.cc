@@ -3,12 +3,12 @@
 #include "base/file_io.h"
 #include "import/installation_paths.h"
 
-bool readTargetIndex(const Folders& folders, const std::string& targetPath,
-                     std::vector<TargetTrade>* records, FileError* error) {
+FileError readTargetIndex(const Folders& folders, const std::string& targetPath,
+                          std::vector<TargetTrade>* records) {
   const std::string path = targetIndexPath(targetPath);
   records->clear();
   FileReader reader(folders, path);
-  if (!reader.isOpen()) return succeeded(FileResult::openFailed, path, error);
+  if (!reader.isOpen()) return FileError(FileResult::openFailed, path);
   // The size is held in 64 bits: indexes of 2 GiB and more are read whole. It
   // is a hint only: once it is read, the loop goes on a record at a time until
   // the end of the file shows.
@@ -39,12 +39,12 @@ bool readTargetIndex(const Folders& folders, const std::string& targetPath,
     // new and be imported again.
     if (reader.hasFailed()) {
       records->clear();
-      return succeeded(FileResult::readFailed, path, error);
+      return FileError(FileResult::readFailed, path);
     }
     if (got < want) break;  // the end of the file
     expected = expected > got ? expected - got : 0;
   }
-  return true;
+  return FileError();
 }
 
 KnownTradeKeys::KnownTradeKeys(const std::vector<TargetTrade>& records) {
@@ -57,9 +57,8 @@ bool isKnownTrade(const SourceTrade& trade, const KnownTradeKeys& known) {
   return known.contains(trade.field2);
 }
 
-bool appendTargetTrade(const std::string& targetPath, const TargetTrade& record,
-                       FileJournal* journal, FileError* error) {
-  const std::string path = targetIndexPath(targetPath);
+FileError appendTargetTrade(const std::string& targetPath,
+                            const TargetTrade& record, FileJournal* journal) {
   const std::string_view bytes(reinterpret_cast<const char*>(record.bytes),
                                kTargetTradeSize);
   // An index that ends part way into a record was read as that record with
@@ -69,6 +68,5 @@ bool appendTargetTrade(const std::string& targetPath, const TargetTrade& record,
   initTargetTrade(&initial);
   const std::string_view filler(reinterpret_cast<const char*>(initial.bytes),
                                 kTargetTradeSize);
-  const FileResult result = journal->append(path, bytes, filler);
-  return succeeded(result, journal->failedPath(path), error);
+  return journal->append(targetIndexPath(targetPath), bytes, filler);
 }

@@ -16,9 +16,9 @@
 
 // Reads the target's trade index whole into `records`, of any size. A short
 // last record holds the bytes read and keeps its initial values after them.
-// When the file cannot be opened or read, fills `error` and returns false.
-bool readTargetIndex(const Folders& folders, const std::string& targetPath,
-                     std::vector<TargetTrade>* records, FileError* error);
+// Fails when the file cannot be opened or read.
+FileError readTargetIndex(const Folders& folders, const std::string& targetPath,
+                          std::vector<TargetTrade>* records);
 
 // The keys of the loaded records, for the duplicate test. Views into the
 // records, which must outlive it and stay unchanged.
@@ -36,9 +36,8 @@ class KnownTradeKeys {
 bool isKnownTrade(const SourceTrade& trade, const KnownTradeKeys& known);
 
 // Appends the record's 996 bytes to the target's trade index through
-// `journal`. On failure fills `error` and returns false; a partly written
-// record has been cut off again.
-bool appendTargetTrade(const std::string& targetPath, const TargetTrade& record,
-                       FileJournal* journal, FileError* error);
+// `journal`. On failure a partly written record has been cut off again.
+FileError appendTargetTrade(const std::string& targetPath,
+                            const TargetTrade& record, FileJournal* journal);
 
 #endif  // CONVERT_IMPORT_TARGET_INDEX_H_

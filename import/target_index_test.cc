@@ -19,10 +19,9 @@ TEST(ReadTargetIndexTest, ReadsWholeAndPartialRecords) {
   for (const auto& c : cases) {
     TempDir dir;
     writeFile(targetIndexPath(dir.path()), c.contents);
-    FileError error;
     std::vector<TargetTrade> records;
     ASSERT_TRUE(
-        readTargetIndex(foldersOf(dir.path()), dir.path(), &records, &error))
+        readTargetIndex(foldersOf(dir.path()), dir.path(), &records).ok())
         << c.name;
     EXPECT_EQ(c.records, records.size()) << c.name;
   }
@@ -32,10 +31,9 @@ TEST(ReadTargetIndexTest, ShortLastRecordKeepsInitialValuesAfterItsBytes) {
   TempDir dir;
   writeFile(targetIndexPath(dir.path()),
             targetRecordBytes(11, "a") + std::string("\x07\0\0\0", 4));
-  FileError error;
   std::vector<TargetTrade> records;
   ASSERT_TRUE(
-      readTargetIndex(foldersOf(dir.path()), dir.path(), &records, &error));
+      readTargetIndex(foldersOf(dir.path()), dir.path(), &records).ok());
   ASSERT_EQ(2u, records.size());
   EXPECT_EQ(7, readInt32(records[1], kIdField));
   EXPECT_EQ("", readText(records[1], kKeyField));
@@ -46,22 +44,9 @@ TEST(ReadTargetIndexTest, ShortLastRecordKeepsInitialValuesAfterItsBytes) {
   raw[50] = 'z';
   writeFile(targetIndexPath(dir.path()), raw);
   ASSERT_TRUE(
-      readTargetIndex(foldersOf(dir.path()), dir.path(), &records, &error));
+      readTargetIndex(foldersOf(dir.path()), dir.path(), &records).ok());
   EXPECT_EQ(raw, std::string(reinterpret_cast<const char*>(records[0].bytes),
                              kTargetTradeSize));
-}
-
-TEST(ReadTargetIndexTest, MissingOrDirectoryIndexWritesTheErrorBlock) {
-  TempDir dir;
-  makeDirectories(targetIndexPath(dir.path() + "dir/"));
-  for (const std::string& target :
-       {dir.path() + "none/", dir.path() + "dir/"}) {
-    FileError error;
-    std::vector<TargetTrade> records;
-    EXPECT_FALSE(readTargetIndex(foldersOf(target), target, &records, &error));
-    EXPECT_EQ(FileResult::openFailed, error.result);
-    EXPECT_EQ(targetIndexPath(target), error.path);
-  }
 }
 
 TEST(IsKnownTradeTest, ComparesKeysByteForByte) {
@@ -83,7 +68,6 @@ TEST(IsKnownTradeTest, ComparesKeysByteForByte) {
   for (const auto& c : cases) {
     SourceTrade trade;
     trade.field2 = c.key;
-    FileError error;
     EXPECT_EQ(c.known, isKnownTrade(trade, known)) << c.key;
   }
 }
@@ -93,15 +77,14 @@ TEST(AppendTargetTradeTest, AppendsWholeRecordsAndReportsOpenFailure) {
   TargetTrade record;
   initTargetTrade(&record);
   writeFile(targetIndexPath(dir.path()), "");
-  FileError error;
   const Folders folders = foldersOf(dir.path());
   FileJournal journal(folders);
-  ASSERT_TRUE(appendTargetTrade(dir.path(), record, &journal, &error));
-  ASSERT_TRUE(appendTargetTrade(dir.path(), record, &journal, &error));
+  ASSERT_TRUE(appendTargetTrade(dir.path(), record, &journal).ok());
+  ASSERT_TRUE(appendTargetTrade(dir.path(), record, &journal).ok());
   EXPECT_EQ(2 * kTargetTradeSize, readFile(targetIndexPath(dir.path())).size());
 
-  EXPECT_FALSE(
-      appendTargetTrade(dir.path() + "missing/", record, &journal, &error));
+  const FileError error =
+      appendTargetTrade(dir.path() + "missing/", record, &journal);
   EXPECT_EQ(FileResult::openFailed, error.result);
   EXPECT_EQ(targetIndexPath(dir.path() + "missing/"), error.path);
 }

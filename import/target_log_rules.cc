@@ -20,10 +20,8 @@ bool startsWith(std::string_view text, std::string_view start) {
 // What the conversion does to the file `name` of a target.
 FileKind kindOf(std::string_view name) {
   // The names are those of installation_paths with an empty target.
-  for (const std::string& appended :
-       {targetIndexPath(""), toplistPath(""), capsPath(""), summaryPath("")}) {
+  for (const std::string& appended : appendedFilePaths(""))
     if (name == appended) return FileKind::appended;
-  }
   if (name == counterPath("")) return FileKind::counter;
   const std::string tradeFolder = tradeFolderPath("") + "/";
   if (startsWith(name, tradeFolder)) {
@@ -40,8 +38,7 @@ FileKind kindOf(std::string_view name) {
     const std::string_view key =
         name.substr(historyFolder.size(),
                     name.size() - historyFolder.size() - kHistoryEnd.size());
-    if (key.find('/') == std::string_view::npos &&
-        fitsTextField(kKeyField, key))
+    if (isHistoryFileKey(key) && fitsTextField(kKeyField, key))
       return FileKind::created;
   }
   return FileKind::none;
@@ -50,7 +47,6 @@ FileKind kindOf(std::string_view name) {
 }  // namespace
 
 bool isOwnUndoRecord(const UndoRecord& record) {
-  if (record.mode > 0777) return false;
   switch (kindOf(record.name)) {
     case FileKind::appended:
       return (record.kind == Kind::cutBack || record.kind == Kind::remove) &&

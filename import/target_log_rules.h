@@ -11,7 +11,7 @@
 // a key the program gives a history file, then ".his"), in the way it puts that
 // file back: a cut or a removal for an appended file, the old text for the
 // counter (the only file whose link is followed), the old bytes and mode, or
-// a removal, for a statistics or history file. Modes never go past 0777.
+// a removal, for a statistics or history file.
 bool isOwnUndoRecord(const UndoRecord& record);
 
 #endif  // CONVERT_IMPORT_TARGET_LOG_RULES_H_

@@ -51,24 +51,23 @@ int32_t parseCounter(const std::string& text) {
   return counter;
 }
 
-bool nextTradeId(const std::string& targetPath, const LoadedTradeIds& loaded,
-                 FileJournal* journal, int32_t* id, FileError* error) {
+TradeIdError nextTradeId(const std::string& targetPath,
+                         const LoadedTradeIds& loaded, FileJournal* journal,
+                         int32_t* id) {
   const std::string path = counterPath(targetPath);
   // Read and rewritten through one descriptor: a counter that cannot be
   // written fails at the open, as it would at a second one.
   RewritableFile counter(journal->folders(), path);
-  if (!counter.isOpen()) return succeeded(FileResult::openFailed, path, error);
   std::string oldText;
-  if (!succeeded(counter.readAll(&oldText), path, error)) return false;
+  const FileError read = counter.readAll(&oldText);
+  if (!read.ok()) return read;
   int32_t candidate = 0;
-  if (!nextFreeId(parseCounter(oldText), loaded, &candidate)) {
-    return succeeded(FileResult::noFreeId, path, error);
-  }
+  if (!nextFreeId(parseCounter(oldText), loaded, &candidate))
+    return TradeIdError::noFreeIdIn(path);
   // On a failed write the journal puts the old value back: an emptied counter
   // would restart the numbering at 11.
-  const FileResult result = journal->rewrite(
-      &counter, path, toDecimalText(candidate), std::move(oldText));
-  if (!succeeded(result, journal->failedPath(path), error)) return false;
-  *id = candidate;
-  return true;
+  const FileError written =
+      journal->rewrite(&counter, toDecimalText(candidate), std::move(oldText));
+  if (written.ok()) *id = candidate;
+  return written;
 }

@@ -28,12 +28,30 @@ bool nextFreeId(int32_t counter, const LoadedTradeIds& loaded, int32_t* id);
 // range after white space, otherwise 10.
 int32_t parseCounter(const std::string& text);
 
+// What nextTradeId found: ok, the counter file that failed (`where`), or no
+// identifier left to issue (`noFreeId`, with the counter's path in `where`).
+struct [[nodiscard]] TradeIdError {
+  TradeIdError() = default;
+  TradeIdError(FileError failed) : where(std::move(failed)) {}  // NOLINT
+  static TradeIdError noFreeIdIn(std::string counter) {
+    TradeIdError exhausted;
+    exhausted.noFreeId = true;
+    exhausted.where.path = std::move(counter);
+    return exhausted;
+  }
+  bool ok() const { return !noFreeId && where.ok(); }
+
+  bool noFreeId = false;
+  FileError where;
+};
+
 // Reads the target's counter, works out the next identifier and writes it back
 // in place through `journal`, which keeps the old text to put back. On failure
-// `error` says why: the counter file would not open for reading and writing
-// or would not read, its write failed, or no identifier is left (noFreeId),
-// in which case the file is not touched.
-bool nextTradeId(const std::string& targetPath, const LoadedTradeIds& loaded,
-                 FileJournal* journal, int32_t* id, FileError* error);
+// the result says why: the counter file would not open for reading and writing
+// or would not read, its write failed, or no identifier is left, in which
+// case the file is not touched.
+TradeIdError nextTradeId(const std::string& targetPath,
+                         const LoadedTradeIds& loaded, FileJournal* journal,
+                         int32_t* id);
 
 #endif  // CONVERT_IMPORT_TRADE_ID_COUNTER_H_

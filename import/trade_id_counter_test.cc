@@ -66,13 +66,11 @@ TEST(NextTradeIdTest, RewritesTheCounterInPlace) {
   TempDir dir;
   const std::string counter = counterPath(dir.path());
   writeFile(counter, "  40 old text");
-  FileError error;
   const Folders folders = foldersOf(dir.path());
   FileJournal journal(folders);
   int32_t id = 0;
   for (const int32_t expected : {41, 42, 43}) {
-    ASSERT_TRUE(
-        nextTradeId(dir.path(), idsOf({40, 12}), &journal, &id, &error));
+    ASSERT_TRUE(nextTradeId(dir.path(), idsOf({40, 12}), &journal, &id).ok());
     EXPECT_EQ(expected, id);
   }
   EXPECT_EQ("43", readFile(counter));
@@ -80,22 +78,21 @@ TEST(NextTradeIdTest, RewritesTheCounterInPlace) {
 
 TEST(NextTradeIdTest, MissingCounterAndExhaustedCounterEndTheRun) {
   TempDir dir;
-  FileError missing;
   const Folders folders = foldersOf(dir.path());
   FileJournal journal(folders);
   int32_t id = 0;
-  EXPECT_FALSE(nextTradeId(dir.path(), idsOf({}), &journal, &id, &missing));
-  EXPECT_EQ(FileResult::openFailed, missing.result);
-  EXPECT_EQ(counterPath(dir.path()), missing.path);
+  const TradeIdError missing =
+      nextTradeId(dir.path(), idsOf({}), &journal, &id);
+  EXPECT_EQ(FileResult::openFailed, missing.where.result);
+  EXPECT_EQ(counterPath(dir.path()), missing.where.path);
   EXPECT_FALSE(fileExists(counterPath(dir.path())));
 
   writeFile(counterPath(dir.path()), "2147483647");
-  FileError exhausted;
   const Folders made = foldersOf(dir.path());
   FileJournal journalAfter(made);
-  EXPECT_FALSE(
-      nextTradeId(dir.path(), idsOf({}), &journalAfter, &id, &exhausted));
-  EXPECT_EQ(FileResult::noFreeId, exhausted.result);
-  EXPECT_EQ(counterPath(dir.path()), exhausted.path);
+  const TradeIdError exhausted =
+      nextTradeId(dir.path(), idsOf({}), &journalAfter, &id);
+  EXPECT_TRUE(exhausted.noFreeId);
+  EXPECT_EQ(counterPath(dir.path()), exhausted.where.path);
   EXPECT_EQ("2147483647", readFile(counterPath(dir.path())));
 }

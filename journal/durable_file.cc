@@ -12,26 +12,34 @@
 
 DurableFile::~DurableFile() { close(); }
 
-bool DurableFile::create(const Folders& folders, const std::string& path,
-                         int* error) {
+FileError DurableFile::create(const Folders& folders, const std::string& path) {
   close();
+  path_ = path;
   // Owner only: the log holds the old bytes of the files it covers.
   fd_ = openPath(folders, path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
-  *error = fd_ >= 0 ? 0 : errno;
-  return fd_ >= 0;
+  FileError error = failedUnless(fd_ >= 0, FileResult::openFailed, path);
+  if (fd_ < 0) error.systemError = errno;
+  return error;
 }
 
-bool DurableFile::writeAndCut(uint64_t offset, std::string_view bytes) {
-  return writeAt(offset, bytes) &&
-         ::ftruncate(fd_, static_cast<off_t>(offset + bytes.size())) == 0;
+FileError DurableFile::writeAndCut(uint64_t offset, std::string_view bytes) {
+  FileError error = writeAt(offset, bytes);
+  if (error.ok() &&
+      ::ftruncate(fd_, static_cast<off_t>(offset + bytes.size())) != 0)
+    error = FileError(FileResult::writeFailed, path_);
+  return error;
 }
 
-bool DurableFile::writeAt(uint64_t offset, std::string_view bytes) {
-  return fd_ >= 0 && writeAll(fd_, bytes, static_cast<off_t>(offset));
+FileError DurableFile::writeAt(uint64_t offset, std::string_view bytes) {
+  return failedUnless(
+      fd_ >= 0 && writeAll(fd_, bytes, static_cast<off_t>(offset)),
+      FileResult::writeFailed, path_);
 }
 
-bool DurableFile::syncData() {
-  return fd_ >= 0 && retryInterrupted([&] { return ::fdatasync(fd_); }) == 0;
+FileError DurableFile::syncData() {
+  return failedUnless(
+      fd_ >= 0 && retryInterrupted([&] { return ::fdatasync(fd_); }) == 0,
+      FileResult::writeFailed, path_);
 }
 
 void DurableFile::close() {
@@ -44,45 +52,47 @@ FileSystems::~FileSystems() {
     if (entry.second.fd >= 0) ::close(entry.second.fd);
 }
 
-bool FileSystems::note(uint64_t device, const std::string& path) {
+FileError FileSystems::note(uint64_t device, const std::string& path) {
   auto found = entries_.find(device);
   if (found == entries_.end()) {
     Entry entry;
     entry.fd = openPath(folders_, path, O_RDONLY);
     if (entry.fd < 0) entry.fd = folders_.openFolder(folderOf(path), O_RDONLY);
-    if (entry.fd < 0) return false;
-    found = entries_.emplace(device, entry).first;
+    if (entry.fd < 0) return FileError(FileResult::openFailed, path);
+    entry.path = path;
+    found = entries_.emplace(device, std::move(entry)).first;
   }
   found->second.changed = true;
-  return true;
+  return FileError();
 }
 
-bool FileSystems::noteFileOf(const std::string& path) {
+FileError FileSystems::noteFileOf(const std::string& path) {
   struct stat info;
   if (statPath(folders_, path, &info, true) == 0)
     return note(static_cast<uint64_t>(info.st_dev), path);
   // Removed: its folder is on the same file system.
   const std::string folder = folderOf(path);
-  return statPath(folders_, folder, &info, true) == 0 &&
-         note(static_cast<uint64_t>(info.st_dev), folder);
+  if (statPath(folders_, folder, &info, true) != 0)
+    return FileError(FileResult::openFailed, folder);
+  return note(static_cast<uint64_t>(info.st_dev), folder);
 }
 
-bool FileSystems::syncChanged() {
+FileError FileSystems::syncChanged() {
   for (auto& entry : entries_) {
     if (!entry.second.changed) continue;
     if (retryInterrupted([&] { return ::syncfs(entry.second.fd); }) != 0)
-      return false;
+      return FileError(FileResult::writeFailed, entry.second.path);
     entry.second.changed = false;
   }
-  return true;
+  return FileError();
 }
 
-bool syncDirectory(const Folders& folders, const std::string& path) {
+FileError syncDirectory(const Folders& folders, const std::string& path) {
   const int fd = folders.openFolder(path, O_RDONLY);
-  if (fd < 0) return false;
+  if (fd < 0) return FileError(FileResult::openFailed, path);
   const bool synced = retryInterrupted([&] { return ::fsync(fd); }) == 0;
   ::close(fd);
-  return synced;
+  return failedUnless(synced, FileResult::writeFailed, path);
 }
 
 namespace {
@@ -148,8 +158,8 @@ bool isStillThere(const Folders& folders, const std::string& path, int fd) {
 
 }  // namespace
 
-FileError RunLock::take(const Folders& folders, const std::string& path,
-                        const LockWait& wait) {
+JournalError RunLock::take(const Folders& folders, const std::string& path,
+                           const LockWait& wait) {
   bool waited = false;
   for (;;) {
     bool foreign = false;
@@ -157,17 +167,17 @@ FileError RunLock::take(const Folders& folders, const std::string& path,
     const int fd = openLockFile(folders, path, &foreign, &owner);
     if (fd < 0) {
       if (foreign)
-        return FileError{FileResult::otherUsersLock, path, userName(owner)};
+        return JournalError(Refusal::otherUsersLock, path, userName(owner));
       // A folder that was not reached, or where this user can create no
       // file, holds nothing to keep apart (a run there changes no file it
       // would have to create): the run goes on as the log does, and its
       // first open that fails names the file.
       if (errno == EACCES || errno == EPERM || errno == EROFS)
-        return FileError();
+        return JournalError();
       const int folder = folders.openFolder(folderOf(path), O_PATH);
-      if (folder < 0) return FileError();
+      if (folder < 0) return JournalError();
       ::close(folder);
-      return FileError{FileResult::openFailed, path, std::string()};
+      return FileError(FileResult::openFailed, path);
     }
     // Tried, then tried again every little while rather than waited for in
     // the kernel, so that a stop signal ends the wait at once.
@@ -176,13 +186,13 @@ FileError RunLock::take(const Folders& folders, const std::string& path,
         break;
       if (errno != EWOULDBLOCK) {
         ::close(fd);
-        return FileError{FileResult::openFailed, path, std::string()};
+        return FileError(FileResult::openFailed, path);
       }
       if (!waited && wait.onWait) wait.onWait();
       waited = true;
       if (wait.shouldStop && wait.shouldStop()) {
         ::close(fd);
-        return FileError();
+        return JournalError();
       }
       std::this_thread::sleep_for(kLockPoll);
     }
@@ -190,7 +200,7 @@ FileError RunLock::take(const Folders& folders, const std::string& path,
       folders_ = &folders;
       path_ = path;
       fd_ = fd;
-      return FileError();
+      return JournalError();
     }
     ::close(fd);
   }

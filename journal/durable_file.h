@@ -12,6 +12,7 @@
 
 #include "base/file_error.h"
 #include "base/folder_access.h"
+#include "journal/journal_error.h"
 
 // A file kept open for the whole run to hold a log that must survive a crash:
 // written in place, cut, and made durable on request.
@@ -23,24 +24,26 @@ class DurableFile {
   DurableFile& operator=(const DurableFile&) = delete;
 
   // Creates the file at `path` for reading and writing, readable and writable
-  // by its owner alone. Fails, with the error number in `error`, when anything
-  // is there already (a symbolic link included): a log must be the run's own.
-  bool create(const Folders& folders, const std::string& path, int* error);
+  // by its owner alone. openFailed, with the system's error number, when
+  // anything is there already (a symbolic link included): a log must be the
+  // run's own.
+  FileError create(const Folders& folders, const std::string& path);
   bool isOpen() const { return fd_ >= 0; }
   // Writes `bytes` at `offset`, then cuts the file to end right after them.
-  bool writeAndCut(uint64_t offset, std::string_view bytes);
+  FileError writeAndCut(uint64_t offset, std::string_view bytes);
   // Writes `bytes` at `offset`.
-  bool writeAt(uint64_t offset, std::string_view bytes);
+  FileError writeAt(uint64_t offset, std::string_view bytes);
   // Makes the file's bytes and size durable.
-  bool syncData();
+  FileError syncData();
   void close();
 
  private:
+  std::string path_;
   int fd_ = -1;
 };
 
 // Makes the names in the folder `path`, one of `folders`, durable.
-bool syncDirectory(const Folders& folders, const std::string& path);
+FileError syncDirectory(const Folders& folders, const std::string& path);
 
 // The file systems that a group of changes reached, each made durable with
 // one syncfs(2). A descriptor is kept for each, so that it can be synced even
@@ -53,18 +56,19 @@ class FileSystems {
   FileSystems& operator=(const FileSystems&) = delete;
 
   // Notes that the file system `device`, which holds `path`, was changed.
-  // False when it cannot be reached to be synced later.
-  bool note(uint64_t device, const std::string& path);
+  // openFailed when it cannot be reached to be synced later.
+  FileError note(uint64_t device, const std::string& path);
   // Notes the file system of `path` (through a symbolic link).
-  bool noteFileOf(const std::string& path);
-  // Makes every file system changed since the last call durable: false when
-  // one of them fails (it stays to be synced again).
-  bool syncChanged();
+  FileError noteFileOf(const std::string& path);
+  // Makes every file system changed since the last call durable: writeFailed
+  // naming the file that showed one that fails (it stays to be synced again).
+  FileError syncChanged();
 
  private:
   struct Entry {
     int fd = -1;
     bool changed = false;
+    std::string path;
   };
   const Folders& folders_;
   std::map<uint64_t, Entry> entries_;
@@ -90,11 +94,11 @@ class RunLock {
 
   // Takes the lock at `path`, waiting as `wait` says. ok when held, or when
   // the wait was stopped, or the folder is missing or this user cannot
-  // create files in it (isHeld() is false then); otherUsersLock (with
-  // `detail` naming its owner) when the file there is not this user's alone;
+  // create files in it (isHeld() is false then); otherUsersLock (with the
+  // detail naming its owner) when the file there is not this user's alone;
   // openFailed when the file cannot be made or opened otherwise.
-  FileError take(const Folders& folders, const std::string& path,
-                 const LockWait& wait);
+  JournalError take(const Folders& folders, const std::string& path,
+                    const LockWait& wait);
   bool isHeld() const { return fd_ >= 0; }
 
  private:

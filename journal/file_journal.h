@@ -14,6 +14,7 @@
 
 #include "base/file_io.h"
 #include "journal/durable_file.h"
+#include "journal/journal_error.h"
 #include "journal/undo_log.h"
 
 // Every change goes through the journal, to a file whose path starts with
@@ -31,9 +32,8 @@
 // When the folder does not let this user create it, the journal goes on
 // without it, with the undo in memory only. Any other failure of the log, once
 // it is to be written, is the failure of the change it was to cover: that
-// change is not made, and the change's result is writeFailed with
-// failedPath() naming the log. The journal assumes that nothing else writes
-// these files while it is in use.
+// change is not made, and the change's result names the log. The journal
+// assumes that nothing else writes these files while it is in use.
 class FileJournal {
  public:
   // Every file is reached through `folders`, which must outlive the journal.
@@ -48,27 +48,23 @@ class FileJournal {
   FileJournal& operator=(const FileJournal&) = delete;
 
   // Appends as appendBlock does (an empty filler adds nothing).
-  FileResult append(const std::string& path, std::string_view block,
-                    std::string_view filler = std::string_view());
+  FileError append(const std::string& path, std::string_view block,
+                   std::string_view filler = std::string_view());
 
-  // Appends `block` to the open file at `path` and closes it, as
+  // Appends `block` to the open file and closes it, as
   // AppendableFile::appendAndClose does.
-  FileResult append(AppendableFile* file, const std::string& path,
-                    std::string_view block);
+  FileError append(AppendableFile* file, std::string_view block);
 
-  // Rewrites the open file at `path` in place with `newContents` and closes
-  // it, as RewritableFile::rewriteAndClose does; `oldContents` is what it
-  // held, to be put back.
-  FileResult rewrite(RewritableFile* file, const std::string& path,
-                     std::string_view newContents, std::string oldContents);
+  // Rewrites the open file in place with `newContents` and closes it, as
+  // RewritableFile::rewriteAndClose does; `oldContents` is what it held, to
+  // be put back.
+  FileError rewrite(RewritableFile* file, std::string_view newContents,
+                    std::string oldContents);
 
   // Creates the file as `size` zero bytes, mode 0777, as createFileMode0777
   // does.
-  FileResult createFile(const std::string& path, std::size_t size);
+  FileError createFile(const std::string& path, std::size_t size);
 
-  // The path a failed change to `path` is reported with: the log's when it
-  // was the log that failed.
-  const std::string& failedPath(const std::string& path) const;
   // True once the log has failed: the run must end.
   bool hasLogFailed() const { return state_ == LogState::failed; }
 
@@ -78,17 +74,17 @@ class FileJournal {
   // Puts every file changed by the unit in hand back, newest change first;
   // the group's earlier units are made durable and kept when that is
   // possible, and otherwise stay covered by the log, which then stays for the
-  // next run. False when the undo could not finish: the log on disk then
-  // covers what is left, so that the next run finishes it.
-  bool rollback();
+  // next run. Names the first file that could not be put back when the undo
+  // could not finish: the log on disk then covers what is left, so that the
+  // next run finishes it.
+  FileError rollback();
 
-  // Makes every change of the open group durable and ends the group. On
-  // writeFailed (the log's failure: failedPath() names it) the log stays and
-  // covers the group.
-  FileResult endGroup();
+  // Makes every change of the open group durable and ends the group. When
+  // that fails the result names the log, which stays and covers the group.
+  FileError endGroup();
 
   // Ends the last group and removes the log.
-  FileResult finish();
+  FileError finish();
 
  private:
   // Where the log stands: not kept at all, not created yet, created and
@@ -99,27 +95,29 @@ class FileJournal {
   // Before a change to `path`: starts a group when none is open, and makes
   // sure the log covers the file; `undo` is what puts it back, when known
   // before the change (null: work it out from the file as it is, for an
-  // append). False when the log failed: the change must not be made.
-  bool coverBeforeChange(const std::string& path, const UndoRecord* undo);
+  // append). Names the log when it failed: the change must not be made.
+  FileError coverBeforeChange(const std::string& path, const UndoRecord* undo);
   // Before a create, which the log leaves out: only starts a group.
-  bool startGroupIfNone();
+  FileError startGroupIfNone();
   // What a create is about to replace, kept in the log before it is changed.
-  bool keepInLog(const std::string& name, const ReplacedFile& old);
+  FileError keepInLog(const std::string& name, const ReplacedFile& old);
   // The undo in memory of an append to a file of `sizeBefore` bytes.
   void noteAppend(const std::string& path, uint64_t sizeBefore, bool created,
                   FileIdentity identity);
   // Keeps `undo` for the unit in hand, and the file system of `path`, on
   // `device`, to be made durable.
   void noteChange(UndoRecord undo, uint64_t device, const std::string& path);
-  bool createLog();
-  bool startGroup(const UndoRecord* first);
-  bool appendToLog(const UndoRecord& record);
+  FileError createLog();
+  FileError startGroup(const UndoRecord* first);
+  FileError appendToLog(const UndoRecord& record);
   // Cuts the log back to nothing, durably: it covers no group any more.
-  bool emptyLog();
+  FileError emptyLog();
   void removeLog();
-  bool undoInMemory();
+  FileError undoInMemory();
   // Makes every file system the group changed durable.
-  bool syncChanged();
+  FileError syncChanged();
+  // The log's failure: the run must end.
+  FileError logFailed();
 
   const Folders& folders_;
   std::string root_;
@@ -158,19 +156,19 @@ struct RecoveryRules {
 // complete is only removed. The log is used only when this user alone can
 // have written it (a regular file of one link, its own, that neither group
 // nor others may write) and every record passes `rules`; otherwise nothing is
-// changed and the result says why: otherUsersLog (with the user in
-// `detail`), notOwnLog, or unknownTail naming the file whose tail the rules
+// changed and the result says why: otherUsersLog (with the user in the
+// detail), notOwnLog, or unknownTail naming the file whose tail the rules
 // refuse. On another failure the log stays and the result names the file
 // that could not be put back, a missing one included (or the log itself).
-FileError recoverFromLog(const Folders& folders, const std::string& root,
-                         const std::string& logPath,
-                         const RecoveryRules& rules);
+JournalError recoverFromLog(const Folders& folders, const std::string& root,
+                            const std::string& logPath,
+                            const RecoveryRules& rules);
 
 // What recoverFromLog would make of the log at `logPath`, changing nothing:
 // ok when there is none (`present` false) or it would be applied, otherwise
 // what recovery would stop with.
-FileError inspectLog(const Folders& folders, const std::string& root,
-                     const std::string& logPath, const RecoveryRules& rules,
-                     bool* present);
+JournalError inspectLog(const Folders& folders, const std::string& root,
+                        const std::string& logPath, const RecoveryRules& rules,
+                        bool* present);
 
 #endif  // CONVERT_JOURNAL_FILE_JOURNAL_H_

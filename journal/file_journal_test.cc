@@ -28,15 +28,14 @@ class FileJournalTest : public testing::Test {
                     std::vector<std::string>{root + "index", root + "caps"});
     RewritableFile counter(folders, root + "i");
     std::string old;
-    ASSERT_EQ(FileResult::ok, counter.readAll(&old));
-    ASSERT_EQ(FileResult::ok,
-              journal->rewrite(&counter, root + "i", "11", old));
-    ASSERT_EQ(FileResult::ok, journal->append(root + "index", "4567"));
-    ASSERT_EQ(FileResult::ok, journal->append(root + "caps", "c"));
-    ASSERT_EQ(FileResult::ok, journal->createFile(root + "11", 8));
-    ASSERT_EQ(FileResult::ok, journal->createFile(root + "k.his", 0));
+    ASSERT_TRUE(counter.readAll(&old).ok());
+    ASSERT_TRUE(journal->rewrite(&counter, "11", old).ok());
+    ASSERT_TRUE(journal->append(root + "index", "4567").ok());
+    ASSERT_TRUE(journal->append(root + "caps", "c").ok());
+    ASSERT_TRUE(journal->createFile(root + "11", 8).ok());
+    ASSERT_TRUE(journal->createFile(root + "k.his", 0).ok());
     journal->commit();
-    ASSERT_EQ(FileResult::ok, journal->append(root + "index", "89"));
+    ASSERT_TRUE(journal->append(root + "index", "89").ok());
   }
 
   TempDir dir;
@@ -53,12 +52,10 @@ TEST_F(FileJournalTest, LogOfACutOffGroupPutsEveryFileBack) {
   // Cut off: neither the end of the group nor of the run comes.
   journal.reset();
   ASSERT_TRUE(fileExists(root + "log"));
-  EXPECT_EQ(FileResult::ok,
-            recoverFromLog(folders, root, root + "log", {}).result);
+  EXPECT_TRUE(recoverFromLog(folders, root, root + "log", {}).ok());
   EXPECT_EQ(describeTree(before), describeTree(readTree(root)));
   // Nothing is left to put back.
-  EXPECT_EQ(FileResult::ok,
-            recoverFromLog(folders, root, root + "log", {}).result);
+  EXPECT_TRUE(recoverFromLog(folders, root, root + "log", {}).ok());
 }
 
 TEST_F(FileJournalTest, UndoThatCannotFinishIsFinishedByTheNextRun) {
@@ -66,14 +63,13 @@ TEST_F(FileJournalTest, UndoThatCannotFinishIsFinishedByTheNextRun) {
   // its way.
   std::filesystem::rename(root + "index", root + "moved");
   makeDirectories(root + "index");
-  EXPECT_FALSE(journal->rollback());
-  const FileError failed = recoverFromLog(folders, root, root + "log", {});
-  EXPECT_EQ(FileResult::writeFailed, failed.result);
-  EXPECT_EQ(root + "index", failed.path);
+  EXPECT_EQ(root + "index", journal->rollback().path);
+  const JournalError failed = recoverFromLog(folders, root, root + "log", {});
+  EXPECT_EQ(FileResult::writeFailed, failed.where.result);
+  EXPECT_EQ(root + "index", failed.where.path);
   std::filesystem::remove(root + "index");
   std::filesystem::rename(root + "moved", root + "index");
-  EXPECT_EQ(FileResult::ok,
-            recoverFromLog(folders, root, root + "log", {}).result);
+  EXPECT_TRUE(recoverFromLog(folders, root, root + "log", {}).ok());
   // The first unit stays; the second is gone, and so is the log.
   EXPECT_EQ("01234567", readFile(root + "index"));
   EXPECT_EQ("11", readFile(root + "i"));
@@ -82,22 +78,21 @@ TEST_F(FileJournalTest, UndoThatCannotFinishIsFinishedByTheNextRun) {
 
 TEST_F(FileJournalTest, CutOffGroupIsPutBackAndTheOneBeforeItKept) {
   journal->commit();
-  journal->endGroup();
+  ASSERT_TRUE(journal->endGroup().ok());
   // The next group's log replaces the last one's.
-  ASSERT_EQ(FileResult::ok, journal->append(root + "index", "!"));
+  ASSERT_TRUE(journal->append(root + "index", "!").ok());
   journal.reset();
-  EXPECT_EQ(FileResult::ok,
-            recoverFromLog(folders, root, root + "log", {}).result);
+  EXPECT_TRUE(recoverFromLog(folders, root, root + "log", {}).ok());
   EXPECT_EQ("0123456789", readFile(root + "index"));
   EXPECT_EQ(std::string(8, '\0'), readFile(root + "11"));
 }
 
 TEST_F(FileJournalTest, FinishedRunLeavesNoLog) {
   journal->commit();
-  journal->endGroup();
-  ASSERT_EQ(FileResult::ok, journal->append(root + "index", "!"));
+  ASSERT_TRUE(journal->endGroup().ok());
+  ASSERT_TRUE(journal->append(root + "index", "!").ok());
   journal->commit();
-  journal->finish();
+  ASSERT_TRUE(journal->finish().ok());
   EXPECT_FALSE(fileExists(root + "log"));
   EXPECT_EQ("0123456789!", readFile(root + "index"));
 }

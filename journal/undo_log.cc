@@ -164,8 +164,8 @@ bool UndoLogReader::reread(std::size_t index, UndoRecord* record) {
   return index < places_.size() && readBody(places_[index], record);
 }
 
-FileResult applyUndoRecord(const Folders& folders, const std::string& root,
-                           const UndoRecord& record) {
+FileError applyUndoRecord(const Folders& folders, const std::string& root,
+                          const UndoRecord& record) {
   const std::string path = root + record.name;
   switch (record.kind) {
     case UndoRecord::Kind::cutBack:
@@ -178,5 +178,5 @@ FileResult applyUndoRecord(const Folders& folders, const std::string& root,
           PutBack{record.bytes, record.followLinks, record.restoresMode,
                   record.mode, record.identity});
   }
-  return FileResult::writeFailed;
+  return FileError(FileResult::writeFailed, path);
 }

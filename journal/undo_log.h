@@ -84,7 +84,7 @@ class UndoLogReader {
 // Applies one record to the file root + record.name. A file that is already
 // as the record wants it is left alone, so that applying a log twice is
 // harmless.
-FileResult applyUndoRecord(const Folders& folders, const std::string& root,
-                           const UndoRecord& record);
+FileError applyUndoRecord(const Folders& folders, const std::string& root,
+                          const UndoRecord& record);
 
 #endif  // CONVERT_JOURNAL_UNDO_LOG_H_

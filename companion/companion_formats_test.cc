@@ -1,4 +1,4 @@
-#include "companion/toplist_file.h"
+#include "companion/companion_formats.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +7,15 @@
 #include "testing/installation.h"
 
 namespace {
+SourceTrade tradeWithCaps(const std::string& c13, const std::string& c14,
+                          const std::string& c15) {
+  SourceFields fields = sampleTrade("11", "k");
+  fields[13] = c13;
+  fields[14] = c14;
+  fields[15] = c15;
+  return parseSourceIndex(sourceLine(fields))[0];
+}
+
 int64_t breakIndexOf(const std::string& text, std::size_t chunk) {
   BreakIndexScanner scanner;
   for (std::size_t i = 0; i < text.size(); i += chunk) {
@@ -48,33 +57,9 @@ TEST(ToplistLineTest, FillsUpToTheFirstLinesWidth) {
   EXPECT_EQ("|key|s17||s19|||\n", toplistLine(trade, 6));
 }
 
-TEST(AppendToplistLineTest, AppendsAndKeepsTheWidthForLaterTrades) {
-  TempDir dir;
-  const std::string path = toplistPath(dir.path());
-  writeFile(path, "");
-  const SourceTrade trade =
-      parseSourceIndex(sourceLine(sampleTrade("11", "k")))[0];
-  FileError error;
-  const Folders folders = foldersOf(dir.path());
-  FileJournal journal(folders);
-  ASSERT_TRUE(appendToplistLine(dir.path(), trade, &journal, &error));
-  ASSERT_TRUE(appendToplistLine(dir.path(), trade, &journal, &error));
-  EXPECT_EQ("|k|v17|v18|v19|\n|k|v17|v18|v19|\n", readFile(path));
-
-  writeFile(path, "Top list\n|1|2|3|4|5|6|\n");
-  ASSERT_TRUE(appendToplistLine(dir.path(), trade, &journal, &error));
-  EXPECT_EQ("Top list\n|1|2|3|4|5|6|\n|k|v17|v18|v19|||\n", readFile(path));
-}
-
-TEST(AppendToplistLineTest, MissingFileIsAnErrorEvenThoughAppendWouldCreateIt) {
-  TempDir dir;
-  const SourceTrade trade =
-      parseSourceIndex(sourceLine(sampleTrade("11", "k")))[0];
-  FileError error;
-  const Folders folders = foldersOf(dir.path());
-  FileJournal journal(folders);
-  EXPECT_FALSE(appendToplistLine(dir.path(), trade, &journal, &error));
-  EXPECT_FALSE(fileExists(toplistPath(dir.path())));
-  EXPECT_EQ(FileResult::openFailed, error.result);
-  EXPECT_EQ(toplistPath(dir.path()), error.path);
+TEST(CapsLinesTest, KeepSignsAndDefaultToZero) {
+  EXPECT_EQ("|11|1|0|\n|11|2|5|\n|11|3|-7|\n",
+            capsLines(11, tradeWithCaps("", "5", "-7")));
+  EXPECT_EQ("|-3|1|0|\n|-3|2|0|\n|-3|3|2|\n",
+            capsLines(-3, tradeWithCaps("abc", "0", "2x")));
 }
