@@ -100,7 +100,7 @@ void BM_IsKnownTrade(benchmark::State& state) {
   std::vector<SourceTrade> trades(1024);
   for (std::size_t i = 0; i < trades.size(); ++i) {
     const int n = static_cast<int>(i) * 7919 % (2 * count);
-    trades[i].field2 = tradeKey(n);  // n >= count: not in the target
+    trades[i].key = tradeKey(n);  // n >= count: not in the target
   }
   std::size_t i = 0;
   for (auto _ : state) {

@@ -51,7 +51,7 @@ FileError writeCompanionFiles(const std::string& targetPath,
     error = journal->append(summaryPath(targetPath), summaryLine(id));
   // A key with '/' would name a file outside the history folder: such a trade
   // gets no history file. The history file gets its mode as it is created.
-  if (error.ok() && isHistoryFileKey(trade.field2))
-    error = createHistoryFile(targetPath, trade.field2, journal);
+  if (error.ok() && isHistoryFileKey(trade.key))
+    error = createHistoryFile(targetPath, trade.key, journal);
   return error;
 }

@@ -19,9 +19,9 @@ bool BreakIndexScanner::feed(std::string_view bytes) {
 
 std::string toplistLine(const SourceTrade& trade, int64_t breakIndex) {
   std::string line;
-  line.reserve(trade.field2.size() + trade.field17.size() +
-               trade.field18.size() + trade.field19.size() + 8);
-  line.append("|").append(trade.field2);
+  line.reserve(trade.key.size() + trade.field17.size() + trade.field18.size() +
+               trade.field19.size() + 8);
+  line.append("|").append(trade.key);
   line.append("|").append(trade.field17);
   line.append("|").append(trade.field18);
   line.append("|").append(trade.field19);

@@ -47,7 +47,7 @@ TradeFate fateOf(const SourceTrade& trade, bool isKnown) {
   if (readNumber(trade.field1) <= 10) return TradeFate::belowThreshold;
   // A key the record cannot hold whole would never match on a later run:
   // leave it out.
-  if (!fitsTextField(kKeyField, trade.field2)) return TradeFate::unstorableKey;
+  if (!fitsTextField(kKeyField, trade.key)) return TradeFate::unstorableKey;
   return TradeFate::import;
 }
 
@@ -112,13 +112,13 @@ RunEnd importTrades(const Folders& folders, const std::string& target,
     }
     switch (fateOf(trade, known)) {
       case TradeFate::alreadyInTarget:
-        report->alreadyInTarget(trade.field2);
+        report->alreadyInTarget(trade.key);
         continue;
       case TradeFate::belowThreshold:
-        report->belowThreshold(trade.field2);
+        report->belowThreshold(trade.key);
         continue;
       case TradeFate::unstorableKey:
-        report->unstorableKey(trade.field2);
+        report->unstorableKey(trade.key);
         continue;
       case TradeFate::import:
         break;
@@ -138,7 +138,7 @@ RunEnd importTrades(const Folders& folders, const std::string& target,
                       report);
     }
     journal.commit();
-    report->added(trade.field2);
+    report->added(trade.key);
     if (++groupTrades >= kGroupTrades ||
         std::chrono::steady_clock::now() - groupStart >= groupTime) {
       // A group that cannot be made durable stays covered by the log: the

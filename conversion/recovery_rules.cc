@@ -87,7 +87,7 @@ class GroupTail {
       while (reader.next(&trade)) {
         std::string line = toplistLine(trade, 0);
         line.pop_back();  // its line feed
-        toplistStarts_.emplace(trade.field2, std::move(line));
+        toplistStarts_.emplace(trade.key, std::move(line));
       }
       keysRead_ = true;
     }

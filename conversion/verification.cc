@@ -381,11 +381,11 @@ class Verifier {
     SourceTradeReader reader(sourceIndex);
     SourceTrade trade;
     while (reader.next(&trade)) {
-      const long held = recordOf(std::string_view(trade.field2));
+      const long held = recordOf(std::string_view(trade.key));
       const TradeFate fate = fateOf(trade, held >= 0);
       if (fate == TradeFate::import) {
         note(Flaw::notImported, records_.size(),
-             [&] { return "key " + quoted(trade.field2); });
+             [&] { return "key " + quoted(trade.key); });
         continue;
       }
       if (fate != TradeFate::alreadyInTarget) continue;

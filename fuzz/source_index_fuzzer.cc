@@ -36,13 +36,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int32_t id = 11;
   for (const SourceTrade& trade : trades) {
     if (trade.field1.find('|') != std::string::npos ||
-        trade.field2.find('|') != std::string::npos) {
+        trade.key.find('|') != std::string::npos) {
       std::abort();
     }
     const TargetTrade record = buildTargetTrade(trade, id, "192.0.2.7", date);
     // A key that fits is stored whole and reads back the same.
-    if (fitsTextField(kKeyField, trade.field2) &&
-        readText(record, kKeyField) != trade.field2) {
+    if (fitsTextField(kKeyField, trade.key) &&
+        readText(record, kKeyField) != trade.key) {
       std::abort();
     }
     if (readInt32(record, kIdField) != id) std::abort();

@@ -14,7 +14,7 @@ constexpr unsigned kPiecesPerTrade = 31;
 std::string* textMember(SourceTrade* trade, unsigned position) {
   switch (position) {
     case 2:
-      return &trade->field2;
+      return &trade->key;
     case 3:
       return &trade->field3;
     case 4:

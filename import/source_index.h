@@ -14,7 +14,7 @@
 // fill them.
 struct SourceTrade {
   std::string field1;
-  std::string field2;  // the trade key
+  std::string key;  // field 2
   std::string field3;
   std::string field17;
   std::string field4;

@@ -18,7 +18,7 @@ TEST(ParseSourceIndexTest, FillsEveryMappedField) {
   ASSERT_EQ(1u, trades.size());
   const SourceTrade& t = trades[0];
   EXPECT_EQ("t1", t.field1);
-  EXPECT_EQ("t2", t.field2);
+  EXPECT_EQ("t2", t.key);
   EXPECT_EQ("t3", t.field3);
   EXPECT_EQ("t4", t.field4);
   EXPECT_EQ("t5", t.field5);
@@ -65,7 +65,7 @@ TEST(ParseSourceIndexTest, CountsPiecesOverTheWholeFile) {
   for (const auto& c : cases) {
     const std::vector<SourceTrade> trades = parseSourceIndex(c.contents);
     std::vector<std::string> keys;
-    for (const SourceTrade& trade : trades) keys.push_back(trade.field2);
+    for (const SourceTrade& trade : trades) keys.push_back(trade.key);
     EXPECT_EQ(c.keys, keys) << c.name;
   }
 }
@@ -75,8 +75,8 @@ TEST(ParseSourceIndexTest, TextKeepsSpacesAndDuplicateKeysStay) {
   const std::vector<SourceTrade> trades =
       parseSourceIndex(sourceLine(a) + sourceLine(a));
   ASSERT_EQ(2u, trades.size());
-  EXPECT_EQ(" k ", trades[0].field2);
-  EXPECT_EQ(" k ", trades[1].field2);
+  EXPECT_EQ(" k ", trades[0].key);
+  EXPECT_EQ(" k ", trades[1].key);
 }
 
 TEST(ReadSourceIndexTest, MissingFileIsAnOpenFailure) {
@@ -94,7 +94,7 @@ TEST(SourceTradeReaderTest, EachTradeStartsFromInitialValues) {
   ASSERT_TRUE(reader.next(&trade));
   EXPECT_EQ("v3", trade.field3);
   ASSERT_TRUE(reader.next(&trade));
-  EXPECT_EQ("short", trade.field2);
+  EXPECT_EQ("short", trade.key);
   EXPECT_EQ("", trade.field3);
   EXPECT_EQ(0, trade.field10);
   EXPECT_FALSE(reader.next(&trade));

@@ -54,7 +54,7 @@ KnownTradeKeys::KnownTradeKeys(const std::vector<TargetTrade>& records) {
 }
 
 bool isKnownTrade(const SourceTrade& trade, const KnownTradeKeys& known) {
-  return known.contains(trade.field2);
+  return known.contains(trade.key);
 }
 
 FileError appendTargetTrade(const std::string& targetPath,

@@ -67,7 +67,7 @@ TEST(IsKnownTradeTest, ComparesKeysByteForByte) {
                {"", false}};
   for (const auto& c : cases) {
     SourceTrade trade;
-    trade.field2 = c.key;
+    trade.key = c.key;
     EXPECT_EQ(c.known, isKnownTrade(trade, known)) << c.key;
   }
 }

@@ -21,7 +21,7 @@ TargetTrade buildTargetTrade(const SourceTrade& trade, int32_t id,
   TargetTrade record;
   initTargetTrade(&record);
   writeInt32(&record, kIdField, id);
-  writeText(&record, kKeyField, trade.field2);
+  writeText(&record, kKeyField, trade.key);
   writeText(&record, kText3Field, trade.field3);
   writeText(&record, kText21Field, trade.field21);
   writeText(&record, kText4Field, trade.field4);
