@@ -9,9 +9,6 @@
 #include "cgi/form_decoder.h"
 #include "cgi/page.h"
 #include "conversion/conversion.h"
-#include "conversion/installation_folders.h"
-#include "import/installation_paths.h"
-#include "import/source_index.h"
 
 namespace {
 
@@ -26,30 +23,28 @@ std::string variableText(const VariableLookup& lookup, const char* name) {
 // megabytes.
 bool namesNoFile(const FormValue& folder) { return folder.size() >= PATH_MAX; }
 
+// The return link of a run that failed at `stage`: none when it failed
+// loading an index.
+std::string_view returnLinkAt(RunStage stage) {
+  return stage == RunStage::readingIndex ? std::string_view() : kReturnLink;
+}
+
 // The page of a run whose folders cannot both name files: the error block of
-// the first file the run opens, the path shown but not formed. That is the
-// source index; in the target, the rollback log, looked for before the index
-// (a path that holds a zero byte is taken for one where no log can be, and
-// the index is next). False when both folders can name files.
+// the first file the run opens, the path shown but not formed. False when
+// both folders can name files.
 bool failFolderNamingNoFile(std::ostream& page,
                             const std::vector<FormValue>& form) {
-  if (namesNoFile(form[0])) {
-    writeFileErrorPage(page, form[0].pieces(), sourceIndexPath(""), "");
-    return true;
-  }
-  if (!namesNoFile(form[1])) return false;
-  std::string sourceIndex;
-  Folders folders(trustOfThisRun());
-  FileError error = openSourceFolders(form[0].text(), &folders);
-  if (!error.ok()) {
-    writeFailurePage(page, failureOf(error), kReturnLink);
-  } else if (!(error = readSourceIndex(folders, form[0].text(), &sourceIndex))
-                  .ok()) {
-    writeFailurePage(page, failureOf(error), "");
-  } else if (form[1].holdsZeroByte()) {
-    writeFileErrorPage(page, form[1].pieces(), targetIndexPath(""), "");
+  const bool sourceNamesNoFile = namesNoFile(form[0]);
+  if (!sourceNamesNoFile && !namesNoFile(form[1])) return false;
+  const UnnamedFolderEnd end =
+      endOfUnnamedFolder(sourceNamesNoFile ? std::string() : form[0].text(),
+                         sourceNamesNoFile, form[1].holdsZeroByte());
+  if (end.inUnnamedFolder) {
+    const FormValue& folder = form[sourceNamesNoFile ? 0 : 1];
+    writeFileErrorPage(page, folder.pieces(), end.failure.path,
+                       returnLinkAt(end.stage));
   } else {
-    writeFileErrorPage(page, form[1].pieces(), journalPath(""), kReturnLink);
+    writeFailurePage(page, end.failure, returnLinkAt(end.stage));
   }
   return true;
 }
@@ -68,9 +63,7 @@ class PageReport : public ConversionReport {
   void added(const std::string& key) override { writeAddedLine(page_, key); }
   void waiting() override { writeWaitingLine(page_); }
   void failed(const RunFailure& failure, RunStage stage) override {
-    writeFailurePage(
-        page_, failure,
-        stage == RunStage::readingIndex ? std::string_view() : kReturnLink);
+    writeFailurePage(page_, failure, returnLinkAt(stage));
   }
 
  private:

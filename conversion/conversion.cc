@@ -159,6 +159,31 @@ RunEnd importTrades(const Folders& folders, const std::string& target,
 
 }  // namespace
 
+UnnamedFolderEnd endOfUnnamedFolder(const std::string& source,
+                                    bool sourceNamesNoFile,
+                                    bool targetHoldsZeroByte) {
+  UnnamedFolderEnd end;
+  end.inUnnamedFolder = true;
+  end.failure.reason = Failure::openFailed;
+  // The order of convertInstallations: the source index first.
+  end.failure.path = sourceIndexPath("");
+  if (sourceNamesNoFile) return end;
+  Folders folders(trustOfThisRun());
+  FileError error = openSourceFolders(source, &folders);
+  if (!error.ok()) return {failureOf(error), RunStage::preparing, false};
+  std::string sourceIndex;
+  error = readSourceIndex(folders, source, &sourceIndex);
+  if (!error.ok()) return {failureOf(error), RunStage::readingIndex, false};
+  // In the target, the rollback log is looked for before the index is read;
+  // a path that holds a zero byte is one where no log can be, and the index
+  // is next.
+  end.failure.path =
+      targetHoldsZeroByte ? targetIndexPath("") : journalPath("");
+  end.stage =
+      targetHoldsZeroByte ? RunStage::readingIndex : RunStage::recovering;
+  return end;
+}
+
 RunEnd convertInstallations(const std::string& source,
                             const std::string& target,
                             const std::string& remoteAddress,

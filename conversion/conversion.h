@@ -26,6 +26,22 @@ RunEnd convertInstallations(const std::string& source,
                             const std::string& remoteAddress,
                             ConversionReport* report);
 
+// How a run ends whose source or target folder names no file: one of
+// PATH_MAX bytes or more, whose paths are never formed (the value may be
+// hundreds of megabytes), or a target that holds a zero byte. It fails, at
+// `stage`, at the first file convertInstallations would open, and the
+// failure's path is that file's name within the folder that names no file
+// when `inUnnamedFolder`.
+struct UnnamedFolderEnd {
+  RunFailure failure;
+  RunStage stage = RunStage::readingIndex;
+  bool inUnnamedFolder = false;
+};
+// `source` is left empty when it is the folder that names no file.
+UnnamedFolderEnd endOfUnnamedFolder(const std::string& source,
+                                    bool sourceNamesNoFile,
+                                    bool targetHoldsZeroByte);
+
 // What the conversion does with a source trade.
 enum class TradeFate {
   alreadyInTarget,  // the target holds its key
