@@ -126,28 +126,27 @@ int keepIfOwnRegular(int fd, struct stat* info) {
 }
 
 // Opens the regular file that is at `path` (not through a link) for reading
-// and writing, and reads it whole into `old`.
-int openReplaced(const Folders& folders, const std::string& path,
-                 ReplacedFile* old, FileError* why) {
+// and writing into `*fd`, and reads it whole into `old`.
+FileError openReplaced(const Folders& folders, const std::string& path,
+                       ReplacedFile* old, int* fd) {
   struct stat info;
-  const int fd =
-      keepIfOwnRegular(openPath(folders, path, kReplaceFlags), &info);
+  *fd = keepIfOwnRegular(openPath(folders, path, kReplaceFlags), &info);
   // A file too large to keep in the log is left alone, never read whole.
-  if (fd < 0 || static_cast<uint64_t>(info.st_size) > kMaxReplacedBytes) {
-    if (fd >= 0) ::close(fd);
-    *why = FileError(FileResult::openFailed, path);
-    return -1;
+  if (*fd < 0 || static_cast<uint64_t>(info.st_size) > kMaxReplacedBytes) {
+    if (*fd >= 0) ::close(*fd);
+    *fd = -1;
+    return FileError(FileResult::openFailed, path);
   }
   old->existed = true;
   old->mode = info.st_mode & 0777;  // never a set-id or sticky bit back
   old->identity = identityOf(info);
   old->bytes.clear();
-  if (!readToEnd(fd, static_cast<uint64_t>(info.st_size), &old->bytes)) {
-    ::close(fd);
-    *why = FileError(FileResult::readFailed, path);
-    return -1;
+  if (!readToEnd(*fd, static_cast<uint64_t>(info.st_size), &old->bytes)) {
+    ::close(*fd);
+    *fd = -1;
+    return FileError(FileResult::readFailed, path);
   }
-  return fd;
+  return FileError();
 }
 
 // Makes the empty file at `fd` `size` zero bytes long. Reserving the space
@@ -356,9 +355,8 @@ FileError createFileMode0777(const Folders& folders, const std::string& path,
         return FileError();
       }
     }
-    FileError why;
-    fd = openReplaced(folders, path, replaced, &why);
-    if (fd < 0) return why;
+    const FileError opened = openReplaced(folders, path, replaced, &fd);
+    if (!opened.ok()) return opened;
     // What it held is kept first; an empty file has nothing to keep.
     if (!replaced->bytes.empty()) {
       FileError kept = keep(*replaced);
