@@ -100,30 +100,6 @@ std::string UndoLogEncoder::encode(const UndoRecord& record) {
   return out;
 }
 
-bool decodeUndoLog(std::string_view bytes, std::vector<UndoRecord>* records) {
-  records->clear();
-  const std::size_t headerSize = kMagic.size() + 8;
-  if (bytes.size() < headerSize || bytes.substr(0, kMagic.size()) != kMagic)
-    return false;
-  uint64_t chain = hashBytes(kHashStart, bytes.substr(0, headerSize));
-  bytes.remove_prefix(headerSize);
-  for (;;) {
-    uint64_t length = 0;
-    uint64_t check = 0;
-    if (!takeUint64(&bytes, &length) || !takeUint64(&bytes, &check) ||
-        bytes.size() < length)
-      return true;
-    const std::string_view body =
-        bytes.substr(0, static_cast<std::size_t>(length));
-    const uint64_t next = hashBytes(chain, body);
-    UndoRecord record;
-    if (next != check || !decodeBody(body, &record)) return true;
-    records->push_back(std::move(record));
-    chain = next;
-    bytes.remove_prefix(static_cast<std::size_t>(length));
-  }
-}
-
 bool UndoLogReader::readHeader() {
   const std::size_t headerSize = kMagic.size() + 8;
   std::string header(headerSize, '\0');

@@ -44,11 +44,6 @@ class UndoLogEncoder {
   uint64_t chain_ = 0;
 };
 
-// The records of a log, in the order written, up to the first one that is
-// incomplete or damaged. False, with no records, when the log holds no
-// complete header: its group never began.
-bool decodeUndoLog(std::string_view bytes, std::vector<UndoRecord>* records);
-
 // Reads the log in an open file a record at a time, so that memory holds one
 // record however long the log is: first forward, to find the records up to the
 // first incomplete or damaged one, then each again by its place.
