@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "import/installation_paths.h"
+#include "import/target_index.h"
 #include "testing/installation.h"
 
 namespace {
@@ -23,40 +25,50 @@ SourceTrade tradeWith(const std::string& field12, const std::string& field20,
 }
 }  // namespace
 
-TEST(ConvertTradeTest, MapsEveryField) {
-  SourceFields fields = sampleTrade("11", "the key");
-  fields[3] = "title";
-  fields[21] = "a21";
-  fields[4] = "a4";
-  fields[5] = "a5";
-  fields[6] = "a6";
-  fields[10] = "-9";
-  fields[11] = "77";
-  fields[16] = "160x";
-  const SourceTrade trade = parseSourceIndex(sourceLine(fields))[0];
-  const TargetTrade r =
-      buildTargetTrade(trade, 42, "10.0.0.1", dateOf(2026, 12, 8));
-  EXPECT_EQ(42, readInt32(r, kIdField));
-  EXPECT_EQ("the key", readText(r, kKeyField));
-  EXPECT_EQ("title", readText(r, kText3Field));
-  EXPECT_EQ("a21", readText(r, kText21Field));
-  EXPECT_EQ("a4", readText(r, kText4Field));
-  EXPECT_EQ("a5", readText(r, kText5Field));
-  EXPECT_EQ("a6", readText(r, kText6Field));
-  EXPECT_EQ("added by 10.0.0.1 on 08 Dec, 2026", readText(r, kNoteField));
-  EXPECT_EQ(0, readInt32(r, kPresetZeroField));
-  EXPECT_EQ(160, readInt32(r, kNumber16Field));
-  EXPECT_EQ(1, readInt32(r, kPresetOneField));
-  for (std::size_t i = 0; i < 3; ++i)
-    EXPECT_EQ(-1, readInt32(r, kPresetMinusField, i));
-  EXPECT_EQ(-1, readInt32(r, kNumber20Field));
-  EXPECT_EQ("", readText(r, kEmptyTextField));
-  EXPECT_EQ(1, readInt32(r, kNumber12Field));  // the sample's field12 is 36
-  for (std::size_t i = 0; i < 3; ++i)
-    EXPECT_EQ(0, readInt32(r, kPresetZerosField, i));
-  EXPECT_EQ(77, readInt32(r, kNumber11Field));
-  for (std::size_t i = 0; i < 24; ++i)
-    EXPECT_EQ(-9, readInt32(r, kSlots10Field, i));
+// A field written at the wrong offset or width does not come back: a trade
+// whose fields all differ, each text as long as its field holds, is appended
+// to the index and read back by the import's own reader.
+TEST(ConvertTradeTest, EveryFieldComesBackFromTheTargetIndex) {
+  const std::pair<std::string SourceTrade::*, Field> texts[] = {
+      {&SourceTrade::key, kKeyField},
+      {&SourceTrade::field3, kText3Field},
+      {&SourceTrade::field21, kText21Field},
+      {&SourceTrade::field4, kText4Field},
+      {&SourceTrade::field5, kText5Field},
+      {&SourceTrade::field6, kText6Field}};
+  SourceTrade trade;
+  char letter = 'a';
+  for (const auto& [member, field] : texts)
+    trade.*member = std::string(field.width - 1, letter++);
+  trade.field16 = "160";
+  trade.field20 = "-20";
+  trade.field12 = 2;
+  trade.field11 = 11;
+  trade.field10 = -10;
+  trade.presetNumbers[6] = 66;
+  TempDir dir;
+  writeFile(targetIndexPath(dir.path()), "");
+  const Folders folders = foldersOf(dir.path());
+  FileJournal journal(folders);
+  ASSERT_TRUE(appendTargetTrade(
+                  dir.path(),
+                  buildTargetTrade(trade, 42, "10.0.0.1", dateOf(2026, 12, 8)),
+                  &journal)
+                  .ok());
+  std::vector<TargetTrade> records;
+  ASSERT_TRUE(readTargetIndex(folders, dir.path(), &records).ok());
+  ASSERT_EQ(1u, records.size());
+  for (const auto& [member, field] : texts)
+    EXPECT_EQ(trade.*member, readText(records[0], field)) << field.offset;
+  const std::tuple<Field, std::size_t, int32_t> numbers[] = {
+      {kIdField, 0, 42},        {kNumber16Field, 0, 160},
+      {kNumber20Field, 0, -20}, {kNumber12Field, 0, 2},
+      {kNumber11Field, 0, 11},  {kPresetMinusField, 2, 66},
+      {kSlots10Field, 0, -10},  {kSlots10Field, 23, -10}};
+  for (const auto& [field, index, value] : numbers)
+    EXPECT_EQ(value, readInt32(records[0], field, index)) << field.offset;
+  // And back: the index read now knows the trade.
+  EXPECT_TRUE(isKnownTrade(trade, KnownTradeKeys(records)));
 }
 
 TEST(ConvertTradeTest, NumberFieldsFollowTheirRules) {
