@@ -54,15 +54,6 @@ void FormTextDecoder::finish(std::string* text) {
   escapeLength_ = -1;
 }
 
-std::string decodeFormText(std::string_view raw) {
-  std::string text;
-  text.reserve(raw.size());
-  FormTextDecoder decoder;
-  decoder.feed(raw, &text);
-  decoder.finish(&text);
-  return text;
-}
-
 void FormValue::append(std::string_view bytes) {
   size_ += bytes.size();
   while (!bytes.empty()) {
@@ -89,12 +80,6 @@ std::string FormValue::text() const {
   whole.reserve(size_);
   for (const std::string& piece : pieces_) whole += piece;
   return whole;
-}
-
-std::vector<std::string> valueTexts(const std::vector<FormValue>& values) {
-  std::vector<std::string> texts;
-  for (const FormValue& value : values) texts.push_back(value.text());
-  return texts;
 }
 
 void FormDecoder::feed(std::string_view piece) {
@@ -146,11 +131,4 @@ void FormDecoder::endValue() {
   value_ = FormValue();
   nameIsEmpty_ = true;
   state_ = values_.size() < kKeptValues ? State::name : State::done;
-}
-
-std::vector<std::string> decodeFormValues(std::string_view body) {
-  FormDecoder decoder;
-  decoder.feed(body);
-  decoder.finish();
-  return valueTexts(decoder.values());
 }

@@ -22,9 +22,6 @@ class FormTextDecoder {
   char escape_[2] = {0, 0};
 };
 
-// decodeFormText for a text whole.
-std::string decodeFormText(std::string_view raw);
-
 // A decoded value, held in pieces of at most kPieceSize bytes that are each
 // allocated once: a value of hundreds of megabytes grows without ever being
 // copied, where a string that doubles its buffer holds the old and the new
@@ -46,9 +43,6 @@ class FormValue {
   std::vector<std::string> pieces_;
   std::size_t size_ = 0;
 };
-
-// The texts of `values`, in order.
-std::vector<std::string> valueTexts(const std::vector<FormValue>& values);
 
 // The decoder state of one request, fed the body in pieces as it arrives. It
 // collects the values of the pairs before the first end mark (a pair with an
@@ -77,8 +71,5 @@ class FormDecoder {
   FormTextDecoder valueDecoder_;
   std::vector<FormValue> values_;
 };
-
-// The texts of the values of a whole body, as FormDecoder collects them.
-std::vector<std::string> decodeFormValues(std::string_view body);
 
 #endif  // CONVERT_CGI_FORM_DECODER_H_

@@ -10,13 +10,17 @@
 
 #include "cgi/form_decoder.h"
 #include "cgi/request_driver.h"
+#include "testing/cgi_runner.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string body(reinterpret_cast<const char*>(data), size);
 
   // Each value is decoded from its own stretch of the body, and decoding never
   // lengthens text.
-  const std::vector<std::string> values = decodeFormValues(body);
+  FormDecoder whole;
+  whole.feed(body);
+  whole.finish();
+  const std::vector<std::string> values = valueTexts(whole.values());
   std::size_t total = 0;
   for (const std::string& value : values) total += value.size();
   if (total > size || values.size() > FormDecoder::kKeptValues) std::abort();
@@ -27,7 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   pieces.feed(std::string_view(body).substr(cut));
   pieces.finish();
   if (valueTexts(pieces.values()) != values) std::abort();
-  const std::string decoded = decodeFormText(body);
+  std::string decoded;
+  FormTextDecoder text;
+  text.feed(body, &decoded);
+  text.finish(&decoded);
   if (decoded.size() > size) std::abort();
   if (body.find_first_of("%+") == std::string::npos && decoded != body)
     std::abort();

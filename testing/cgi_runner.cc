@@ -307,3 +307,9 @@ std::string runInProcess(const CgiRequest& request) {
   }
   return page.str();
 }
+
+std::vector<std::string> valueTexts(const std::vector<FormValue>& values) {
+  std::vector<std::string> texts;
+  for (const FormValue& value : values) texts.push_back(value.text());
+  return texts;
+}

@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "cgi/form_decoder.h"
+
 struct CgiRequest {
   std::optional<std::string> requestMethod = std::string("GET");
   std::optional<std::string> contentLength;  // not set when empty
@@ -62,6 +64,9 @@ CgiResult runConvertCgi(CgiRequest request);
 // in the request's working directory, and returns the page. TZ is set to the
 // request's and left so; the user and the file size limit are not changed.
 std::string runInProcess(const CgiRequest& request);
+
+// The texts of form values, in order.
+std::vector<std::string> valueTexts(const std::vector<FormValue>& values);
 
 // A child started at construction that runs while the test goes on. The body is
 // fed and the page collected on a thread of its own.
