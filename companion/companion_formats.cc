@@ -56,6 +56,15 @@ std::string summaryLine(int32_t id) {
   return line;
 }
 
+bool readToplistKey(std::string_view line, std::string_view* key) {
+  const std::size_t end = line.empty() || line[0] != '|'
+                              ? std::string_view::npos
+                              : line.find('|', 1);
+  if (end == std::string_view::npos) return false;
+  *key = line.substr(1, end - 1);
+  return true;
+}
+
 bool readLineId(std::string_view line, int32_t* id, std::string_view* rest) {
   if (line.size() < 3 || line[0] != '|') return false;
   std::size_t at = 1;

@@ -40,6 +40,10 @@ std::string summaryLine(int32_t id);
 // what follows its bar. False for any other line.
 bool readLineId(std::string_view line, int32_t* id, std::string_view* rest);
 
+// The key a toplist line begins with ("|key|..."); false for a line that
+// does not begin so (or ends within its key).
+bool readToplistKey(std::string_view line, std::string_view* key);
+
 // One slot of the statistics file: fourteen 32-bit integers, all created as
 // zero.
 struct TradeStatsSlot {

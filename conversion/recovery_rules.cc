@@ -166,10 +166,10 @@ class GroupTail {
   // `whole` is false) is one the conversion writes to the file `name`.
   bool isOwnLine(const std::string& name, std::string_view line, bool whole) {
     if (name == toplistPath("")) {
-      if (line[0] != '|') return false;
-      const std::size_t keyEnd = line.find('|', 1);
-      if (keyEnd == std::string_view::npos) return !whole;  // cut in its key
-      const std::string* start = toplistStart(line.substr(1, keyEnd - 1));
+      std::string_view key;
+      if (!readToplistKey(line, &key))  // or cut short in its key
+        return line[0] == '|' && !whole;
+      const std::string* start = toplistStart(key);
       if (start == nullptr) return false;
       const std::size_t common = std::min(line.size(), start->size());
       if (line.substr(0, common) != std::string_view(*start).substr(0, common))

@@ -296,12 +296,8 @@ class Verifier {
     const FileError read = forEachLine(
         folders_, toplistPath(target_),
         [&](std::string_view line, uint64_t number) {
-          const std::size_t end = line.find('|', 1);
-          const std::string_view key =
-              line.empty() || line[0] != '|' || end == std::string_view::npos
-                  ? std::string_view()
-                  : line.substr(1, end - 1);
-          const long at = recordOf(key);
+          std::string_view key;
+          const long at = readToplistKey(line, &key) ? recordOf(key) : -1;
           if (at >= 0)
             seen[static_cast<std::size_t>(at)] = true;
           else if (number > 1)  // the first line sets the width only
