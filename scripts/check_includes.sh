@@ -9,6 +9,10 @@
 # and no product file includes the test support in testing/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The files come from git. Where git lists none (not a clone, or one it refuses to read as this
+# user, "dubious ownership"), the check fails rather than pass having read nothing.
+git ls-files --error-unmatch '*.cc' '*.h' > /dev/null ||
+  { echo "include rules not checked: git lists no .cc and .h files here" >&2; exit 1; }
 allowed() {  # folder, then the pattern of what its files may include
   git ls-files "$1/*.cc" "$1/*.h" | grep -v '_test\.cc$' | xargs grep -Hn '^#include "' |
     grep -Ev "#include \"($2)\"" || true
