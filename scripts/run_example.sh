@@ -9,6 +9,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install_deps.sh --build
+# An older CMake takes "--preset example" for a source directory named "example".
+version=$(cmake --version | sed -n '1s/^cmake version //p')
+if ! printf '3.21\n%s\n' "$version" | sort -V -C; then
+  echo "CMake $version has no presets (3.21 or later): build without them as CONTRIBUTING.md" \
+    "shows, cmake -S . -B build -G Ninja && cmake --build build" \
+    "(-DCONVERT_BUILD_TESTS=OFF without GoogleTest)" >&2
+  exit 1
+fi
 cmake --preset example > /dev/null
 cmake --build --preset example --target convert_cgi > /dev/null
 
