@@ -16,6 +16,14 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "release_test.sh: run as root (chroot)" >&2
   exit 1
 fi
+# build/ is the dev preset's, configured with Ninja; one that a plain "cmake -B build" made with
+# another generator would stop the preset at CMake's generator clash, so say what to do first.
+generator=$(sed -n 's/^CMAKE_GENERATOR:INTERNAL=//p' build/CMakeCache.txt 2> /dev/null) || true
+if [ -n "$generator" ] && [ "$generator" != Ninja ]; then
+  echo "release_test.sh: build/ was configured with $generator, but the dev preset builds" \
+    "there with Ninja: move build/ aside (or remove it) and run again" >&2
+  exit 1
+fi
 scripts/release.sh > /dev/null
 [ -f build/build.ninja ] || cmake --preset dev > /dev/null
 cmake --build --preset dev --target convert_cgi > /dev/null

@@ -8,6 +8,14 @@
 # CMakePresets.json.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# build/ is the dev preset's, configured with Ninja; one that a plain "cmake -B build" made with
+# another generator would stop the preset at CMake's generator clash, so say what to do first.
+generator=$(sed -n 's/^CMAKE_GENERATOR:INTERNAL=//p' build/CMakeCache.txt 2> /dev/null) || true
+if [ -n "$generator" ] && [ "$generator" != Ninja ]; then
+  echo "test.sh: build/ was configured with $generator, but the dev preset builds there with" \
+    "Ninja: move build/ aside (or remove it) and run again" >&2
+  exit 1
+fi
 scripts/install_deps.sh
 # build PRESET: configures and builds one of the presets of CMakePresets.json.
 build() { cmake --preset "$1" > /dev/null && cmake --build --preset "$1"; }
