@@ -479,15 +479,13 @@ FileError inspectPath(const Folders& folders, const std::string& path,
   facts->mode = info.st_mode & 07777;
   facts->size = static_cast<uint64_t>(info.st_size);
   // Asked of the folder's descriptor, never of the path.
-  const char* name = ".";
-  int at = folders.holds(path) ? folders.openFolder(path, O_PATH) : -1;
-  const bool ownFd = at >= 0;
-  if (!ownFd) at = folders.locate(path, &name, ENOENT);
+  const char* name = nullptr;
+  bool isFolder = false;
+  const int at = folders.locate(path, &name, ENOENT, &isFolder);
   if (at >= 0) {
     facts->readable = ::faccessat(at, name, R_OK, AT_EACCESS) == 0;
     facts->writable = ::faccessat(at, name, W_OK, AT_EACCESS) == 0;
   }
-  if (ownFd) ::close(at);
   return FileError();
 }
 

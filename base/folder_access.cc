@@ -88,10 +88,6 @@ const Folders::Entry* Folders::find(const std::string& path) const {
   return nullptr;
 }
 
-bool Folders::holds(const std::string& path) const {
-  return find(path) != nullptr;
-}
-
 FileError Folders::add(const std::string& path, FolderRule rule) {
   const bool absolute = !path.empty() && path[0] == '/';
   const int start =
@@ -212,31 +208,42 @@ FileError Folders::keep(const std::string& path, int start, std::string shown,
 }
 
 int Folders::locate(const std::string& path, const char** name,
-                    int zeroByteError) const {
+                    int zeroByteError, bool* isFolder) const {
   if (holdsZeroByte(path)) {
     errno = zeroByteError;
     return -1;
   }
   // The folder part ("a/b" of "a/b/c"; "/" of "/c"), compared in place; a
-  // bare name or a path ending in "/" lies in none of these folders.
+  // bare name or a path ending in "/" lies in none of these folders. With
+  // `isFolder`, the path as a whole (without trailing "/") is looked for in
+  // the same pass, and wins.
   const std::size_t slash = path.rfind('/');
+  const std::size_t size = slash != std::string::npos && slash + 1 < path.size()
+                               ? (slash == 0 ? 1 : slash)
+                               : std::string::npos;
+  std::size_t whole = path.size();
+  while (whole > 1 && path[whole - 1] == '/') --whole;
   const Entry* entry = nullptr;
-  if (slash != std::string::npos && slash + 1 < path.size()) {
-    const std::size_t size = slash == 0 ? 1 : slash;
-    for (const Entry& candidate : entries_) {
-      if (candidate.path.size() == size &&
-          path.compare(0, size, candidate.path) == 0) {
-        entry = &candidate;
-        break;
-      }
+  bool itself = false;
+  for (const Entry& candidate : entries_) {
+    if (isFolder != nullptr && candidate.path.size() == whole &&
+        path.compare(0, whole, candidate.path) == 0) {
+      entry = &candidate;
+      itself = true;
+      break;
+    }
+    if (entry == nullptr && candidate.path.size() == size &&
+        path.compare(0, size, candidate.path) == 0) {
+      entry = &candidate;
+      if (isFolder == nullptr) break;
     }
   }
-  const std::size_t nameAt = slash + 1;
+  if (isFolder != nullptr) *isFolder = itself;
   if (entry == nullptr || entry->fd < 0) {
     errno = entry == nullptr ? ENOENT : entry->openError;
     return -1;
   }
-  *name = path.c_str() + nameAt;
+  *name = itself ? "." : path.c_str() + slash + 1;
   return entry->fd;
 }
 
@@ -260,28 +267,30 @@ bool holdsZeroByte(const std::string& path) {
 // reader that may never come.
 int openPath(const Folders& folders, const std::string& path, int flags,
              mode_t mode) {
-  if (folders.holds(path))
-    return folders.openFolder(path, (flags & ~O_CREAT) | O_NONBLOCK);
   const char* name = nullptr;
-  const int at = folders.locate(path, &name, EINVAL);
+  bool isFolder = false;
+  const int at = folders.locate(path, &name, EINVAL, &isFolder);
   if (at < 0) return -1;
+  // One of the folders is opened anew through its descriptor, never created.
+  if (isFolder) flags = (flags & ~O_CREAT) | O_DIRECTORY;
   return retryInterrupted(
       [&] { return ::openat(at, name, flags | O_CLOEXEC | O_NONBLOCK, mode); });
 }
 
 int statPath(const Folders& folders, const std::string& path, struct stat* info,
              bool followLinks) {
-  if (folders.holds(path)) {
-    const int fd = folders.openFolder(path, O_PATH);
-    if (fd < 0) return -1;
-    const int result = ::fstat(fd, info);
-    ::close(fd);
-    return result;
-  }
   const char* name = nullptr;
-  const int at = folders.locate(path, &name, ENOENT);
+  bool isFolder = false;
+  const int at = folders.locate(path, &name, ENOENT, &isFolder);
   if (at < 0) return -1;
-  return ::fstatat(at, name, info, followLinks ? 0 : AT_SYMLINK_NOFOLLOW);
+  if (!isFolder)
+    return ::fstatat(at, name, info, followLinks ? 0 : AT_SYMLINK_NOFOLLOW);
+  const int fd = retryInterrupted(
+      [&] { return ::openat(at, name, O_PATH | O_DIRECTORY | O_CLOEXEC); });
+  if (fd < 0) return -1;
+  const int result = ::fstat(fd, info);
+  ::close(fd);
+  return result;
 }
 
 int unlinkPath(const Folders& folders, const std::string& path) {

@@ -52,14 +52,13 @@ class Folders {
   // Where `path` is reached: the descriptor of the folder that holds it, and
   // the name in it in `*name`. -1 with errno set when its folder is not one of
   // these or was not reached, or the path holds a zero byte (`zeroByteError`
-  // then).
-  int locate(const std::string& path, const char** name,
-             int zeroByteError) const;
+  // then). With `isFolder`, a path that is one of these folders itself is
+  // reached as its own descriptor and the name ".", and `*isFolder` says so.
+  int locate(const std::string& path, const char** name, int zeroByteError,
+             bool* isFolder = nullptr) const;
   // The folder `path` itself, opened anew through its descriptor with
   // `flags`; -1 with errno set when it is not one of these.
   int openFolder(const std::string& path, int flags) const;
-  // Whether `path` is one of these folders.
-  bool holds(const std::string& path) const;
 
  private:
   struct Entry {
