@@ -93,22 +93,18 @@ void measureToplist(const Folders& folders, const std::string& path,
 }
 
 // What the log of a cut-off group says the target was before it: the index's
-// size and the counter's text. False when it says neither.
-bool readLoggedGroup(const Folders& folders, const std::string& target,
-                     std::optional<uint64_t>* indexSize,
-                     std::optional<std::string>* counterText) {
-  FileReader log(folders, journalPath(target), /*followLinks=*/false);
-  UndoLogReader reader(&log);
-  if (!log.isOpen() || !reader.readHeader()) return false;
-  UndoRecord record;
-  while (reader.next(&record)) {
-    if (record.name == targetIndexPath("") && !*indexSize)
-      *indexSize = record.kind == UndoRecord::Kind::cutBack ? record.size : 0;
-    if (record.name == counterPath("") && !*counterText)
-      *counterText = record.bytes;
+// size and the counter's text, from the first record of each.
+struct LoggedGroup {
+  std::optional<uint64_t> indexSize;
+  std::optional<std::string> counterText;
+
+  void note(const UndoRecord& record) {
+    if (record.name == targetIndexPath("") && !indexSize)
+      indexSize = record.kind == UndoRecord::Kind::cutBack ? record.size : 0;
+    if (record.name == counterPath("") && !counterText)
+      counterText = record.bytes;
   }
-  return *indexSize || *counterText;
-}
+};
 
 uint64_t roundUp(uint64_t bytes, uint64_t block) {
   return block == 0 ? bytes : (bytes + block - 1) / block * block;
@@ -188,12 +184,17 @@ void checkConversion(const std::string& source, const std::string& target,
   check->stop = failureOf(openTargetFolders(target, &folders));
   if (!check->stop.ok()) return;
   check->running = isLockHeld(folders, lockPath(target));
-  // A running conversion's log is its own, in use: not a cut-off run's.
+  // A running conversion's log is its own, in use: not a cut-off run's. The
+  // records recovery would accept are noted as it reads them.
+  LoggedGroup logged;
   if (!check->running) {
-    check->logVerdict =
-        failureOf(inspectLog(folders, target, journalPath(target),
-                             conversionRecoveryRules(sourceIndex, kGroupTrades),
-                             &check->logPresent));
+    RecoveryRules rules = conversionRecoveryRules(sourceIndex, kGroupTrades);
+    rules.notice = [&logged, notice = rules.notice](const UndoRecord& record) {
+      notice(record);
+      logged.note(record);
+    };
+    check->logVerdict = failureOf(inspectLog(
+        folders, target, journalPath(target), rules, &check->logPresent));
     if (!check->logVerdict.ok()) {
       check->stop = check->logVerdict;
       return;
@@ -210,21 +211,16 @@ void checkConversion(const std::string& source, const std::string& target,
   (void)inspectPath(folders, targetIndexPath(target), &index);
   uint64_t indexSize = index.size;
   // The figures after the import puts the cut-off group back, from its log.
-  std::optional<uint64_t> loggedSize;
-  std::optional<std::string> loggedCounter;
-  if (check->logPresent &&
-      readLoggedGroup(folders, target, &loggedSize, &loggedCounter)) {
-    if (loggedSize && *loggedSize < indexSize) {
-      const uint64_t kept =
-          (*loggedSize + kTargetTradeSize - 1) / kTargetTradeSize;
-      check->toPutBack = targetTrades.size() - kept;
-      targetTrades.resize(static_cast<std::size_t>(kept));
-      indexSize = *loggedSize;
-    }
-    if (loggedCounter) {
-      counterText = *loggedCounter;
-      counterRead = true;
-    }
+  if (logged.indexSize && *logged.indexSize < indexSize) {
+    const uint64_t kept =
+        (*logged.indexSize + kTargetTradeSize - 1) / kTargetTradeSize;
+    check->toPutBack = targetTrades.size() - kept;
+    targetTrades.resize(static_cast<std::size_t>(kept));
+    indexSize = *logged.indexSize;
+  }
+  if (logged.counterText) {
+    counterText = *logged.counterText;
+    counterRead = true;
   }
   BreakIndexScanner scanner;
   measureToplist(folders, toplistPath(target), &scanner);
